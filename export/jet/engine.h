@@ -1,0 +1,64 @@
+// The database engine the export writes through: a small DAO-like interface
+// over the Jet 4 layer (open a database, open a table's row set by its query
+// text, add rows by column name, close, compact).
+//
+// Usage:
+//   DBEngine engine;                       // created once, kept
+//   std::unique_ptr<Database> db;
+//   Status s = engine.OpenDatabase(path, &db);
+//   std::unique_ptr<Recordset> rs;
+//   s = db->OpenRecordset(u"SELECT * FROM [一覧_ページ]", &rs);
+//   s = rs->AddNew();  s = rs->SetField(u"No", Value::Int(1));  s = rs->Update();
+//   s = rs->Close();   s = db->Close();
+//   s = engine.CompactDatabase(path, work_path);
+//
+// Every row whose Update() returned OK is in the file once the database is
+// closed, and also when the Database object is destroyed without Close() (the
+// export's failure path). After a failed AddNew/SetField/Update the row set is
+// good for nothing but Close(). Not thread-safe; one thread uses it.
+#pragma once
+
+#include <memory>
+#include <string>
+
+#include "export/jet/schema.h"
+#include "model/status.h"
+
+namespace kp::jet {
+
+class Recordset {
+ public:
+  virtual ~Recordset() = default;
+  // Starts a new row: every column takes its DefaultValue, or Null.
+  virtual Status AddNew() = 0;
+  // Assigns a column by its exact name. Numeric values go into any integer
+  // column that can hold them, Booleans into Boolean columns, texts into Text
+  // (within the field size) and Memo columns.
+  virtual Status SetField(const std::u16string& column_name, const Value& value) = 0;
+  // Stores the new row (a plain update).
+  virtual Status Update() = 0;
+  virtual Status Close() = 0;
+};
+
+class Database {
+ public:
+  // Destroying an unclosed database writes what was updated (as Close() does)
+  // and drops any error; call Close() to see errors.
+  virtual ~Database() = default;
+  // `query` must be exactly "SELECT * FROM [table name]".
+  virtual Status OpenRecordset(const std::u16string& query, std::unique_ptr<Recordset>* result) = 0;
+  virtual Status Close() = 0;
+};
+
+class DBEngine {
+ public:
+  DBEngine();
+  ~DBEngine();
+  // Opens an existing Jet 4 file for appending (shared, writable).
+  Status OpenDatabase(const std::string& path, std::unique_ptr<Database>* result);
+  // Writes a compacted copy of the closed database `source` to `destination`,
+  // which must not exist. On failure nothing is left at `destination`.
+  Status CompactDatabase(const std::string& source, const std::string& destination);
+};
+
+}  // namespace kp::jet

@@ -1,0 +1,18 @@
+#include "model/status.h"
+
+namespace kp {
+
+std::string Status::ToString() const {
+  const char* kind = "OK";
+  switch (code_) {
+    case Code::kOk: return "OK";
+    case Code::kNotFound: kind = "Not found"; break;
+    case Code::kCorruption: kind = "Corruption"; break;
+    case Code::kNotSupported: kind = "Not supported"; break;
+    case Code::kInvalidArgument: kind = "Invalid argument"; break;
+    case Code::kIOError: kind = "I/O error"; break;
+  }
+  return std::string(kind) + ": " + message_;
+}
+
+}  // namespace kp
