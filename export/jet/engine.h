@@ -3,14 +3,14 @@
 // text, add rows by column name, close, compact).
 //
 // Usage:
-//   DBEngine engine;                       // created once, kept
+//   auto engine = CreateJetEngine();       // created once, kept
 //   std::unique_ptr<Database> db;
-//   Status s = engine.OpenDatabase(path, &db);
+//   Status s = engine->OpenDatabase(path, &db);
 //   std::unique_ptr<Recordset> rs;
 //   s = db->OpenRecordset(u"SELECT * FROM [一覧_ページ]", &rs);
 //   s = rs->AddNew();  s = rs->SetField(u"No", Value::Int(1));  s = rs->Update();
 //   s = rs->Close();   s = db->Close();
-//   s = engine.CompactDatabase(path, work_path);
+//   s = engine->CompactDatabase(path, work_path);
 //
 // Every row whose Update() returned OK is in the file once the database is
 // closed, and also when the Database object is destroyed without Close() (the
@@ -52,13 +52,16 @@ class Database {
 
 class DBEngine {
  public:
-  DBEngine();
-  ~DBEngine();
+  virtual ~DBEngine() = default;
   // Opens an existing Jet 4 file for appending (shared, writable).
-  Status OpenDatabase(const std::string& path, std::unique_ptr<Database>* result);
+  virtual Status OpenDatabase(const std::string& path, std::unique_ptr<Database>* result) = 0;
   // Writes a compacted copy of the closed database `source` to `destination`,
-  // which must not exist. On failure nothing is left at `destination`.
-  Status CompactDatabase(const std::string& source, const std::string& destination);
+  // which must not exist. On failure nothing is left at `destination` and the
+  // source is untouched.
+  virtual Status CompactDatabase(const std::string& source, const std::string& destination) = 0;
 };
+
+// The engine of this project's own Jet 4 layer.
+std::unique_ptr<DBEngine> CreateJetEngine();
 
 }  // namespace kp::jet
