@@ -1,0 +1,306 @@
+#include "export/jet/row_write.h"
+
+#include <algorithm>
+#include <cmath>
+#include <limits>
+
+namespace kp::jet {
+
+namespace {
+
+constexpr uint32_t kLongValueInline = 0x80000000u;
+constexpr uint32_t kLongValueSingleRow = 0x40000000u;
+
+std::string ColumnName(const ColumnDef& c) {
+  std::string s;
+  for (char16_t ch : c.name) {
+    if (ch < 0x80) {
+      s.push_back(char(ch));
+    } else if (ch < 0x800) {
+      s.push_back(char(0xC0 | (ch >> 6)));
+      s.push_back(char(0x80 | (ch & 0x3F)));
+    } else {
+      s.push_back(char(0xE0 | (ch >> 12)));
+      s.push_back(char(0x80 | ((ch >> 6) & 0x3F)));
+      s.push_back(char(0x80 | (ch & 0x3F)));
+    }
+  }
+  return "column " + s;
+}
+
+Status Bad(const ColumnDef& c, const std::string& what) {
+  return Status::InvalidArgument(ColumnName(c) + ": " + what);
+}
+
+bool IsIntegerKind(const Value& v) { return v.kind == Value::Kind::kInteger; }
+
+Status IntegerIn(const ColumnDef& c, const Value& v, int64_t lo, int64_t hi, int64_t* out) {
+  if (!IsIntegerKind(v)) return Bad(c, "needs a whole number");
+  if (v.i < lo || v.i > hi) {
+    return Bad(c, "value " + std::to_string(v.i) + " is outside " + std::to_string(lo) + ".." +
+                      std::to_string(hi));
+  }
+  *out = v.i;
+  return Status::OK();
+}
+
+Status FloatOf(const ColumnDef& c, const Value& v, double* out) {
+  if (v.kind == Value::Kind::kDouble || v.kind == Value::Kind::kDateTime) {
+    *out = v.d;
+  } else if (v.kind == Value::Kind::kInteger) {
+    *out = double(v.i);
+  } else {
+    return Bad(c, "needs a number");
+  }
+  if (!std::isfinite(*out)) return Bad(c, "needs a finite number");
+  return Status::OK();
+}
+
+// Writes a non-null fixed-length value at `p` (column.length bytes).
+Status EncodeFixed(const ColumnDef& c, const Value& v, uint8_t* p) {
+  int64_t n = 0;
+  double d = 0;
+  switch (c.type) {
+    case ColumnType::kByte:
+      KP_RETURN_IF_ERROR(IntegerIn(c, v, 0, 255, &n));
+      p[0] = uint8_t(n);
+      return Status::OK();
+    case ColumnType::kInteger:
+      KP_RETURN_IF_ERROR(IntegerIn(c, v, -32768, 32767, &n));
+      PutU16(p, uint16_t(int16_t(n)));
+      return Status::OK();
+    case ColumnType::kLong:
+      KP_RETURN_IF_ERROR(IntegerIn(c, v, std::numeric_limits<int32_t>::min(),
+                                   std::numeric_limits<int32_t>::max(), &n));
+      PutU32(p, uint32_t(int32_t(n)));
+      return Status::OK();
+    case ColumnType::kCurrency:
+      if (v.kind != Value::Kind::kCurrency && v.kind != Value::Kind::kInteger) {
+        return Bad(c, "needs a currency value");
+      }
+      PutU32(p, uint32_t(uint64_t(v.i)));
+      PutU32(p + 4, uint32_t(uint64_t(v.i) >> 32));
+      return Status::OK();
+    case ColumnType::kSingle: {
+      KP_RETURN_IF_ERROR(FloatOf(c, v, &d));
+      if (std::fabs(d) > std::numeric_limits<float>::max()) return Bad(c, "value is too large");
+      float f = float(d);
+      uint32_t bits;
+      std::memcpy(&bits, &f, 4);
+      PutU32(p, bits);
+      return Status::OK();
+    }
+    case ColumnType::kDouble:
+    case ColumnType::kDateTime:
+      KP_RETURN_IF_ERROR(FloatOf(c, v, &d));
+      PutF64(p, d);
+      return Status::OK();
+    case ColumnType::kGuid:
+    case ColumnType::kNumeric:
+    case ColumnType::kComplex:
+      if (v.kind != Value::Kind::kBinary || v.binary.size() != c.length) {
+        return Bad(c, "needs exactly " + std::to_string(c.length) + " bytes");
+      }
+      std::memcpy(p, v.binary.data(), c.length);
+      return Status::OK();
+    default:
+      return Bad(c, std::string("type ") + ColumnTypeName(c.type) + " cannot be fixed-length");
+  }
+}
+
+size_t FixedBytes(const ColumnDef& c) { return c.type == ColumnType::kBoolean ? 0 : c.length; }
+
+}  // namespace
+
+size_t FixedAreaSize(const TableDef& def) {
+  size_t end = 0;
+  for (const auto& c : def.columns) {
+    if (c.is_fixed()) end = std::max(end, size_t(c.fixed_offset) + FixedBytes(c));
+  }
+  return end;
+}
+
+void EncodeText(const ColumnDef& column, const std::u16string& text, Bytes* out) {
+  bool compress = (column.ext_flags & kColumnCompressedUnicode) != 0 && text.size() > 2 &&
+                  text.size() <= kMaxCompressedTextChars;
+  if (compress) {
+    for (char16_t ch : text) {
+      if (ch < 0x01 || ch > 0xFF) { compress = false; break; }
+    }
+  }
+  if (compress) {
+    out->reserve(out->size() + 2 + text.size());
+    AppendU8(out, 0xFF);
+    AppendU8(out, 0xFE);
+    for (char16_t ch : text) AppendU8(out, uint8_t(ch));
+  } else {
+    out->reserve(out->size() + 2 * text.size());
+    for (char16_t ch : text) AppendU16(out, uint16_t(ch));
+  }
+}
+
+Status EncodeLongValue(const ColumnDef& column, const Bytes& data, LongValueSink* sink, Bytes* out) {
+  if (data.size() > kMaxLongValueBytes) return Bad(column, "long value is too large");
+  const uint32_t length = uint32_t(data.size());
+  if (data.size() <= kMaxInlineLongValueBytes) {
+    AppendU32(out, length | kLongValueInline);  // length | flags
+    AppendU32(out, 0);                          // pointer: none
+    AppendU32(out, 0);
+    AppendBytes(out, data.data(), data.size());
+    return Status::OK();
+  }
+  if (sink == nullptr) return Bad(column, "long value needs an LVAL page but there is none");
+  if (data.size() <= kMaxLongValueRowBytes) {
+    uint32_t pointer = 0;
+    KP_RETURN_IF_ERROR(sink->AddLongValueRow(column, data, &pointer));
+    AppendU32(out, length | kLongValueSingleRow);
+    AppendU32(out, pointer);
+    AppendU32(out, 0);
+    return Status::OK();
+  }
+  // A chain: written from the last chunk back, so each row knows its successor.
+  const size_t chunks = (data.size() + kMaxLongValueChunkBytes - 1) / kMaxLongValueChunkBytes;
+  uint32_t next = 0;
+  Bytes row;
+  for (size_t k = chunks; k-- > 0;) {
+    const size_t begin = k * kMaxLongValueChunkBytes;
+    const size_t n = std::min(kMaxLongValueChunkBytes, data.size() - begin);
+    row.clear();
+    AppendU32(&row, next);  // next chunk, 0 at the end
+    AppendBytes(&row, data.data() + begin, n);
+    KP_RETURN_IF_ERROR(sink->AddLongValueRow(column, row, &next));
+  }
+  AppendU32(out, length);  // flags 0: chain
+  AppendU32(out, next);    // first chunk
+  AppendU32(out, 0);
+  return Status::OK();
+}
+
+Status EncodeRow(const TableDef& def, const Row& row, LongValueSink* sink, Bytes* out) {
+  if (row.size() != def.columns.size()) {
+    return Status::InvalidArgument("row has " + std::to_string(row.size()) + " values for " +
+                                   std::to_string(def.columns.size()) + " columns");
+  }
+  uint16_t column_count = def.max_cols;
+  size_t var_slots = 0;
+  for (const auto& c : def.columns) {
+    column_count = std::max<uint16_t>(column_count, uint16_t(c.number + 1));
+    if (!c.is_fixed()) var_slots = std::max<size_t>(var_slots, size_t(c.var_index) + 1);
+  }
+  const size_t fixed_size = FixedAreaSize(def);
+  Bytes null_mask((column_count + 7) / 8, 0);
+  auto mark = [&](const ColumnDef& c) { null_mask[c.number / 8] |= uint8_t(1u << (c.number % 8)); };
+
+  out->clear();
+  out->resize(2 + fixed_size, 0);
+  PutU16(out->data(), column_count);  // column count
+
+  // Fixed area.
+  for (size_t i = 0; i < def.columns.size(); ++i) {
+    const ColumnDef& c = def.columns[i];
+    if (!c.is_fixed()) continue;
+    const Value& v = row[i];
+    if (c.type == ColumnType::kBoolean) {
+      if (v.is_null()) continue;  // Null reads back as False
+      if (v.kind != Value::Kind::kBoolean && v.kind != Value::Kind::kInteger) {
+        return Bad(c, "needs True or False");
+      }
+      if (v.i != 0) mark(c);
+      continue;
+    }
+    if (v.is_null()) continue;
+    KP_RETURN_IF_ERROR(EncodeFixed(c, v, out->data() + 2 + c.fixed_offset));
+    mark(c);
+  }
+
+  if (var_slots > 0) {
+    // Variable data, by variable index.
+    std::vector<const ColumnDef*> var_columns(var_slots, nullptr);
+    std::vector<size_t> var_value(var_slots, 0);
+    for (size_t i = 0; i < def.columns.size(); ++i) {
+      const ColumnDef& c = def.columns[i];
+      if (c.is_fixed()) continue;
+      if (var_columns[c.var_index] != nullptr) {
+        return Status::InvalidArgument(ColumnName(c) + ": variable index " +
+                                       std::to_string(c.var_index) + " is used twice");
+      }
+      var_columns[c.var_index] = &c;
+      var_value[c.var_index] = i;
+    }
+    // First encode every value, so that the row length is known before any
+    // long value goes to an LVAL page (a refused row leaves nothing behind).
+    std::vector<Bytes> pieces(var_slots);
+    std::vector<bool> present(var_slots, false);
+    size_t row_size = out->size() + 2 + 2 * var_slots + 2 + null_mask.size();
+    for (size_t k = 0; k < var_slots; ++k) {
+      const ColumnDef* c = var_columns[k];
+      if (c == nullptr) continue;  // a deleted column's slot: zero length
+      const Value& v = row[var_value[k]];
+      if (v.is_null()) continue;
+      Bytes& piece = pieces[k];
+      switch (c->type) {
+        case ColumnType::kText:
+          if (v.kind != Value::Kind::kText) return Bad(*c, "needs text");
+          if (v.text.size() * 2 > c->length) {
+            return Bad(*c, "text of " + std::to_string(v.text.size()) + " characters is longer than " +
+                               std::to_string(c->length / 2));
+          }
+          EncodeText(*c, v.text, &piece);
+          break;
+        case ColumnType::kBinary:
+          if (v.kind != Value::Kind::kBinary) return Bad(*c, "needs binary data");
+          if (v.binary.size() > c->length) {
+            return Bad(*c, std::to_string(v.binary.size()) + " bytes is longer than " +
+                               std::to_string(c->length));
+          }
+          piece = v.binary;
+          break;
+        case ColumnType::kMemo:
+          if (v.kind != Value::Kind::kText) return Bad(*c, "needs text");
+          EncodeText(*c, v.text, &piece);
+          break;
+        case ColumnType::kOle:
+          if (v.kind != Value::Kind::kBinary) return Bad(*c, "needs binary data");
+          piece = v.binary;
+          break;
+        default:
+          return Bad(*c, std::string("type ") + ColumnTypeName(c->type) + " cannot be variable-length");
+      }
+      if (c->is_long_value()) {
+        if (piece.size() > kMaxLongValueBytes) return Bad(*c, "long value is too large");
+        row_size += kLongValueHeaderBytes + (piece.size() <= kMaxInlineLongValueBytes ? piece.size() : 0);
+      } else {
+        row_size += piece.size();
+      }
+      present[k] = true;
+    }
+    if (row_size > kMaxRowBytes) {
+      return Status::InvalidArgument("row of " + std::to_string(row_size) + " bytes is longer than " +
+                                     std::to_string(kMaxRowBytes));
+    }
+    std::vector<uint16_t> starts(var_slots, 0);
+    for (size_t k = 0; k < var_slots; ++k) {
+      starts[k] = uint16_t(out->size());
+      if (!present[k]) continue;
+      const ColumnDef* c = var_columns[k];
+      if (c->is_long_value()) {
+        KP_RETURN_IF_ERROR(EncodeLongValue(*c, pieces[k], sink, out));
+      } else {
+        AppendBytes(out, pieces[k].data(), pieces[k].size());
+      }
+      mark(*c);
+    }
+    const size_t end = out->size();
+    AppendU16(out, uint16_t(end));  // end of variable data
+    for (size_t k = var_slots; k-- > 0;) AppendU16(out, starts[k]);  // offsets, last first
+    AppendU16(out, uint16_t(var_slots));                             // variable column count
+  }
+  AppendBytes(out, null_mask.data(), null_mask.size());
+  if (out->size() > kMaxRowBytes) {
+    return Status::InvalidArgument("row of " + std::to_string(out->size()) +
+                                   " bytes is longer than " + std::to_string(kMaxRowBytes));
+  }
+  return Status::OK();
+}
+
+}  // namespace kp::jet

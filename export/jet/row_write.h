@@ -1,0 +1,81 @@
+// Row encoding: turns one Row (a Value per column) into the bytes of a Jet 4
+// data row, and long values (Memo, OLE) into their 12-byte in-row header plus
+// the LVAL rows that hold them when they are not stored inline.
+//
+// Data row layout (offsets from the start of the row):
+//   0                 u16 column count (= TableDef::max_cols)
+//   2                 fixed area: each fixed column at 2 + fixed_offset, its
+//                     full length always reserved (zeros when the value is
+//                     null); Booleans take no bytes here
+//   2 + fixed size    variable data, in variable-index order
+//   ...               u16 end of variable data (row offset)
+//   ...               u16 start offset of each variable column, LAST first;
+//                     a null or empty value starts where the next one does
+//   ...               u16 variable column count
+//   ...               null mask, (max_cols + 7) / 8 bytes, bit n = column
+//                     number n, 1 = present; a Boolean's value IS its bit
+// Tables without variable columns have no variable data, end offset, offset
+// table or count: the null mask follows the fixed area.
+//
+// Long value header (12 bytes, in the variable data of the row):
+//   0  u32 length of the stored bytes | flags in the top two bits:
+//        0x80000000 inline (the bytes follow the header in the row)
+//        0x40000000 one LVAL row (the bytes are the whole row)
+//        0          a chain of LVAL rows, each a u32 next pointer (0 at the
+//                   end) followed by at most 4072 bytes
+//   4  u32 pointer to the first LVAL row (page << 8 | row), 0 when inline
+//   8  u32 0
+//
+// Text is UCS-2LE, or "compressed unicode" (FF FE, then one byte per
+// character) when the column has the compressed-unicode flag and every
+// character is in U+0001..U+00FF and there are 3 to 1024 of them.
+#pragma once
+
+#include <cstdint>
+#include <string>
+
+#include "export/jet/bytes.h"
+#include "export/jet/schema.h"
+#include "model/status.h"
+
+namespace kp::jet {
+
+// Limits of the row encoding.
+constexpr size_t kMaxRowBytes = 4060;              // longest data row
+constexpr size_t kMaxInlineLongValueBytes = 64;    // longest inline memo/OLE value
+constexpr size_t kMaxLongValueRowBytes = 4076;     // longest LVAL row
+constexpr size_t kMaxLongValueChunkBytes = 4072;   // data in one chain row
+constexpr size_t kLongValueHeaderBytes = 12;
+constexpr size_t kMaxLongValueBytes = 0x3FFFFFFF;  // length field of the header
+constexpr size_t kMaxCompressedTextChars = 1024;
+
+// Where the long values of memo/OLE columns go when they are not stored inline.
+class LongValueSink {
+ public:
+  virtual ~LongValueSink() = default;
+  // Stores `row` (<= 4076 bytes) as one row of an LVAL page that belongs to
+  // `column`; returns its pointer (page << 8 | row number).
+  virtual Status AddLongValueRow(const ColumnDef& column, const Bytes& row, uint32_t* pointer) = 0;
+};
+
+// Encodes `row` (one Value per def.columns entry) into the bytes of a data row.
+// Memo data <= 64 bytes goes inline; up to 4076 bytes one LVAL row; longer a chain
+// (written last chunk first, each chunk <= 4072 bytes after its 4-byte next pointer).
+// Values are checked against their column's type (kind, range, text length) and
+// the row against the 4060-byte limit; errors name the column. `sink` may be
+// null when no long value needs an LVAL row (the call then fails if one does).
+Status EncodeRow(const TableDef& def, const Row& row, LongValueSink* sink, Bytes* out);
+
+// Encodes a text value for `column` (Text or Memo): compressed when the
+// column allows it and it pays, UCS-2LE otherwise. No length check.
+void EncodeText(const ColumnDef& column, const std::u16string& text, Bytes* out);
+
+// Stores the encoded long value `data` of `column`: appends its 12-byte
+// header (and the data itself when inline) to `out`, handing LVAL rows to
+// `sink` otherwise.
+Status EncodeLongValue(const ColumnDef& column, const Bytes& data, LongValueSink* sink, Bytes* out);
+
+// The size of the fixed area of `def` (the end of its furthest fixed column).
+size_t FixedAreaSize(const TableDef& def);
+
+}  // namespace kp::jet
