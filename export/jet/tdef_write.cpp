@@ -1,0 +1,250 @@
+#include "export/jet/tdef_write.h"
+
+#include <algorithm>
+#include <numeric>
+
+namespace kp::jet {
+
+namespace {
+
+constexpr size_t kPage = 4096;
+constexpr size_t kPageHeader = 8;
+constexpr uint32_t kTdefMagic = 1625;
+constexpr uint32_t kIndexMagic = 1923;
+constexpr size_t kMaxIndexColumns = 10;
+
+// Case-insensitive (ASCII) name order, used for the engine's catalog tables.
+bool NameLess(const std::u16string& a, const std::u16string& b) {
+  auto fold = [](char16_t c) { return (c >= u'A' && c <= u'Z') ? char16_t(c + 32) : c; };
+  return std::lexicographical_compare(a.begin(), a.end(), b.begin(), b.end(),
+                                      [&](char16_t x, char16_t y) { return fold(x) < fold(y); });
+}
+
+void AppendName(Bytes* b, const std::u16string& name) {
+  AppendU16(b, uint16_t(name.size() * 2));  // byte length
+  for (char16_t c : name) AppendU16(b, uint16_t(c));
+}
+
+}  // namespace
+
+Status EncodeTableDef(const TableDef& def, const TdefWriteOptions& options, Bytes* logical) {
+  if (def.physical_indexes.size() > 1000 || def.logical_indexes.size() > 1000) {
+    return Status::InvalidArgument("too many indexes");
+  }
+  // Descriptor order.
+  std::vector<size_t> cols(def.columns.size());
+  std::iota(cols.begin(), cols.end(), 0);
+  std::vector<size_t> lidx(def.logical_indexes.size());
+  std::iota(lidx.begin(), lidx.end(), 0);
+  if (options.alphabetical) {
+    std::stable_sort(cols.begin(), cols.end(), [&](size_t a, size_t b) {
+      return NameLess(def.columns[a].name, def.columns[b].name);
+    });
+    std::stable_sort(lidx.begin(), lidx.end(), [&](size_t a, size_t b) {
+      return NameLess(def.logical_indexes[a].name, def.logical_indexes[b].name);
+    });
+  } else {
+    std::stable_sort(cols.begin(), cols.end(), [&](size_t a, size_t b) {
+      return def.columns[a].number < def.columns[b].number;
+    });
+    std::stable_sort(lidx.begin(), lidx.end(), [&](size_t a, size_t b) {
+      return def.logical_indexes[a].number < def.logical_indexes[b].number;
+    });
+  }
+
+  Bytes& b = *logical;
+  b.assign(63, 0);
+  b[0] = 0x02;  // page type: TDEF
+  b[1] = 0x01;
+  PutU32(&b[12], kTdefMagic);
+  PutU32(&b[16], def.row_count);   // row count
+  PutU32(&b[20], def.autonumber);  // last autonumber
+  b[24] = 0x01;
+  b[40] = def.table_type;                             // table type
+  uint16_t max_cols = def.max_cols;
+  for (const auto& c : def.columns) max_cols = std::max<uint16_t>(max_cols, uint16_t(c.number + 1));
+  PutU16(&b[41], max_cols);                           // max column count
+  PutU16(&b[43], def.variable_column_count());        // variable columns
+  PutU16(&b[45], uint16_t(def.columns.size()));       // columns
+  PutU32(&b[47], uint32_t(def.logical_indexes.size()));
+  PutU32(&b[51], uint32_t(def.physical_indexes.size()));
+  PutU32(&b[55], def.owned_map);                      // owned-pages map
+  PutU32(&b[59], def.free_map);                       // free-space map
+
+  for (const auto& pi : def.physical_indexes) {  // unique key counts
+    AppendU32(&b, 0);
+    AppendU32(&b, pi.unique_count);
+    AppendU32(&b, 0);
+  }
+  for (size_t k : cols) {  // column descriptors
+    const ColumnDef& c = def.columns[k];
+    AppendU8(&b, uint8_t(c.type));
+    AppendU32(&b, kTdefMagic);
+    AppendU16(&b, c.number);
+    AppendU16(&b, c.var_index);
+    AppendU16(&b, options.alphabetical ? 0 : c.number);
+    AppendBytes(&b, c.misc, 4);  // sort order or precision/scale
+    AppendU8(&b, c.flags);
+    AppendU8(&b, c.ext_flags);
+    AppendU32(&b, 0);
+    AppendU16(&b, c.is_fixed() ? c.fixed_offset : 0);
+    AppendU16(&b, c.length);
+  }
+  for (size_t k : cols) AppendName(&b, def.columns[k].name);
+
+  for (const auto& pi : def.physical_indexes) {  // physical index blocks
+    if (pi.columns.size() > kMaxIndexColumns) return Status::InvalidArgument("index with more than 10 columns");
+    AppendU32(&b, kIndexMagic);
+    for (size_t i = 0; i < kMaxIndexColumns; ++i) {
+      if (i < pi.columns.size()) {
+        AppendU16(&b, pi.columns[i].column_number);
+        AppendU8(&b, pi.columns[i].flags);
+      } else {
+        AppendU16(&b, 0xFFFF);  // unused slot
+        AppendU8(&b, 0);
+      }
+    }
+    AppendU32(&b, pi.usage_map);
+    AppendU32(&b, pi.root_page);
+    AppendU32(&b, 0);
+    AppendU8(&b, pi.flags);
+    for (int i = 0; i < 5; ++i) AppendU8(&b, 0);
+  }
+  for (size_t k : lidx) {  // logical index blocks
+    const LogicalIndex& li = def.logical_indexes[k];
+    AppendU32(&b, kTdefMagic);
+    AppendU32(&b, li.number);
+    AppendU32(&b, li.physical_index);
+    if (li.kind == 2 && li.raw.size() == 28) {
+      AppendBytes(&b, li.raw.data() + 12, 16);  // a foreign key keeps its relation fields
+      continue;
+    }
+    AppendU8(&b, 0);            // foreign-key type
+    AppendU32(&b, 0xFFFFFFFFu); // related index
+    AppendU32(&b, 0);           // related table page
+    AppendU8(&b, 0x04);         // cascade bytes as Access writes them
+    AppendU8(&b, 0x04);
+    AppendU8(&b, li.kind);
+    AppendU32(&b, 0);
+  }
+  for (size_t k : lidx) AppendName(&b, def.logical_indexes[k].name);
+
+  for (size_t k : cols) {  // memo/OLE usage maps, in descriptor order
+    const ColumnDef& c = def.columns[k];
+    if (!c.is_long_value()) continue;
+    const LongValueMaps* maps = nullptr;
+    for (const auto& m : def.long_value_maps) {
+      if (m.column_number == c.number) maps = &m;
+    }
+    if (maps == nullptr) continue;
+    AppendU16(&b, c.number);
+    AppendU32(&b, maps->owned_map);
+    AppendU32(&b, maps->free_map);
+  }
+  AppendU16(&b, 0xFFFF);  // terminator
+  if (b.size() > 0xFFFFFF) return Status::InvalidArgument("table definition is too large");
+  PutU32(&b[8], uint32_t(b.size()));  // tdef_len
+  return Status::OK();
+}
+
+size_t TableDefPageCount(size_t size) {
+  if (size <= kPage) return 1;
+  return 1 + (size - kPage + (kPage - kPageHeader) - 1) / (kPage - kPageHeader);
+}
+
+Status SplitTableDef(const Bytes& logical, const std::vector<uint32_t>& page_numbers,
+                     std::vector<Bytes>* pages) {
+  if (logical.size() < 63) return Status::InvalidArgument("table definition too short");
+  const size_t count = TableDefPageCount(logical.size());
+  if (page_numbers.size() != count) {
+    return Status::InvalidArgument("table definition needs " + std::to_string(count) + " pages, got " +
+                                   std::to_string(page_numbers.size()));
+  }
+  pages->assign(count, Bytes(kPage, 0));
+  size_t pos = 0;
+  for (size_t i = 0; i < count; ++i) {
+    Bytes& p = (*pages)[i];
+    size_t at = 0;
+    if (i == 0) {
+      const size_t n = std::min(kPage, logical.size());
+      std::copy(logical.begin(), logical.begin() + n, p.begin());
+      pos = n;
+      at = n;
+    } else {
+      const size_t n = std::min(kPage - kPageHeader, logical.size() - pos);
+      std::copy(logical.begin() + pos, logical.begin() + pos + n, p.begin() + kPageHeader);
+      pos += n;
+      at = kPageHeader + n;
+    }
+    p[0] = 0x02;  // page type: TDEF
+    p[1] = 0x01;
+    const size_t left = kPage - at;
+    const size_t free = count == 1 ? (logical.size() + kPageHeader <= kPage ? kPage - kPageHeader - logical.size() : 0)
+                                   : (left > kPageHeader ? left - kPageHeader : 0);
+    PutU16(&p[2], uint16_t(free));                                           // free space
+    PutU32(&p[4], i + 1 < count ? page_numbers[i + 1] : 0);                  // next page
+  }
+  return Status::OK();
+}
+
+Status AssignColumnLayout(TableDef* def) {
+  if (def->columns.empty()) return Status::InvalidArgument("a table needs at least one column");
+  uint16_t var_count = 0;
+  uint16_t fixed_offset = 0;
+  for (size_t i = 0; i < def->columns.size(); ++i) {
+    ColumnDef& c = def->columns[i];
+    c.number = uint16_t(i);
+    c.misc[0] = 0x09;  // sort order 0x0409, as Access writes on every column
+    c.misc[1] = 0x04;
+    c.misc[2] = 0;
+    c.misc[3] = 0;
+    c.ext_flags = 0;
+    bool fixed = true;
+    switch (c.type) {
+      case ColumnType::kBoolean: c.length = 1; break;
+      case ColumnType::kByte: c.length = 1; break;
+      case ColumnType::kInteger: c.length = 2; break;
+      case ColumnType::kLong: c.length = 4; break;
+      case ColumnType::kSingle: c.length = 4; break;
+      case ColumnType::kCurrency:
+      case ColumnType::kDouble:
+      case ColumnType::kDateTime: c.length = 8; break;
+      case ColumnType::kGuid: c.length = 16; break;
+      case ColumnType::kText:
+        if (c.length == 0 || c.length > 510 || c.length % 2 != 0) {
+          return Status::InvalidArgument("text column needs a length of 2 to 510 bytes");
+        }
+        c.ext_flags = kColumnCompressedUnicode;
+        fixed = false;
+        break;
+      case ColumnType::kBinary:
+        if (c.length == 0 || c.length > 510) return Status::InvalidArgument("binary column needs 1 to 510 bytes");
+        fixed = false;
+        break;
+      case ColumnType::kMemo:
+        c.ext_flags = kColumnCompressedUnicode;
+        c.length = 0;
+        fixed = false;
+        break;
+      case ColumnType::kOle:
+        c.length = 0;
+        fixed = false;
+        break;
+      default:
+        return Status::NotSupported(std::string("column type ") + ColumnTypeName(c.type));
+    }
+    c.flags = uint8_t(kColumnCanBeNull | (fixed ? kColumnFixedLength : 0));
+    if (fixed) {
+      c.var_index = var_count;  // variable columns before this one
+      c.fixed_offset = c.type == ColumnType::kBoolean ? 0 : fixed_offset;
+      if (c.type != ColumnType::kBoolean) fixed_offset = uint16_t(fixed_offset + c.length);
+    } else {
+      c.var_index = var_count++;
+      c.fixed_offset = 0;
+    }
+  }
+  def->max_cols = uint16_t(def->columns.size());
+  return Status::OK();
+}
+
+}  // namespace kp::jet
