@@ -5,42 +5,13 @@
 
 #include <gtest/gtest.h>
 
-#include <fstream>
-#include <iterator>
-
 #include "export/jet/catalog_write.h"
+#include "tests/jet/build_support.h"
 
 namespace kp::jet {
 namespace {
 
-Bytes ReadReferencePage(const std::string& file, uint32_t page) {
-  std::ifstream in(std::string(KP_REFERENCE_DIR) + "/" + file, std::ios::binary);
-  if (!in) return {};
-  Bytes all((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
-  if (all.size() < (page + 1) * 4096) return {};
-  return Bytes(all.begin() + page * 4096, all.begin() + (page + 1) * 4096);
-}
-
-// Clears the bytes that differ between engine-written files without meaning:
-// TDEF header bytes 28-39, the fixed offset of variable columns, the flag byte
-// of unused index column slots and bytes 42-45 of physical index blocks.
-void MaskDontCare(Bytes* p) {
-  Bytes& b = *p;
-  std::fill(b.begin() + 28, b.begin() + 40, 0);
-  const int ncols = GetU16(&b[45]);
-  const int npidx = int(GetU32(&b[51]));
-  size_t o = 63 + 12 * npidx;
-  for (int i = 0; i < ncols; ++i, o += 25) {
-    if ((b[o + 15] & kColumnFixedLength) == 0) { b[o + 21] = 0; b[o + 22] = 0; }
-  }
-  for (int i = 0; i < ncols; ++i) o += 2 + GetU16(&b[o]);
-  for (int i = 0; i < npidx; ++i, o += 52) {
-    for (int s = 0; s < 10; ++s) {
-      if (GetU16(&b[o + 4 + 3 * s]) == 0xFFFF) b[o + 6 + 3 * s] = 0;
-    }
-    std::fill(b.begin() + o + 42, b.begin() + o + 46, 0);
-  }
-}
+using testing::MaskTdefDontCare;
 
 TEST(TdefWriteTest, CatalogTablesMatchTheEngine) {
   struct Case { TableDef def; uint32_t rows; std::vector<uint32_t> unique; };
@@ -50,7 +21,8 @@ TEST(TdefWriteTest, CatalogTablesMatchTheEngine) {
                              {MSysRelationshipsDef(), 0, {0, 0, 0}}};
   for (auto& c : cases) {
     SCOPED_TRACE(c.def.tdef_page);
-    Bytes expected = ReadReferencePage("adox_jet4.mdb", c.def.tdef_page);
+    Bytes expected = testing::PageOf(testing::ReadWholeFile(testing::ReferencePath("adox_jet4.mdb")),
+                                     c.def.tdef_page);
     if (expected.empty()) GTEST_SKIP() << "reference files not found in " << KP_REFERENCE_DIR;
     c.def.row_count = c.rows;
     for (size_t i = 0; i < c.unique.size(); ++i) c.def.physical_indexes[i].unique_count = c.unique[i];
@@ -59,8 +31,8 @@ TEST(TdefWriteTest, CatalogTablesMatchTheEngine) {
     std::vector<Bytes> pages;
     ASSERT_TRUE(SplitTableDef(logical, {c.def.tdef_page}, &pages).ok());
     ASSERT_EQ(pages.size(), 1u);
-    MaskDontCare(&expected);
-    MaskDontCare(&pages[0]);
+    MaskTdefDontCare(&expected);
+    MaskTdefDontCare(&pages[0]);
     for (size_t i = 0; i < 4096; ++i) {
       ASSERT_EQ(pages[0][i], expected[i]) << "byte " << i;
     }

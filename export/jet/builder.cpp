@@ -1,0 +1,411 @@
+#include "export/jet/builder.h"
+
+#include <algorithm>
+#include <cstdio>
+#include <fstream>
+#include <map>
+#include <set>
+
+#include "export/jet/builder_parts.h"
+#include "export/jet/data_page.h"
+#include "export/jet/row_write.h"
+#include "export/jet/tdef_write.h"
+
+namespace kp::jet {
+
+namespace {
+
+constexpr size_t kPage = 4096;
+
+// The pages of the file being built, page 0 first.
+class PageSet {
+ public:
+  explicit PageSet(size_t reserved) : pages_(reserved, Bytes(kPage, 0)) {}
+  uint32_t Allocate() {
+    pages_.emplace_back(kPage, 0);
+    return uint32_t(pages_.size() - 1);
+  }
+  Bytes& operator[](uint32_t n) { return pages_[n]; }
+  size_t size() const { return pages_.size(); }
+  const std::vector<Bytes>& all() const { return pages_; }
+
+ private:
+  std::vector<Bytes> pages_;
+};
+
+// The data pages of one owner (a table, or one memo/OLE column): a page is
+// started when the current one has no room, and leaves the free-space map
+// when a row did not fit in it.
+class RowPages {
+ public:
+  RowPages(PageSet* pages, uint32_t owner_field) : pages_(pages), owner_(owner_field) {}
+
+  Status Add(const Bytes& row, uint32_t* pointer) {
+    if (!started_ || !page_.Fits(row.size())) {
+      if (started_) {
+        Flush();
+        free_.erase(current_);
+      }
+      current_ = pages_->Allocate();
+      page_.Reset(owner_);
+      started_ = true;
+      owned_.insert(current_);
+      free_.insert(current_);
+    }
+    uint8_t n = 0;
+    KP_RETURN_IF_ERROR(page_.AddRow(row, &n));
+    ++rows_;
+    *pointer = (current_ << 8) | n;
+    return Status::OK();
+  }
+  // Writes the current page into the page set (call before reading it).
+  void Flush() {
+    if (!started_) return;
+    (*pages_)[current_] = page_.page();
+    if (page_.free_space() == 0) free_.erase(current_);
+  }
+  const std::set<uint32_t>& owned() const { return owned_; }
+  const std::set<uint32_t>& free() const { return free_; }
+  uint32_t rows() const { return rows_; }
+
+ private:
+  PageSet* pages_;
+  uint32_t owner_;
+  DataPageBuilder page_;
+  bool started_ = false;
+  uint32_t current_ = 0;
+  uint32_t rows_ = 0;
+  std::set<uint32_t> owned_;
+  std::set<uint32_t> free_;
+};
+
+// Long values of one table (or of the catalog), one RowPages per column.
+class ColumnSink : public LongValueSink {
+ public:
+  explicit ColumnSink(PageSet* pages) : pages_(pages) {}
+  Status AddLongValueRow(const ColumnDef& column, const Bytes& row, uint32_t* pointer) override {
+    if (row.size() > kMaxLongValueRowBytes) {
+      return Status::InvalidArgument("LVAL row of " + std::to_string(row.size()) + " bytes");
+    }
+    auto it = columns_.find(column.number);
+    if (it == columns_.end()) {
+      it = columns_.emplace(column.number, RowPages(pages_, kDataPageLvalOwner)).first;
+    }
+    return it->second.Add(row, pointer);
+  }
+  void Flush() {
+    for (auto& [number, rp] : columns_) rp.Flush();
+  }
+  const RowPages* column(uint16_t number) const {
+    auto it = columns_.find(number);
+    return it == columns_.end() ? nullptr : &it->second;
+  }
+
+ private:
+  PageSet* pages_;
+  std::map<uint16_t, RowPages> columns_;
+};
+
+struct IndexEntry {
+  Bytes key;
+  uint32_t pointer;
+  bool operator<(const IndexEntry& o) const {
+    return key != o.key ? key < o.key : pointer < o.pointer;
+  }
+};
+
+std::string Utf8(const std::u16string& s) {
+  std::string out;
+  for (char16_t c : s) {
+    if (c < 0x80) {
+      out.push_back(char(c));
+    } else if (c < 0x800) {
+      out.push_back(char(0xC0 | (c >> 6)));
+      out.push_back(char(0x80 | (c & 0x3F)));
+    } else {
+      out.push_back(char(0xE0 | (c >> 12)));
+      out.push_back(char(0x80 | ((c >> 6) & 0x3F)));
+      out.push_back(char(0x80 | (c & 0x3F)));
+    }
+  }
+  return out;
+}
+
+class Builder {
+ public:
+  explicit Builder(const DatabaseSpec& spec)
+      : spec_(spec),
+        ids_(spec.security ? *spec.security : ReferenceSecurityIds()),
+        catalog_date_(spec.catalog_date ? *spec.catalog_date : ReferenceCatalogDate()),
+        table_date_(spec.table_date ? *spec.table_date : catalog_date_),
+        pages_(kFirstFreePage) {}
+
+  Status Build(Bytes* file) {
+    if (!spec_.header_page.empty() && spec_.header_page.size() != kPage) {
+      return Status::InvalidArgument("header page must be 4096 bytes");
+    }
+    pages_[0] = spec_.header_page.empty() ? ReferenceHeaderPage() : spec_.header_page;
+    objects_ = EngineObjects(ids_, catalog_date_);
+    aces_ = EngineAces(ids_);
+    std::set<std::u16string> names;
+    for (const auto& o : objects_) names.insert(Fold(o.name));
+    for (const TableSpec& t : spec_.tables) {
+      if (t.def.name.empty() || !names.insert(Fold(t.def.name)).second) {
+        return Status::InvalidArgument("table name \"" + Utf8(t.def.name) + "\" is empty or used twice");
+      }
+      KP_RETURN_IF_ERROR(AddTable(t).WithContext("table " + Utf8(t.def.name)));
+    }
+    KP_RETURN_IF_ERROR(WriteCatalog());
+    KP_RETURN_IF_ERROR(WriteGlobalMap());
+    file->clear();
+    file->reserve(pages_.size() * kPage);
+    for (const Bytes& p : pages_.all()) file->insert(file->end(), p.begin(), p.end());
+    return Status::OK();
+  }
+
+ private:
+  // Table names are unique regardless of ASCII case (the catalog index is).
+  static std::u16string Fold(std::u16string s) {
+    for (char16_t& c : s) {
+      if (c >= u'a' && c <= u'z') c = char16_t(c - 32);
+    }
+    return s;
+  }
+
+  Status AddTable(const TableSpec& t) {
+    TableDef def = t.def;
+    def.table_type = 0x4E;
+    def.physical_indexes.clear();
+    def.logical_indexes.clear();
+    def.long_value_maps.clear();
+    for (const auto& c : def.columns) {
+      if (c.is_long_value()) def.long_value_maps.push_back({c.number, 0, 0});
+    }
+    // TDEF page(s) first: the size does not depend on the pointers.
+    Bytes logical;
+    KP_RETURN_IF_ERROR(EncodeTableDef(def, {}, &logical));
+    std::vector<uint32_t> tdef_pages;
+    for (size_t i = TableDefPageCount(logical.size()); i > 0; --i) tdef_pages.push_back(pages_.Allocate());
+    def.tdef_page = tdef_pages[0];
+    if (def.tdef_page > 0xFFFFFF) return Status::InvalidArgument("database too large");
+    // Then its usage-map page.
+    const uint32_t map_page = pages_.Allocate();
+    uint32_t next_map_row = 0;
+    auto map_pointer = [&] { return (map_page << 8) | next_map_row++; };
+    def.owned_map = map_pointer();
+    def.free_map = map_pointer();
+    for (auto& m : def.long_value_maps) {
+      m.owned_map = map_pointer();
+      m.free_map = map_pointer();
+    }
+    // Rows.
+    RowPages data(&pages_, def.tdef_page);
+    ColumnSink sink(&pages_);
+    Bytes row;
+    for (size_t i = 0; i < t.rows.size(); ++i) {
+      Status s = EncodeRow(def, t.rows[i], &sink, &row);
+      uint32_t pointer = 0;
+      if (s.ok()) s = data.Add(row, &pointer);
+      if (!s.ok()) return s.WithContext("row " + std::to_string(i + 1));
+    }
+    data.Flush();
+    sink.Flush();
+    def.row_count = data.rows();
+    // Usage maps.
+    DataPageBuilder maps(0);
+    KP_RETURN_IF_ERROR(AddMapRow(&maps, data.owned()));
+    KP_RETURN_IF_ERROR(AddMapRow(&maps, data.free()));
+    for (const auto& m : def.long_value_maps) {
+      const RowPages* lv = sink.column(m.column_number);
+      KP_RETURN_IF_ERROR(AddMapRow(&maps, lv ? lv->owned() : std::set<uint32_t>()));
+      KP_RETURN_IF_ERROR(AddMapRow(&maps, lv ? lv->free() : std::set<uint32_t>()));
+    }
+    pages_[map_page] = maps.page();
+    // The definition itself.
+    KP_RETURN_IF_ERROR(EncodeTableDef(def, {}, &logical));
+    std::vector<Bytes> tdef;
+    KP_RETURN_IF_ERROR(SplitTableDef(logical, tdef_pages, &tdef));
+    for (size_t i = 0; i < tdef.size(); ++i) pages_[tdef_pages[i]] = tdef[i];
+    // Catalog and security rows.
+    CatalogObject o;
+    o.id = int32_t(def.tdef_page);
+    o.parent_id = kTablesContainerId;
+    o.name = def.name;
+    o.type = 1;
+    o.date_create = table_date_;
+    o.date_update = table_date_;
+    o.owner = ids_.admin;
+    o.flags = 0;
+    if (!def.properties.table.empty() || !def.properties.columns.empty()) {
+      KP_RETURN_IF_ERROR(SerializePropertyBlob(def.properties, &o.lv_prop));
+    }
+    objects_.push_back(std::move(o));
+    for (AceRow& a : NewTableAces(ids_, int32_t(def.tdef_page))) aces_.push_back(std::move(a));
+    return Status::OK();
+  }
+
+  Status AddMapRow(DataPageBuilder* page, const std::set<uint32_t>& pages) {
+    Bytes row;
+    KP_RETURN_IF_ERROR(EncodeUsageMapRow(pages, &row));
+    uint8_t n = 0;
+    return page->AddRow(row, &n);
+  }
+
+  Status WriteCatalog() {
+    // MSysObjects rows on page 14; long property blobs on an LVAL page after
+    // the tables.
+    TableDef objects_def = MSysObjectsDef();
+    TableDef aces_def = MSysAcesDef();
+    ColumnSink catalog_lv(&pages_);
+    DataPageBuilder objects_page(kMSysObjectsPage);
+    std::vector<IndexEntry> by_parent_name, by_id, by_object;
+    Bytes row;
+    for (const CatalogObject& o : objects_) {
+      KP_RETURN_IF_ERROR(EncodeRow(objects_def, CatalogObjectRow(o), &catalog_lv, &row));
+      uint8_t n = 0;
+      if (!objects_page.Fits(row.size())) {
+        return Status::NotSupported("too many tables: the catalog does not fit its page");
+      }
+      KP_RETURN_IF_ERROR(objects_page.AddRow(row, &n));
+      const uint32_t pointer = (kCatalogDataPage << 8) | n;
+      Bytes key;
+      AppendLongKey(o.parent_id, &key);
+      KP_RETURN_IF_ERROR(AppendTextKey(o.name, &key));
+      by_parent_name.push_back({key, pointer});
+      key.clear();
+      AppendLongKey(o.id, &key);
+      by_id.push_back({key, pointer});
+    }
+    catalog_lv.Flush();
+    pages_[kCatalogDataPage] = objects_page.page();
+
+    DataPageBuilder aces_page(kMSysAcesPage);
+    std::set<int32_t> ace_objects;
+    for (const AceRow& a : aces_) {
+      KP_RETURN_IF_ERROR(EncodeRow(aces_def, AceRowValues(a), nullptr, &row));
+      uint8_t n = 0;
+      if (!aces_page.Fits(row.size())) {
+        return Status::NotSupported("too many tables: the security rows do not fit their page");
+      }
+      KP_RETURN_IF_ERROR(aces_page.AddRow(row, &n));
+      Bytes key;
+      AppendLongKey(a.object_id, &key);
+      by_object.push_back({key, (kAcesDataPage << 8) | n});
+      ace_objects.insert(a.object_id);
+    }
+    pages_[kAcesDataPage] = aces_page.page();
+
+    // Index leaves.
+    KP_RETURN_IF_ERROR(WriteLeaf(kParentIdNameLeafPage, kMSysObjectsPage, &by_parent_name));
+    KP_RETURN_IF_ERROR(WriteLeaf(kObjectIdLeafPage, kMSysObjectsPage, &by_id));
+    KP_RETURN_IF_ERROR(WriteLeaf(kAcesLeafPage, kMSysAcesPage, &by_object));
+    std::vector<IndexEntry> none;
+    KP_RETURN_IF_ERROR(WriteLeaf(10, kMSysQueriesPage, &none));
+    for (uint32_t p = 11; p <= 13; ++p) KP_RETURN_IF_ERROR(WriteLeaf(p, kMSysRelationshipsPage, &none));
+
+    // Definitions with their counts.
+    objects_def.row_count = uint32_t(objects_.size());
+    objects_def.physical_indexes[0].unique_count = uint32_t(objects_.size());
+    objects_def.physical_indexes[1].unique_count = uint32_t(objects_.size());
+    aces_def.row_count = uint32_t(aces_.size());
+    aces_def.physical_indexes[0].unique_count = uint32_t(ace_objects.size());
+    for (const TableDef* d : {&objects_def, &aces_def}) KP_RETURN_IF_ERROR(WriteSystemTdef(*d));
+    KP_RETURN_IF_ERROR(WriteSystemTdef(MSysQueriesDef()));
+    KP_RETURN_IF_ERROR(WriteSystemTdef(MSysRelationshipsDef()));
+
+    // The catalog's usage maps, rows 0x600-0x61E of page 6.
+    std::map<uint32_t, std::set<uint32_t>> maps = {
+        {kObjectsOwnedMap, {kCatalogDataPage}},
+        {kParentIdNameMap, {kParentIdNameLeafPage}},
+        {kObjectIdMap, {kObjectIdLeafPage}},
+        {kAcesOwnedMap, {kAcesDataPage}},
+        {kAcesIndexMap, {kAcesLeafPage}},
+        {0x619, {10}},
+        {0x61C, {11}},
+        {0x61D, {12}},
+        {0x61E, {13}},
+    };
+    if (objects_page.free_space() > 0) maps[kObjectsFreeMap] = {kCatalogDataPage};
+    if (aces_page.free_space() > 0) maps[kAcesFreeMap] = {kAcesDataPage};
+    if (const RowPages* lv = catalog_lv.column(objects_def.FindColumn(u"LvProp")->number)) {
+      maps[kObjectsLvPropOwnedMap] = lv->owned();
+      maps[kObjectsLvPropFreeMap] = lv->free();
+    }
+    DataPageBuilder map_page(0);
+    for (int r = 0; r < kCatalogMapRows; ++r) {
+      KP_RETURN_IF_ERROR(AddMapRow(&map_page, maps[(kCatalogMapPage << 8) | uint32_t(r)]));
+    }
+    pages_[kCatalogMapPage] = map_page.page();
+    return Status::OK();
+  }
+
+  Status WriteLeaf(uint32_t page, uint32_t tdef_page, std::vector<IndexEntry>* entries) {
+    std::sort(entries->begin(), entries->end());
+    std::vector<Bytes> encoded;
+    for (const IndexEntry& e : *entries) {
+      Bytes b = e.key;
+      b.push_back(uint8_t(e.pointer >> 24));  // data page, big-endian
+      b.push_back(uint8_t(e.pointer >> 16));
+      b.push_back(uint8_t(e.pointer >> 8));
+      b.push_back(uint8_t(e.pointer));        // row
+      encoded.push_back(std::move(b));
+    }
+    return BuildSingleLeaf(tdef_page, encoded, &pages_[page]);
+  }
+
+  Status WriteSystemTdef(const TableDef& def) {
+    Bytes logical;
+    KP_RETURN_IF_ERROR(EncodeTableDef(def, {.alphabetical = true}, &logical));
+    std::vector<Bytes> out;
+    KP_RETURN_IF_ERROR(SplitTableDef(logical, {def.tdef_page}, &out));
+    pages_[def.tdef_page] = out[0];
+    return Status::OK();
+  }
+
+  // Page 1: row 0 the global map (a set bit = a free page), row 1 69 zeros.
+  Status WriteGlobalMap() {
+    DataPageBuilder page(1);
+    Bytes row;
+    KP_RETURN_IF_ERROR(EncodeGlobalMapRow(uint32_t(pages_.size()), &row));
+    uint8_t n = 0;
+    KP_RETURN_IF_ERROR(page.AddRow(row, &n));
+    KP_RETURN_IF_ERROR(page.AddRow(Bytes(69, 0), &n));
+    pages_[kGlobalMapPage] = page.page();
+    return Status::OK();
+  }
+
+  const DatabaseSpec& spec_;
+  SecurityIds ids_;
+  double catalog_date_;
+  double table_date_;
+  PageSet pages_;
+  std::vector<CatalogObject> objects_;
+  std::vector<AceRow> aces_;
+};
+
+}  // namespace
+
+Status BuildDatabase(const DatabaseSpec& spec, Bytes* file) { return Builder(spec).Build(file); }
+
+Status WriteDatabase(const DatabaseSpec& spec, const std::string& path) {
+  Bytes file;
+  KP_RETURN_IF_ERROR(BuildDatabase(spec, &file));
+  const std::string temp = path + ".tmp";
+  {
+    std::ofstream out(temp, std::ios::binary | std::ios::trunc);
+    if (!out) return Status::IOError("cannot create " + temp);
+    out.write(reinterpret_cast<const char*>(file.data()), std::streamsize(file.size()));
+    out.flush();
+    if (!out) {
+      std::remove(temp.c_str());
+      return Status::IOError("cannot write " + temp);
+    }
+  }
+  if (std::rename(temp.c_str(), path.c_str()) != 0) {
+    std::remove(temp.c_str());
+    return Status::IOError("cannot rename " + temp + " to " + path);
+  }
+  return Status::OK();
+}
+
+}  // namespace kp::jet

@@ -1,0 +1,28 @@
+// The encoders the builder takes from the rest of the layer: usage-map rows,
+// index keys and leaves, property blobs.
+#pragma once
+
+#include <cstdint>
+#include <set>
+#include <string>
+#include <vector>
+
+#include "export/jet/bytes.h"
+#include "export/jet/schema.h"
+#include "model/status.h"
+
+namespace kp::jet {
+
+// A usage-map row listing `pages` (inline when they fit one 512-page window).
+Status EncodeUsageMapRow(const std::set<uint32_t>& pages, Bytes* row);
+// The global map row of a file of `page_count` pages: pages past the end free.
+Status EncodeGlobalMapRow(uint32_t page_count, Bytes* row);
+// Index key parts: 0x7F, then the key bytes of the value.
+void AppendLongKey(int32_t value, Bytes* key);
+Status AppendTextKey(const std::u16string& text, Bytes* key);
+// A single index leaf page holding `entries` (sorted, each key + pointer).
+Status BuildSingleLeaf(uint32_t tdef_page, const std::vector<Bytes>& entries, Bytes* page);
+// The LvProp blob of `props`.
+Status SerializePropertyBlob(const PropertySet& props, Bytes* blob);
+
+}  // namespace kp::jet
