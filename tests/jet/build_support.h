@@ -5,7 +5,9 @@
 #include <cstdio>
 #include <fstream>
 #include <iterator>
+#include <sstream>
 #include <string>
+#include <vector>
 
 #include "export/jet/bytes.h"
 
@@ -65,6 +67,60 @@ inline void MaskTdefDontCare(Bytes* page) {
     }
     std::fill(b.begin() + o + 42, b.begin() + o + 46, 0);
   }
+}
+
+// Splits command output into lines.
+inline std::vector<std::string> Lines(const std::string& text) {
+  std::vector<std::string> lines;
+  std::istringstream in(text);
+  std::string line;
+  while (std::getline(in, line)) lines.push_back(line);
+  return lines;
+}
+
+// The rows of `table` as mdbtools' mdb-export prints them: fields separated
+// by '|', Null as <NULL> (mdb-export prints empty texts that way too),
+// Booleans 0/1, binary as upper-case hex.
+inline std::vector<std::string> RowsByMdbtools(const std::string& file, const std::string& table,
+                                               bool* ok) {
+  return Lines(RunCommand("mdb-export -Q -H -b hex -0 '<NULL>' -d '|' '" + file + "' '" + table +
+                              "' 2>/dev/null",
+                          ok));
+}
+
+// The same rows as mdb-reader (the pinned npm package in tests/js) reads
+// them, in the same notation; empty texts stay empty.
+inline std::vector<std::string> RowsByMdbReader(const std::string& file, const std::string& table,
+                                                bool* ok) {
+  const std::string script =
+      "import { readFileSync } from 'node:fs'; import MDBReader from 'mdb-reader';"
+      "const t = new MDBReader(readFileSync(process.argv[1])).getTable(process.argv[2]);"
+      "const cols = t.getColumnNames();"
+      "for (const row of t.getData()) console.log(cols.map(c => { const v = row[c];"
+      " if (v === null || v === undefined) return '<NULL>';"
+      " if (Buffer.isBuffer(v)) return v.toString('hex').toUpperCase();"
+      " if (typeof v === 'boolean') return v ? '1' : '0'; return String(v); }).join('|'));";
+  return Lines(RunCommand("cd '" + std::string(KP_JS_DIR) + "' && node --input-type=module -e \"" +
+                              script + "\" '" + file + "' '" + table + "' 2>/dev/null",
+                          ok));
+}
+
+// UTF-16 (no surrogates) to UTF-8.
+inline std::string Utf8(const std::u16string& s) {
+  std::string out;
+  for (char16_t c : s) {
+    if (c < 0x80) {
+      out.push_back(char(c));
+    } else if (c < 0x800) {
+      out.push_back(char(0xC0 | (c >> 6)));
+      out.push_back(char(0x80 | (c & 0x3F)));
+    } else {
+      out.push_back(char(0xE0 | (c >> 12)));
+      out.push_back(char(0x80 | ((c >> 6) & 0x3F)));
+      out.push_back(char(0x80 | (c & 0x3F)));
+    }
+  }
+  return out;
 }
 
 }  // namespace kp::jet::testing
