@@ -1,0 +1,125 @@
+// The export command: writes the loaded document into a copy of the template
+// database and compacts it, driving a small user-interface seam (ExportUi) so
+// that the window, the command line and the tests run the same steps.
+//
+// Steps (failure path A guards 3-12, failure path B guards 14-17):
+//    1  the save dialog gets no proposed name and the filter "MDBファイル|*.MDB"
+//    3  ask for the output path (a cancel is a save failure)
+//    4  copy <program folder>/KP.dbd to the output path (replacing it)
+//    5  create the database engine once; it is kept for every later export
+//    6  open the output as a database
+//  7-9  show the progress window, disable the main window, bar Max = PageCount
+//   10  per table: Value 1, caption, rows page by page (Value = pages done)
+//   11  close the database
+//   12  bar Max 100, Value 1, caption "変換状況", hide, enable the main window,
+//       "保存に成功しました。"
+//   14  compact the output into <program folder>/WorkDB.tmp
+// 16-17 the work file replaces the output in ONE rename, so no failure here
+//       can lose the output: when the rename fails (also after a copy across
+//       file systems), the uncompacted output stays, the work file is removed
+//       and the compaction failure is reported
+//   18  "最適化に成功しました。"
+// Failure path A: bar and caption put back, window hidden, main window
+// enabled, "保存に失敗しました。"; the output keeps the rows committed so far.
+// Failure path B: "最適化に失敗しました。（容量が多くなることがあります。）"; a work
+// file that was already there before the compaction is left alone.
+//
+// The document is only read. One thread (the user-interface thread) runs it.
+#pragma once
+
+#include <functional>
+#include <memory>
+#include <string>
+
+#include "export/jet/engine.h"
+#include "model/control_document.h"
+#include "model/status.h"
+
+namespace kp {
+
+inline constexpr char16_t kSaveSucceededMessage[] = u"保存に成功しました。";
+inline constexpr char16_t kSaveFailedMessage[] = u"保存に失敗しました。";
+inline constexpr char16_t kCompactSucceededMessage[] = u"最適化に成功しました。";
+inline constexpr char16_t kCompactFailedMessage[] =
+    u"最適化に失敗しました。（容量が多くなることがあります。）";
+inline constexpr char16_t kProgressIdleCaption[] = u"変換状況";
+inline constexpr char16_t kSaveDialogFilter[] = u"MDBファイル|*.MDB";
+inline constexpr char kTemplateFileName[] = "KP.dbd";
+inline constexpr char kWorkFileName[] = "WorkDB.tmp";
+
+// What the export needs of the windows. Every call returns at once except
+// AskSavePath and ShowMessage, which wait for the user.
+class ExportUi {
+ public:
+  virtual ~ExportUi() = default;
+  // The save dialog with no proposed name and `filter` ("name|pattern").
+  // Returns false when the user cancels; *path is the chosen file otherwise.
+  virtual bool AskSavePath(const std::u16string& filter, std::string* path) = 0;
+  // A modal message box (OK only, no icon, title "ZIriRAV Convert").
+  virtual void ShowMessage(const std::u16string& text) = 0;
+  // The progress window: shown modeless (created on first use), hidden and
+  // kept. Max and Value are those of its bar, whose minimum is 1.
+  virtual void ShowProgress() = 0;
+  virtual void HideProgress() = 0;
+  virtual void SetProgressCaption(const std::u16string& caption) = 0;
+  virtual void SetProgressMax(float max) = 0;
+  virtual void SetProgressValue(float value) = 0;
+  // False refuses user input to the main window until it is set true again.
+  virtual void SetMainWindowEnabled(bool enabled) = 0;
+};
+
+enum class ExportOutcome {
+  kSaveFailed,          // failure path A: "保存に失敗しました。"
+  kSaved,               // saved; compaction not asked for
+  kSavedNotCompacted,   // saved, then failure path B: the output is uncompacted
+  kSavedAndCompacted,   // both success messages
+};
+
+struct ExportResult {
+  ExportOutcome outcome = ExportOutcome::kSaveFailed;
+  Status cause;             // why the save or the compaction failed; OK otherwise
+  std::string output_path;  // empty when the dialog was cancelled
+};
+
+struct ExportOptions {
+  bool compact = true;  // run steps 14-18
+};
+
+using EngineFactory = std::function<std::unique_ptr<jet::DBEngine>()>;
+
+class ExportCommand {
+ public:
+  // `program_folder` holds KP.dbd and receives WorkDB.tmp. `factory` makes
+  // the engine on the first export.
+  ExportCommand(std::string program_folder, EngineFactory factory);
+
+  ExportCommand(const ExportCommand&) = delete;
+  ExportCommand& operator=(const ExportCommand&) = delete;
+
+  ExportResult Run(const ControlDocument& doc, ExportUi* ui,
+                   const ExportOptions& options = ExportOptions());
+
+  std::string TemplatePath() const;
+  std::string WorkPath() const;
+  // The engine, once the first export has made it.
+  jet::DBEngine* engine() const { return engine_.get(); }
+
+ private:
+  Status Save(const ControlDocument& doc, ExportUi* ui, const std::string& output_path);
+  Status Compact(const std::string& output_path);
+
+  std::string program_folder_;
+  EngineFactory factory_;
+  std::unique_ptr<jet::DBEngine> engine_;
+};
+
+// The folder that holds the running executable (from /proc/self/exe), or
+// "." when the platform does not say.
+std::string ProgramFolder();
+
+// The command as the window and the command line run it (export_default.cpp):
+// the program's folder, this project's Jet engine, one command kept for the
+// program's life so that its engine is made once.
+ExportCommand& DefaultExportCommand();
+
+}  // namespace kp

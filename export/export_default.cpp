@@ -1,0 +1,22 @@
+// The export command of the running program: template and work file in the
+// executable's folder, the engine of this project's Jet layer.
+#include <filesystem>
+#include <system_error>
+
+#include "export/export_command.h"
+
+namespace kp {
+
+std::string ProgramFolder() {
+  std::error_code ec;
+  std::filesystem::path exe = std::filesystem::read_symlink("/proc/self/exe", ec);
+  if (ec || exe.empty()) return ".";
+  return exe.parent_path().string();
+}
+
+ExportCommand& DefaultExportCommand() {
+  static ExportCommand command(ProgramFolder(), [] { return jet::CreateJetEngine(); });
+  return command;
+}
+
+}  // namespace kp
