@@ -2,6 +2,7 @@
 // collation and index_leaf modules.
 #include "export/jet/builder_parts.h"
 
+#include <algorithm>
 #include <cstring>
 
 namespace kp::jet {
@@ -27,10 +28,14 @@ Status EncodeUsageMapRow(const std::set<uint32_t>& pages, Bytes* row) {
   return Status::OK();
 }
 
+// The global map grows with the file as Access lets it: an inline row from
+// page 0 whose bitmap covers at least 512 pages, lengthened in steps of 32
+// pages (a 743-page Access file has a 96-byte bitmap).
 Status EncodeGlobalMapRow(uint32_t page_count, Bytes* row) {
-  if (page_count > kInlinePages) return Status::NotSupported("global map of more than 512 pages");
-  row->assign(5 + kInlineBitmapBytes, 0);
-  for (uint32_t p = page_count; p < kInlinePages; ++p) (*row)[5 + p / 8] |= uint8_t(1u << (p % 8));
+  size_t bytes = std::max<size_t>(kInlineBitmapBytes, (size_t(page_count) + 31) / 32 * 4);
+  if (5 + bytes > 4060) return Status::NotSupported("file too large for an inline global map");
+  row->assign(5 + bytes, 0);
+  for (size_t p = page_count; p < 8 * bytes; ++p) (*row)[5 + p / 8] |= uint8_t(1u << (p % 8));
   return Status::OK();
 }
 
