@@ -244,9 +244,20 @@ class Builder {
     return Status::OK();
   }
 
+  // Adds a usage-map row listing `pages`: inline when they fit one 512-page
+  // window, otherwise a reference map whose bitmap pages go at the end of
+  // the file.
   Status AddMapRow(DataPageBuilder* page, const std::set<uint32_t>& pages) {
     Bytes row;
-    KP_RETURN_IF_ERROR(EncodeUsageMapRow(pages, &row));
+    if (FitsInlineUsageMap(pages)) {
+      KP_RETURN_IF_ERROR(EncodeUsageMapRow(pages, &row));
+    } else {
+      std::vector<uint32_t> bitmap_pages;
+      for (size_t k = ReferenceMapSlots(pages); k > 0; --k) bitmap_pages.push_back(pages_.Allocate());
+      std::vector<Bytes> bitmaps;
+      KP_RETURN_IF_ERROR(EncodeReferenceUsageMap(pages, bitmap_pages, &row, &bitmaps));
+      for (size_t k = 0; k < bitmaps.size(); ++k) pages_[bitmap_pages[k]] = bitmaps[k];
+    }
     uint8_t n = 0;
     return page->AddRow(row, &n);
   }

@@ -13,6 +13,42 @@ constexpr size_t kInlineBitmapBytes = 64;
 constexpr uint32_t kInlinePages = 8 * kInlineBitmapBytes;
 }  // namespace
 
+bool FitsInlineUsageMap(const std::set<uint32_t>& pages) {
+  if (pages.empty() || *pages.rbegin() < kInlinePages) return true;
+  return *pages.rbegin() - (*pages.begin() & ~7u) < kInlinePages;
+}
+
+// Reference map row: u8 1, 17 x u32 bitmap page (0 = none). Bitmap page:
+// 05 01 00 00, then 4092 bytes, bit n = page k * 32736 + n.
+constexpr uint32_t kPagesPerBitmapPage = 8 * 4092;
+constexpr size_t kReferenceSlots = 17;
+
+size_t ReferenceMapSlots(const std::set<uint32_t>& pages) {
+  return pages.empty() ? 0 : *pages.rbegin() / kPagesPerBitmapPage + 1;
+}
+
+Status EncodeReferenceUsageMap(const std::set<uint32_t>& pages, const std::vector<uint32_t>& bitmap_pages,
+                               Bytes* row, std::vector<Bytes>* bitmaps) {
+  const size_t slots = ReferenceMapSlots(pages);
+  if (slots > kReferenceSlots) return Status::NotSupported("usage map beyond 17 bitmap pages");
+  if (bitmap_pages.size() != slots) return Status::InvalidArgument("wrong number of bitmap pages");
+  bitmaps->assign(slots, Bytes());
+  for (size_t k = 0; k < slots; ++k) {
+    (*bitmaps)[k].assign(kPage, 0);
+    Bytes& b = (*bitmaps)[k];
+    b[0] = 0x05;  // page type: usage-map bitmap
+    b[1] = 0x01;
+  }
+  for (uint32_t p : pages) {
+    const uint32_t bit = p % kPagesPerBitmapPage;
+    (*bitmaps)[p / kPagesPerBitmapPage][4 + bit / 8] |= uint8_t(1u << (bit % 8));
+  }
+  row->assign(1 + 4 * kReferenceSlots, 0);
+  (*row)[0] = 0x01;  // map type: reference
+  for (size_t k = 0; k < slots; ++k) PutU32(row->data() + 1 + 4 * k, bitmap_pages[k]);
+  return Status::OK();
+}
+
 // Inline map row: u8 0, u32 start page (a multiple of 8), 64-byte bitmap,
 // bit n = page start + n.
 Status EncodeUsageMapRow(const std::set<uint32_t>& pages, Bytes* row) {

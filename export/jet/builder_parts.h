@@ -13,8 +13,18 @@
 
 namespace kp::jet {
 
-// A usage-map row listing `pages` (inline when they fit one 512-page window).
+// Whether `pages` fit one inline map row (a 512-page window).
+bool FitsInlineUsageMap(const std::set<uint32_t>& pages);
+// An inline usage-map row listing `pages`.
 Status EncodeUsageMapRow(const std::set<uint32_t>& pages, Bytes* row);
+// A reference usage-map row listing `pages`: bitmap page k covers pages
+// [k * 32736, (k + 1) * 32736); `bitmap_pages[k]` is its page number, or 0
+// when no page in its range is listed. Fills the bitmap pages' images.
+Status EncodeReferenceUsageMap(const std::set<uint32_t>& pages, const std::vector<uint32_t>& bitmap_pages,
+                               Bytes* row, std::vector<Bytes>* bitmaps);
+// How many bitmap pages a reference map of `pages` has (including unused
+// slots before the last one used).
+size_t ReferenceMapSlots(const std::set<uint32_t>& pages);
 // The global map row of a file of `page_count` pages: pages past the end free.
 Status EncodeGlobalMapRow(uint32_t page_count, Bytes* row);
 // Index key parts: 0x7F, then the key bytes of the value.

@@ -187,6 +187,30 @@ TEST_F(BuildRoundTripTest, ManyRowsAndAnExactlyFilledPage) {
   ExpectReadersAgree(texts, text_rows);
 }
 
+TEST_F(BuildRoundTripTest, TablesLargerThanOneMapWindow) {
+  // One row per page: 530 data pages do not fit a 512-page inline map, so the
+  // table's maps become reference maps with bitmap pages.
+  std::vector<std::pair<const char16_t*, ColumnType>> cols = {
+      {u"C0", ColumnType::kText}, {u"C1", ColumnType::kText}, {u"C2", ColumnType::kText},
+      {u"C3", ColumnType::kText}, {u"C4", ColumnType::kText}, {u"C5", ColumnType::kText},
+      {u"C6", ColumnType::kText}, {u"N", ColumnType::kLong}};
+  const TableDef def = MakeTable(u"Wide", cols);
+  std::vector<Row> rows;
+  for (int i = 0; i < 530; ++i) {
+    Row r(8, Value::Str(std::u16string(255, char16_t(u'一' + i))));
+    r[7] = Value::Int(i);
+    rows.push_back(r);
+  }
+  DatabaseSpec spec;
+  spec.tables.push_back({def, rows});
+  Bytes file;
+  ASSERT_TRUE(BuildDatabase(spec, &file).ok());
+  const Bytes maps = PageOf(file, 17);
+  EXPECT_EQ(maps[GetU16(&maps[14])], 0x01);  // owned map: reference type
+  ASSERT_TRUE(WriteDatabase(spec, path_).ok());
+  ExpectReadersAgree(def, rows);
+}
+
 TEST_F(BuildRoundTripTest, BadRowsNameTheirTableRowAndColumn) {
   const TableDef def = MakeTable(u"Checked", {{u"Small", ColumnType::kByte}, {u"Label", ColumnType::kText}});
   DatabaseSpec spec;
