@@ -109,6 +109,8 @@ Status KpTableDefs(std::vector<TableDef>* tables) {
         PropertyMap& props = def.properties.columns[c.name];
         props[u"Required"] = BooleanProperty(false);
         props[u"AllowZeroLength"] = BooleanProperty(true);
+        // Matches the column's compressed-unicode flag, as Access keeps it.
+        props[u"UnicodeCompression"] = BooleanProperty(true);
       }
       if (c.name == u"Angle") def.properties.columns[c.name][u"DefaultValue"] = ExpressionProperty(u"0");
     }

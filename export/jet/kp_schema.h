@@ -12,7 +12,7 @@ namespace kp::jet {
 // The six tables in the order the export writes them, columns laid out
 // (numbers, offsets, flags) and with their column properties: every Text and
 // Memo column allows zero-length strings, none is required, and `Angle` has
-// DefaultValue 0.
+// DefaultValue 0. Text and Memo columns compress unicode (flag and property).
 Status KpTableDefs(std::vector<TableDef>* tables);
 
 }  // namespace kp::jet
