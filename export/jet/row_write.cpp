@@ -110,6 +110,22 @@ Status EncodeFixed(const ColumnDef& c, const Value& v, uint8_t* p) {
 
 size_t FixedBytes(const ColumnDef& c) { return c.type == ColumnType::kBoolean ? 0 : c.length; }
 
+// The stored size of a fixed-length type; 0 when any length goes.
+size_t TypeSize(ColumnType type) {
+  switch (type) {
+    case ColumnType::kByte: return 1;
+    case ColumnType::kInteger: return 2;
+    case ColumnType::kLong:
+    case ColumnType::kSingle: return 4;
+    case ColumnType::kCurrency:
+    case ColumnType::kDouble:
+    case ColumnType::kDateTime: return 8;
+    case ColumnType::kGuid: return 16;
+    case ColumnType::kNumeric: return 17;
+    default: return 0;
+  }
+}
+
 }  // namespace
 
 size_t FixedAreaSize(const TableDef& def) {
@@ -209,6 +225,10 @@ Status EncodeRow(const TableDef& def, const Row& row, LongValueSink* sink, Bytes
       continue;
     }
     if (v.is_null()) continue;
+    const size_t size = TypeSize(c.type);
+    if (size != 0 && c.length != size) {
+      return Bad(c, "length " + std::to_string(c.length) + " does not fit its type");
+    }
     KP_RETURN_IF_ERROR(EncodeFixed(c, v, out->data() + 2 + c.fixed_offset));
     mark(c);
   }

@@ -120,6 +120,9 @@ TEST(RowWriteTest, RefusesValuesOutsideTheirColumn) {
   EXPECT_NE(s.message().find("column T"), std::string::npos) << s.ToString();
   EXPECT_FALSE(encode({Value::Str(u"1"), n, n, n}).ok());
   EXPECT_FALSE(encode({n, n}).ok());  // wrong number of values
+  TableDef odd = d;  // a Long column that claims one byte (a damaged definition)
+  odd.columns[2].length = 1;
+  EXPECT_FALSE(EncodeRow(odd, {n, n, Value::Int(7), n}, nullptr, &out).ok());
 
   // Null keeps the fixed bytes reserved; an empty text is present but zero length.
   ASSERT_TRUE(encode({n, n, n, Value::Str(u"")}).ok());
