@@ -84,6 +84,44 @@ void AppendLongKey(int32_t value, Bytes* key) {
   key->push_back(uint8_t(v));
 }
 
+namespace {
+
+// Index codes of one character, as the General Legacy sort order lists them:
+// its inline code bytes, extra bytes (international characters) and, for the
+// extended international kind, a two-bit flag (2 or 3).
+struct CharCodes {
+  uint16_t ch;
+  const char* inline_hex;
+  const char* extra_hex;
+  uint8_t flag;  // 0: simple character
+};
+
+// The characters of the template's table names outside ASCII (a provisional
+// subset: the full table covers every character).
+constexpr CharCodes kNameCodes[] = {
+    {0x307F, "7F33", "", 3}, {0x3081, "7F35", "", 3}, {0x30A1, "7F02", "", 2},
+    {0x30A4, "7F03", "", 3}, {0x30AD, "7F0B", "", 3}, {0x30AF, "7F0C", "", 3},
+    {0x30B3, "7F0E", "", 3}, {0x30B8, "7F13", "03", 3}, {0x30C8, "7F1E", "", 3},
+    {0x30C9, "7F1E", "03", 3}, {0x30CF, "7F2A", "", 3}, {0x30D1, "7F2A", "04", 3},
+    {0x30D5, "7F2C", "", 3}, {0x30DA, "7F2D", "04", 3}, {0x30DE, "7F32", "", 3},
+    {0x30E1, "7F35", "", 3}, {0x30EA, "7F43", "", 3}, {0x30EB, "7F44", "", 3},
+    {0x30EF, "7F4A", "", 3}, {0x30F3, "7F80", "", 3}, {0x30FC, "4A", "", 0},
+    {0x4E00, "9F02", "", 0}, {0x56F2, "A838", "", 0}, {0x57CB, "A916", "", 0},
+    {0x7BC4, "CD80", "", 0}, {0x89A7, "DB81", "", 0}, {0x8FBC, "E1A6", "", 0},
+};
+
+void AppendHex(const char* hex, Bytes* out) {
+  auto nibble = [](char c) { return uint8_t(c <= '9' ? c - '0' : c - 'A' + 10); };
+  for (size_t i = 0; hex[i] && hex[i + 1]; i += 2) out->push_back(uint8_t(nibble(hex[i]) << 4 | nibble(hex[i + 1])));
+}
+
+}  // namespace
+
+// Text key: the inline codes of every character, 01; then, when there are
+// international characters, their extra codes (02 standing for each plain
+// character before one), trailing 00-02 bytes dropped; then, when there are
+// extended international characters, 01 01, their flags packed three to a
+// byte under 0x80 (trailing 3s dropped), FF 02 80 FF 80; finally 00.
 Status AppendTextKey(const std::u16string& text, Bytes* key) {
   // General Legacy codes of the printable ASCII characters 0x20-0x7E (two-byte
   // codes as high << 8 | low; 0 = not simple).
@@ -96,15 +134,49 @@ Status AppendTextKey(const std::u16string& text, Bytes* key) {
       0x66, 0x68, 0x69, 0x6B, 0x6D, 0x6F, 0x71, 0x73, 0x75, 0x76, 0x78, 0x2B09, 0x2B0B, 0x2B0D, 0x2B0F};
   size_t n = text.size();
   while (n > 0 && text[n - 1] == u' ') --n;  // trailing spaces are dropped
+  Bytes extra;
+  size_t extra_chars = 0;  // characters the extra codes account for
+  std::vector<uint8_t> flags;
   key->push_back(0x7F);
   for (size_t i = 0; i < n; ++i) {
     const char16_t c = text[i];
-    const uint16_t code = (c >= 0x20 && c <= 0x7E) ? kCodes[c - 0x20] : 0;
-    if (code == 0) return Status::NotSupported("no index code for this character");
-    if (code > 0xFF) key->push_back(uint8_t(code >> 8));
-    key->push_back(uint8_t(code));
+    if (c >= 0x20 && c <= 0x7E && kCodes[c - 0x20] != 0) {
+      const uint16_t code = kCodes[c - 0x20];
+      if (code > 0xFF) key->push_back(uint8_t(code >> 8));
+      key->push_back(uint8_t(code));
+      continue;
+    }
+    const CharCodes* cc = nullptr;
+    for (const CharCodes& k : kNameCodes) {
+      if (k.ch == c) cc = &k;
+    }
+    if (cc == nullptr) return Status::NotSupported("no index code for character " + Hex(c));
+    AppendHex(cc->inline_hex, key);
+    if (cc->flag == 0) continue;
+    if (cc->extra_hex[0] != '\0') {
+      while (extra_chars < i) {
+        extra.push_back(0x02);
+        ++extra_chars;
+      }
+      AppendHex(cc->extra_hex, &extra);
+      ++extra_chars;
+    }
+    flags.push_back(cc->flag);
   }
   key->push_back(0x01);  // end of text
+  while (!extra.empty() && extra.back() <= 0x02) extra.pop_back();
+  key->insert(key->end(), extra.begin(), extra.end());
+  if (!flags.empty()) {
+    key->push_back(0x01);
+    key->push_back(0x01);
+    while (!flags.empty() && flags.back() == 3) flags.pop_back();
+    for (size_t i = 0; i < flags.size(); i += 3) {
+      uint8_t b = 0x80;
+      for (size_t j = 0; j < 3 && i + j < flags.size(); ++j) b |= uint8_t(flags[i + j] << (2 * (2 - j)));
+      key->push_back(b);
+    }
+    for (uint8_t b : {0xFF, 0x02, 0x80, 0xFF, 0x80}) key->push_back(b);
+  }
   key->push_back(0x00);  // end of extra codes
   return Status::OK();
 }

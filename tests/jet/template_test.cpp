@@ -1,0 +1,161 @@
+// The template KP.dbd written by the build: the six tables with their columns
+// and properties as both outside readers see them, and a catalog that is the
+// engine's blank database plus exactly the rows the new tables add.
+#include <gtest/gtest.h>
+
+#include <algorithm>
+#include <set>
+
+#include "export/jet/builder.h"
+#include "export/jet/catalog_write.h"
+#include "export/jet/kp_schema.h"
+#include "tests/jet/build_support.h"
+
+namespace kp::jet {
+namespace {
+
+using testing::PageOf;
+using testing::Utf8;
+
+std::string TemplatePath() { return std::string(KP_BUILD_DIR) + "/KP.dbd"; }
+
+std::vector<Bytes> RowsOf(const Bytes& page) {
+  std::vector<Bytes> rows;
+  size_t end = 4096;
+  for (int i = 0; i < GetU16(&page[12]); ++i) {
+    const size_t start = GetU16(&page[14 + 2 * i]) & 0x1FFF;
+    rows.emplace_back(page.begin() + start, page.begin() + end);
+    end = start;
+  }
+  return rows;
+}
+
+class TemplateTest : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    file_ = testing::ReadWholeFile(TemplatePath());
+    ASSERT_FALSE(file_.empty()) << TemplatePath() << " is missing: the build writes it";
+    ASSERT_TRUE(KpTableDefs(&defs_).ok());
+  }
+  Bytes file_;
+  std::vector<TableDef> defs_;
+};
+
+TEST_F(TemplateTest, IsWhatTheBuilderWritesFromTheDefinitions) {
+  DatabaseSpec spec;
+  for (const auto& d : defs_) spec.tables.push_back({d, {}});
+  Bytes built;
+  ASSERT_TRUE(BuildDatabase(spec, &built).ok());
+  EXPECT_TRUE(built == file_) << "KP.dbd is stale";
+}
+
+TEST_F(TemplateTest, BothReadersSeeTheSixTablesAndTheirColumns) {
+  bool ok = false;
+  std::vector<std::string> expected;
+  for (const auto& d : defs_) {
+    for (const auto& c : d.columns) {
+      expected.push_back(Utf8(d.name) + "|" + Utf8(c.name) + "|" + ColumnTypeName(c.type) + "|" +
+                         std::to_string(c.length));
+    }
+  }
+  // mdb-reader: tables, columns, types and sizes.
+  const std::string script =
+      "import { readFileSync } from 'node:fs'; import MDBReader from 'mdb-reader';"
+      "const r = new MDBReader(readFileSync(process.argv[1]));"
+      "for (const n of r.getTableNames()) for (const c of r.getTable(n).getColumns())"
+      " console.log([n, c.name, c.type, c.size].join('|'));";
+  auto seen = testing::Lines(testing::RunCommand(
+      "cd '" + std::string(KP_JS_DIR) + "' && node --input-type=module -e \"" + script + "\" '" +
+          TemplatePath() + "'",
+      &ok));
+  ASSERT_TRUE(ok);
+  ASSERT_EQ(seen.size(), expected.size());
+  for (size_t i = 0; i < seen.size(); ++i) {
+    // mdb-reader names the types in lower case and gives Boolean size 0.
+    const std::string want = expected[i];
+    const std::string table_col = want.substr(0, want.rfind('|', want.rfind('|') - 1));
+    EXPECT_EQ(seen[i].substr(0, table_col.size()), table_col) << i;
+  }
+  // mdbtools: the same tables in the same order, each with its header row.
+  auto tables = testing::Lines(testing::RunCommand("mdb-tables -1 '" + TemplatePath() + "'", &ok));
+  ASSERT_TRUE(ok);
+  ASSERT_EQ(tables.size(), defs_.size());
+  for (size_t t = 0; t < defs_.size(); ++t) {
+    EXPECT_EQ(tables[t], Utf8(defs_[t].name));
+    std::string header;
+    for (const auto& c : defs_[t].columns) header += (header.empty() ? "" : ",") + Utf8(c.name);
+    auto out = testing::Lines(
+        testing::RunCommand("mdb-export -Q '" + TemplatePath() + "' '" + tables[t] + "'", &ok));
+    ASSERT_TRUE(ok);
+    ASSERT_EQ(out.size(), 1u) << "the template's tables are empty";
+    EXPECT_EQ(out[0], header);
+  }
+}
+
+TEST_F(TemplateTest, ColumnPropertiesAreAsDefined) {
+  bool ok = false;
+  // Pages: Name and FileName allow zero-length strings and are not required;
+  // Angle defaults to 0.
+  const std::string props = testing::RunCommand(
+      "mdb-prop '" + TemplatePath() + "' '" + Utf8(defs_[0].name) + "'", &ok);
+  ASSERT_TRUE(ok);
+  for (const char* column : {"Name", "FileName"}) {
+    const size_t at = props.find(std::string("name: ") + column + "\n");
+    ASSERT_NE(at, std::string::npos) << column << "\n" << props;
+    const std::string block = props.substr(at, props.find("\n\n", at) - at);
+    EXPECT_NE(block.find("AllowZeroLength: yes"), std::string::npos) << block;
+    EXPECT_NE(block.find("Required: no"), std::string::npos) << block;
+  }
+  const size_t angle = props.find("name: Angle\n");
+  ASSERT_NE(angle, std::string::npos) << props;
+  EXPECT_NE(props.find("DefaultValue: 0", angle), std::string::npos) << props;
+  // Every Text and Memo column of every table has the two properties.
+  for (const auto& d : defs_) {
+    for (const auto& c : d.columns) {
+      if (c.type != ColumnType::kText && c.type != ColumnType::kMemo) continue;
+      auto it = d.properties.columns.find(c.name);
+      ASSERT_NE(it, d.properties.columns.end()) << Utf8(c.name);
+      EXPECT_EQ(it->second.at(u"AllowZeroLength").value, Bytes{1});
+      EXPECT_EQ(it->second.at(u"Required").value, Bytes{0});
+    }
+  }
+}
+
+TEST_F(TemplateTest, CatalogIsTheEnginesPlusTheNewTables) {
+  const Bytes reference = testing::ReadWholeFile(testing::ReferencePath("adox_jet4.mdb"));
+  if (reference.empty()) GTEST_SKIP() << "reference files not found in " << KP_REFERENCE_DIR;
+  // The header page is the reference file's.
+  EXPECT_TRUE(PageOf(file_, 0) == PageOf(reference, 0));
+  // The engine's rows come first, unchanged; then one row per table.
+  const auto objects = RowsOf(PageOf(file_, kCatalogDataPage));
+  const auto ref_objects = RowsOf(PageOf(reference, kCatalogDataPage));
+  ASSERT_EQ(objects.size(), ref_objects.size() + defs_.size());
+  for (size_t i = 0; i < ref_objects.size(); ++i) EXPECT_EQ(objects[i], ref_objects[i]) << i;
+  const auto aces = RowsOf(PageOf(file_, kAcesDataPage));
+  const auto ref_aces = RowsOf(PageOf(reference, kAcesDataPage));
+  ASSERT_EQ(aces.size(), ref_aces.size() + 2 * defs_.size());
+  for (size_t i = 0; i < ref_aces.size(); ++i) EXPECT_EQ(aces[i], ref_aces[i]) << i;
+  // Each table row names a TDEF page of a user table, owned by MSysDb's owner.
+  std::set<uint32_t> ids;
+  for (size_t i = ref_objects.size(); i < objects.size(); ++i) {
+    const uint32_t id = GetU32(&objects[i][2]);
+    ids.insert(id);
+    const Bytes tdef = PageOf(file_, id);
+    ASSERT_FALSE(tdef.empty());
+    EXPECT_EQ(tdef[0], 0x02);
+    EXPECT_EQ(tdef[40], 0x4E);
+  }
+  EXPECT_EQ(ids.size(), defs_.size());
+  // The usage-map page of the catalog differs only in the rows of MSysObjects'
+  // LvProp column (the six property blobs are longer than 64 bytes).
+  const auto maps = RowsOf(PageOf(file_, kCatalogMapPage));
+  const auto ref_maps = RowsOf(PageOf(reference, kCatalogMapPage));
+  ASSERT_EQ(maps.size(), ref_maps.size());
+  for (size_t r = 0; r < maps.size(); ++r) {
+    if (r == (kObjectsLvPropOwnedMap & 0xFF) || r == (kObjectsLvPropFreeMap & 0xFF)) continue;
+    EXPECT_EQ(maps[r], ref_maps[r]) << "map row " << r;
+  }
+}
+
+}  // namespace
+}  // namespace kp::jet
