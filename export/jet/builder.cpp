@@ -150,8 +150,9 @@ class Builder {
     std::set<std::u16string> names;
     for (const auto& o : objects_) names.insert(Fold(o.name));
     for (const TableSpec& t : spec_.tables) {
-      if (t.def.name.empty() || !names.insert(Fold(t.def.name)).second) {
-        return Status::InvalidArgument("table name \"" + Utf8(t.def.name) + "\" is empty or used twice");
+      if (t.def.name.empty() || t.def.name.size() > 64 || !names.insert(Fold(t.def.name)).second) {
+        return Status::InvalidArgument("table name \"" + Utf8(t.def.name) +
+                                       "\" is empty, longer than 64 characters or used twice");
       }
       KP_RETURN_IF_ERROR(AddTable(t).WithContext("table " + Utf8(t.def.name)));
     }

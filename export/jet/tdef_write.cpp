@@ -12,6 +12,8 @@ constexpr size_t kPageHeader = 8;
 constexpr uint32_t kTdefMagic = 1625;
 constexpr uint32_t kIndexMagic = 1923;
 constexpr size_t kMaxIndexColumns = 10;
+constexpr size_t kMaxColumns = 255;
+constexpr size_t kMaxNameChars = 64;
 
 // Case-insensitive (ASCII) name order, used for the engine's catalog tables.
 bool NameLess(const std::u16string& a, const std::u16string& b) {
@@ -30,6 +32,19 @@ void AppendName(Bytes* b, const std::u16string& name) {
 Status EncodeTableDef(const TableDef& def, const TdefWriteOptions& options, Bytes* logical) {
   if (def.physical_indexes.size() > 1000 || def.logical_indexes.size() > 1000) {
     return Status::InvalidArgument("too many indexes");
+  }
+  if (def.columns.empty() || def.columns.size() > kMaxColumns) {
+    return Status::InvalidArgument("a table has 1 to 255 columns, not " + std::to_string(def.columns.size()));
+  }
+  for (const auto& c : def.columns) {
+    if (c.name.empty() || c.name.size() > kMaxNameChars) {
+      return Status::InvalidArgument("column names have 1 to 64 characters");
+    }
+  }
+  for (const auto& l : def.logical_indexes) {
+    if (l.name.empty() || l.name.size() > kMaxNameChars) {
+      return Status::InvalidArgument("index names have 1 to 64 characters");
+    }
   }
   // Descriptor order.
   std::vector<size_t> cols(def.columns.size());
@@ -188,7 +203,17 @@ Status SplitTableDef(const Bytes& logical, const std::vector<uint32_t>& page_num
 }
 
 Status AssignColumnLayout(TableDef* def) {
-  if (def->columns.empty()) return Status::InvalidArgument("a table needs at least one column");
+  if (def->columns.empty() || def->columns.size() > kMaxColumns) {
+    return Status::InvalidArgument("a table has 1 to 255 columns");
+  }
+  for (size_t i = 0; i < def->columns.size(); ++i) {
+    for (size_t j = 0; j < i; ++j) {
+      if (!NameLess(def->columns[i].name, def->columns[j].name) &&
+          !NameLess(def->columns[j].name, def->columns[i].name)) {
+        return Status::InvalidArgument("two columns have the same name");
+      }
+    }
+  }
   uint16_t var_count = 0;
   uint16_t fixed_offset = 0;
   for (size_t i = 0; i < def->columns.size(); ++i) {

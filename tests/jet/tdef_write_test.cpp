@@ -118,6 +118,13 @@ TEST(TdefWriteTest, LaysOutUserColumns) {
   bad.columns[0].length = 600;
   EXPECT_FALSE(AssignColumnLayout(&bad).ok());
   EXPECT_FALSE(AssignColumnLayout(&(bad = TableDef())).ok());
+  TableDef twice = d;  // names are compared without regard to ASCII case
+  twice.columns[1].name = u"NO";
+  EXPECT_FALSE(AssignColumnLayout(&twice).ok());
+  TableDef long_name = d;
+  long_name.columns[0].name = std::u16string(65, u'x');
+  Bytes logical;
+  EXPECT_FALSE(EncodeTableDef(long_name, {}, &logical).ok());
 }
 
 }  // namespace
