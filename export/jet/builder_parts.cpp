@@ -5,12 +5,14 @@
 #include <algorithm>
 #include <cstring>
 
+#include "export/jet/format.h"
+
 namespace kp::jet {
 
 namespace {
-constexpr size_t kPage = 4096;
-constexpr size_t kInlineBitmapBytes = 64;
-constexpr uint32_t kInlinePages = 8 * kInlineBitmapBytes;
+constexpr size_t kPage = kPageSize;
+constexpr size_t kInlineBitmapBytes = kUsageMapInlineBitmapBytes;
+constexpr uint32_t kInlinePages = kUsageMapInlinePages;
 }  // namespace
 
 bool FitsInlineUsageMap(const std::set<uint32_t>& pages) {
@@ -20,8 +22,8 @@ bool FitsInlineUsageMap(const std::set<uint32_t>& pages) {
 
 // Reference map row: u8 1, 17 x u32 bitmap page (0 = none). Bitmap page:
 // 05 01 00 00, then 4092 bytes, bit n = page k * 32736 + n.
-constexpr uint32_t kPagesPerBitmapPage = 8 * 4092;
-constexpr size_t kReferenceSlots = 17;
+constexpr uint32_t kPagesPerBitmapPage = kUsageBitmapPageSpan;
+constexpr size_t kReferenceSlots = kUsageMapReferenceSlotCount;
 
 size_t ReferenceMapSlots(const std::set<uint32_t>& pages) {
   return pages.empty() ? 0 : *pages.rbegin() / kPagesPerBitmapPage + 1;

@@ -5,45 +5,40 @@
 
 namespace kp::jet {
 
-namespace {
-constexpr size_t kPage = 4096;
-constexpr uint16_t kOffsetMask = 0x1FFF;
-}  // namespace
-
 void DataPageBuilder::Reset(uint32_t owner) {
-  page_.assign(kPage, 0);
-  page_[0] = 0x01;                                // page type: data
+  page_.assign(kPageSize, 0);
+  page_[0] = kPageTypeData;                       // page type: data
   page_[1] = 0x01;
-  PutU16(&page_[2], kDataPageEmptyFreeSpace);     // free space
-  PutU32(&page_[4], owner);                       // owner
-  PutU16(&page_[12], 0);                          // row count
+  PutU16(&page_[kDataFreeSpaceOffset], kDataPageEmptyFreeSpace);     // free space
+  PutU32(&page_[kDataOwnerOffset], owner);                       // owner
+  PutU16(&page_[kDataRowCountOffset], 0);                          // row count
   free_ = kDataPageEmptyFreeSpace;
-  lowest_ = kPage;
+  lowest_ = kPageSize;
   rows_ = 0;
 }
 
 Status DataPageBuilder::Load(const uint8_t* page, uint32_t page_number) {
   const std::string where = "page " + std::to_string(page_number) + ": ";
-  if (page[0] != 0x01) return Status::Corruption(where + "not a data page");
-  const int rows = GetU16(page + 12);
+  if (page[0] != kPageTypeData) return Status::Corruption(where + "not a data page");
+  const int rows = GetU16(page + kDataRowCountOffset);
   if (rows > kDataPageMaxRows) {
     return Status::Corruption(where + std::to_string(rows) + " rows on one page");
   }
   const size_t table_end = kDataPageHeaderBytes + 2 * size_t(rows);
-  size_t lowest = kPage;
+  size_t lowest = kPageSize;
   for (int i = 0; i < rows; ++i) {
-    const size_t offset = GetU16(page + kDataPageHeaderBytes + 2 * i) & kOffsetMask;
-    if (offset < table_end || offset >= kPage) {
+    const size_t offset = GetU16(page + kDataPageHeaderBytes + 2 * i) & kRowOffsetMask;
+    if (offset < table_end || offset >= kPageSize) {
       return Status::Corruption(where + "row " + std::to_string(i) + " offset " +
                                 std::to_string(offset) + " is out of range");
     }
     lowest = std::min(lowest, offset);
   }
-  page_.assign(page, page + kPage);
+  page_.assign(page, page + kPageSize);
   rows_ = rows;
   lowest_ = lowest;
   free_ = lowest - table_end;
-  PutU16(&page_[2], uint16_t(free_));
+  PutU16(&page_[kDataFreeSpaceOffset], uint16_t(free_));
   return Status::OK();
 }
 
@@ -63,8 +58,8 @@ Status DataPageBuilder::AddRow(const Bytes& row, uint8_t* row_number) {
   *row_number = uint8_t(rows_);
   ++rows_;
   free_ -= row.size() + 2;
-  PutU16(&page_[12], uint16_t(rows_));  // row count
-  PutU16(&page_[2], uint16_t(free_));   // free space
+  PutU16(&page_[kDataRowCountOffset], uint16_t(rows_));  // row count
+  PutU16(&page_[kDataFreeSpaceOffset], uint16_t(free_));   // free space
   return Status::OK();
 }
 

@@ -19,14 +19,15 @@
 #include <cstdint>
 
 #include "export/jet/bytes.h"
+#include "export/jet/format.h"
 #include "model/status.h"
 
 namespace kp::jet {
 
-constexpr uint32_t kDataPageLvalOwner = 0x4C41564Cu;  // "LVAL" read as a u32
-constexpr size_t kDataPageHeaderBytes = 14;
-constexpr size_t kDataPageEmptyFreeSpace = 4082;
-constexpr int kDataPageMaxRows = 255;
+constexpr uint32_t kDataPageLvalOwner = kLvalOwnerTag;  // "LVAL" read as a u32
+constexpr size_t kDataPageHeaderBytes = kDataRowOffsetsOffset;
+constexpr size_t kDataPageEmptyFreeSpace = kDataUsableBytes;
+constexpr int kDataPageMaxRows = kMaxRowsPerDataPage;
 
 class DataPageBuilder {
  public:

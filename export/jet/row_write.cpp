@@ -8,9 +8,6 @@ namespace kp::jet {
 
 namespace {
 
-constexpr uint32_t kLongValueInline = 0x80000000u;
-constexpr uint32_t kLongValueSingleRow = 0x40000000u;
-
 std::string ColumnName(const ColumnDef& c) {
   std::string s;
   for (char16_t ch : c.name) {
@@ -159,7 +156,7 @@ Status EncodeLongValue(const ColumnDef& column, const Bytes& data, LongValueSink
   if (data.size() > kMaxLongValueBytes) return Bad(column, "long value is too large");
   const uint32_t length = uint32_t(data.size());
   if (data.size() <= kMaxInlineLongValueBytes) {
-    AppendU32(out, length | kLongValueInline);  // length | flags
+    AppendU32(out, length | kLongValueFlagInline);  // length | flags
     AppendU32(out, 0);                          // pointer: none
     AppendU32(out, 0);
     AppendBytes(out, data.data(), data.size());
@@ -169,7 +166,7 @@ Status EncodeLongValue(const ColumnDef& column, const Bytes& data, LongValueSink
   if (data.size() <= kMaxLongValueRowBytes) {
     uint32_t pointer = 0;
     KP_RETURN_IF_ERROR(sink->AddLongValueRow(column, data, &pointer));
-    AppendU32(out, length | kLongValueSingleRow);
+    AppendU32(out, length | kLongValueFlagSingleRow);
     AppendU32(out, pointer);
     AppendU32(out, 0);
     return Status::OK();

@@ -35,18 +35,19 @@
 #include <string>
 
 #include "export/jet/bytes.h"
+#include "export/jet/format.h"
 #include "export/jet/schema.h"
 #include "model/status.h"
 
 namespace kp::jet {
 
-// Limits of the row encoding.
-constexpr size_t kMaxRowBytes = 4060;              // longest data row
-constexpr size_t kMaxInlineLongValueBytes = 64;    // longest inline memo/OLE value
-constexpr size_t kMaxLongValueRowBytes = 4076;     // longest LVAL row
-constexpr size_t kMaxLongValueChunkBytes = 4072;   // data in one chain row
-constexpr size_t kLongValueHeaderBytes = 12;
-constexpr size_t kMaxLongValueBytes = 0x3FFFFFFF;  // length field of the header
+// Limits of the row encoding (names kept for callers; values from format.h).
+constexpr size_t kMaxRowBytes = kMaxDataRowBytes;                  // longest data row
+constexpr size_t kMaxInlineLongValueBytes = kLongValueInlineMax;   // longest inline memo/OLE value
+constexpr size_t kMaxLongValueRowBytes = kLongValueRowMax;         // longest LVAL row
+constexpr size_t kMaxLongValueChunkBytes = kLongValueChunkMax;     // data in one chain row
+constexpr size_t kLongValueHeaderBytes = kLongValueHeaderSize;
+constexpr size_t kMaxLongValueBytes = kLongValueLengthMask;        // length field of the header
 constexpr size_t kMaxCompressedTextChars = 1024;
 
 // Where the long values of memo/OLE columns go when they are not stored inline.

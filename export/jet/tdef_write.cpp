@@ -3,15 +3,17 @@
 #include <algorithm>
 #include <numeric>
 
+#include "export/jet/format.h"
+
 namespace kp::jet {
 
 namespace {
 
-constexpr size_t kPage = 4096;
-constexpr size_t kPageHeader = 8;
-constexpr uint32_t kTdefMagic = 1625;
-constexpr uint32_t kIndexMagic = 1923;
-constexpr size_t kMaxIndexColumns = 10;
+constexpr size_t kPage = kPageSize;
+constexpr size_t kPageHeader = kTdefPageHeaderBytes;
+constexpr uint32_t kTdefMagic = kTdefConstant;
+constexpr uint32_t kIndexMagic = kTdefPhysicalIndexConstant;
+constexpr size_t kMaxIndexColumns = kPhysicalIndexColumnSlots;
 constexpr size_t kMaxColumns = 255;
 constexpr size_t kMaxNameChars = 64;
 
