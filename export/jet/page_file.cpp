@@ -1,0 +1,76 @@
+#include "export/jet/page_file.h"
+
+#include <cstdio>
+
+namespace kp::jet {
+
+const char* PageTypeName(uint8_t type) {
+  switch (type) {
+    case kPageTypeHeader: return "header page";
+    case kPageTypeData: return "data page";
+    case kPageTypeTdef: return "TDEF page";
+    case kPageTypeIndexNode: return "index node page";
+    case kPageTypeIndexLeaf: return "index leaf page";
+    case kPageTypeUsageBitmap: return "usage-map bitmap page";
+    default: return "page of unknown type";
+  }
+}
+
+Status PageFile::FromBytes(Bytes data, std::unique_ptr<PageFile>* out) {
+  if (data.empty()) return Status::Corruption("empty file");
+  if (data.size() % kPageSize != 0) {
+    return Status::Corruption("file size " + std::to_string(data.size()) + " is not a multiple of " +
+                              std::to_string(kPageSize) + " (truncated?)");
+  }
+  if (data.size() / kPageSize > 0xFFFFFF) return Status::NotSupported("file has more pages than a pointer can name");
+  std::unique_ptr<PageFile> f(new PageFile());
+  f->page_count_ = uint32_t(data.size() / kPageSize);
+  f->data_ = std::move(data);
+  *out = std::move(f);
+  return Status::OK();
+}
+
+Status PageFile::Open(const std::string& path, std::unique_ptr<PageFile>* out) {
+  std::FILE* fp = std::fopen(path.c_str(), "rb");
+  if (fp == nullptr) return Status::IOError("cannot open " + path);
+  Bytes data;
+  uint8_t buf[1 << 16];
+  size_t n;
+  while ((n = std::fread(buf, 1, sizeof buf, fp)) > 0) data.insert(data.end(), buf, buf + n);
+  const bool failed = std::ferror(fp) != 0;
+  std::fclose(fp);
+  if (failed) return Status::IOError("cannot read " + path);
+  Status s = FromBytes(std::move(data), out);
+  if (!s.ok()) return s.WithContext(path);
+  (*out)->path_ = path;
+  return Status::OK();
+}
+
+Status PageFile::ReadPage(uint32_t n, Bytes* page) const {
+  const uint8_t* p = Page(n);
+  if (p == nullptr) {
+    return Status::Corruption("page " + std::to_string(n) + " is past the end of the file (" +
+                              std::to_string(page_count_) + " pages)");
+  }
+  page->assign(p, p + kPageSize);
+  return Status::OK();
+}
+
+Status PageFile::CheckedPage(uint32_t n, uint8_t type, const std::string& what, const uint8_t** page) const {
+  const uint8_t* p = Page(n);
+  if (p == nullptr) {
+    return Status::Corruption("page " + std::to_string(n) + " (" + what + ") is past the end of the file (" +
+                              std::to_string(page_count_) + " pages)");
+  }
+  if (n == 0 && type != kPageTypeHeader) {
+    return Status::Corruption("page 0 is the header, not a " + std::string(PageTypeName(type)) + " (" + what + ")");
+  }
+  if (p[0] != type || (type != kPageTypeHeader && p[1] != 0x01)) {
+    return Status::Corruption("page " + std::to_string(n) + " is a " + PageTypeName(p[0]) + " (type " + Hex(p[0]) +
+                              "), not a " + PageTypeName(type) + " (" + what + ")");
+  }
+  *page = p;
+  return Status::OK();
+}
+
+}  // namespace kp::jet
