@@ -6,6 +6,7 @@
 
 #include <filesystem>
 #include <fstream>
+#include <functional>
 #include <map>
 #include <memory>
 #include <optional>
@@ -49,6 +50,7 @@ struct FakeLog {
   bool fail_compact = false;
   bool fail_close = false;
   int updates = 0;
+  std::function<void()> on_update;  // called before each committed row
 
   const FakeTable* Table(const std::u16string& query) const {
     for (const auto& t : tables) if (t.query == query) return &t;
@@ -77,6 +79,7 @@ class FakeRecordset : public jet::Recordset {
     if (log_->fail_update && *log_->fail_update == log_->updates) {
       return Status::IOError("injected: update failed");
     }
+    if (log_->on_update) log_->on_update();
     ++log_->updates;
     log_->tables[table_].rows.push_back(std::move(*pending_));
     pending_.reset();
