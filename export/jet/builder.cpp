@@ -238,7 +238,9 @@ class Builder {
     o.owner = ids_.admin;
     o.flags = 0;
     if (!def.properties.table.empty() || !def.properties.columns.empty()) {
-      KP_RETURN_IF_ERROR(SerializePropertyBlob(def.properties, &o.lv_prop));
+      std::vector<std::u16string> order;
+      for (const auto& c : def.columns) order.push_back(c.name);
+      KP_RETURN_IF_ERROR(SerializePropertyBlob(def.properties, order, &o.lv_prop));
     }
     objects_.push_back(std::move(o));
     for (AceRow& a : NewTableAces(ids_, int32_t(def.tdef_page))) aces_.push_back(std::move(a));

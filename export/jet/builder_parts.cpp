@@ -1,80 +1,48 @@
-// Provisional encoders, to be replaced by the layer's own usage_map, props,
-// collation and index_leaf modules.
+// The encoders the builder takes from the rest of the layer. Text keys and
+// index leaves are provisional until the layer's own collation and index_leaf
+// modules are in.
 #include "export/jet/builder_parts.h"
 
 #include <algorithm>
 #include <cstring>
 
 #include "export/jet/format.h"
+#include "export/jet/props.h"
+#include "export/jet/usage_map.h"
 
 namespace kp::jet {
 
 namespace {
 constexpr size_t kPage = kPageSize;
-constexpr size_t kInlineBitmapBytes = kUsageMapInlineBitmapBytes;
-constexpr uint32_t kInlinePages = kUsageMapInlinePages;
 }  // namespace
 
-bool FitsInlineUsageMap(const std::set<uint32_t>& pages) {
-  if (pages.empty() || *pages.rbegin() < kInlinePages) return true;
-  return *pages.rbegin() - (*pages.begin() & ~7u) < kInlinePages;
-}
-
-// Reference map row: u8 1, 17 x u32 bitmap page (0 = none). Bitmap page:
-// 05 01 00 00, then 4092 bytes, bit n = page k * 32736 + n.
-constexpr uint32_t kPagesPerBitmapPage = kUsageBitmapPageSpan;
-constexpr size_t kReferenceSlots = kUsageMapReferenceSlotCount;
+bool FitsInlineUsageMap(const std::set<uint32_t>& pages) { return UsageMap(pages).FitsInline(); }
 
 size_t ReferenceMapSlots(const std::set<uint32_t>& pages) {
-  return pages.empty() ? 0 : *pages.rbegin() / kPagesPerBitmapPage + 1;
+  return pages.empty() ? 0 : *pages.rbegin() / kUsageBitmapPageSpan + 1;
 }
 
 Status EncodeReferenceUsageMap(const std::set<uint32_t>& pages, const std::vector<uint32_t>& bitmap_pages,
                                Bytes* row, std::vector<Bytes>* bitmaps) {
   const size_t slots = ReferenceMapSlots(pages);
-  if (slots > kReferenceSlots) return Status::NotSupported("usage map beyond 17 bitmap pages");
+  if (slots > kUsageMapReferenceSlotCount) return Status::NotSupported("usage map beyond 17 bitmap pages");
   if (bitmap_pages.size() != slots) return Status::InvalidArgument("wrong number of bitmap pages");
   bitmaps->assign(slots, Bytes());
-  for (size_t k = 0; k < slots; ++k) {
-    (*bitmaps)[k].assign(kPage, 0);
-    Bytes& b = (*bitmaps)[k];
-    b[0] = 0x05;  // page type: usage-map bitmap
-    b[1] = 0x01;
-  }
-  for (uint32_t p : pages) {
-    const uint32_t bit = p % kPagesPerBitmapPage;
-    (*bitmaps)[p / kPagesPerBitmapPage][4 + bit / 8] |= uint8_t(1u << (bit % 8));
-  }
-  row->assign(1 + 4 * kReferenceSlots, 0);
-  (*row)[0] = 0x01;  // map type: reference
-  for (size_t k = 0; k < slots; ++k) PutU32(row->data() + 1 + 4 * k, bitmap_pages[k]);
-  return Status::OK();
+  for (size_t k = 0; k < slots; ++k) EncodeUsageBitmapPage(pages, uint32_t(k), &(*bitmaps)[k]);
+  return EncodeReferenceUsageMapRow(bitmap_pages, row);
 }
 
-// Inline map row: u8 0, u32 start page (a multiple of 8), 64-byte bitmap,
-// bit n = page start + n.
 Status EncodeUsageMapRow(const std::set<uint32_t>& pages, Bytes* row) {
-  uint32_t start = 0;
-  if (!pages.empty() && *pages.rbegin() >= kInlinePages) start = *pages.begin() & ~7u;
-  if (!pages.empty() && *pages.rbegin() - start >= kInlinePages) {
-    return Status::NotSupported("usage map spanning more than 512 pages");
-  }
-  row->assign(5 + kInlineBitmapBytes, 0);
-  (*row)[0] = 0x00;             // map type: inline
-  PutU32(row->data() + 1, start);  // start page
-  for (uint32_t p : pages) (*row)[5 + (p - start) / 8] |= uint8_t(1u << ((p - start) % 8));
-  return Status::OK();
+  return EncodeInlineUsageMap(pages, kUsageMapInlineBitmapBytes, row);
 }
 
 // The global map grows with the file as Access lets it: an inline row from
 // page 0 whose bitmap covers at least 512 pages, lengthened in steps of 32
 // pages (a 743-page Access file has a 96-byte bitmap).
 Status EncodeGlobalMapRow(uint32_t page_count, Bytes* row) {
-  size_t bytes = std::max<size_t>(kInlineBitmapBytes, (size_t(page_count) + 31) / 32 * 4);
-  if (5 + bytes > 4060) return Status::NotSupported("file too large for an inline global map");
-  row->assign(5 + bytes, 0);
-  for (size_t p = page_count; p < 8 * bytes; ++p) (*row)[5 + p / 8] |= uint8_t(1u << (p % 8));
-  return Status::OK();
+  const size_t bytes = std::max<size_t>(kUsageMapInlineBitmapBytes, (size_t(page_count) + 31) / 32 * 4);
+  if (5 + bytes > kMaxDataRowBytes) return Status::NotSupported("file too large for an inline global map");
+  return EncodeGlobalMap(page_count, bytes, row);
 }
 
 void AppendLongKey(int32_t value, Bytes* key) {
@@ -203,45 +171,9 @@ Status BuildSingleLeaf(uint32_t tdef_page, const std::vector<Bytes>& entries, By
   return Status::OK();
 }
 
-Status SerializePropertyBlob(const PropertySet& props, Bytes* blob) {
-  std::vector<std::u16string> names;
-  auto index_of = [&](const std::u16string& n) {
-    for (size_t i = 0; i < names.size(); ++i) if (names[i] == n) return i;
-    names.push_back(n);
-    return names.size() - 1;
-  };
-  for (const auto& [n, p] : props.table) index_of(n);
-  for (const auto& [c, m] : props.columns) for (const auto& [n, p] : m) index_of(n);
-  auto chunk = [&](uint16_t type, const Bytes& body) {
-    AppendU32(blob, uint32_t(6 + body.size()));
-    AppendU16(blob, type);
-    AppendBytes(blob, body.data(), body.size());
-  };
-  auto value_chunk = [&](uint16_t type, const std::u16string& name, const PropertyMap& m) {
-    Bytes body;
-    AppendU32(&body, uint32_t(6 + 2 * name.size()));
-    AppendU16(&body, uint16_t(2 * name.size()));
-    for (char16_t ch : name) AppendU16(&body, ch);
-    for (const auto& [n, p] : m) {
-      AppendU16(&body, uint16_t(8 + p.value.size()));
-      AppendU8(&body, p.ddl_flag);
-      AppendU8(&body, p.type);
-      AppendU16(&body, uint16_t(index_of(n)));
-      AppendU16(&body, uint16_t(p.value.size()));
-      AppendBytes(&body, p.value.data(), p.value.size());
-    }
-    chunk(type, body);
-  };
-  blob->assign({'M', 'R', '2', 0});
-  Bytes list;
-  for (const auto& n : names) {
-    AppendU16(&list, uint16_t(2 * n.size()));
-    for (char16_t ch : n) AppendU16(&list, ch);
-  }
-  chunk(0x80, list);
-  if (!props.table.empty()) value_chunk(0x00, u"", props.table);
-  for (const auto& [c, m] : props.columns) if (!m.empty()) value_chunk(0x01, c, m);
-  return Status::OK();
+Status SerializePropertyBlob(const PropertySet& props, const std::vector<std::u16string>& column_order,
+                             Bytes* blob) {
+  return SerializePropertySet(props, blob, &column_order);
 }
 
 }  // namespace kp::jet

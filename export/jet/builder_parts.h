@@ -32,7 +32,8 @@ void AppendLongKey(int32_t value, Bytes* key);
 Status AppendTextKey(const std::u16string& text, Bytes* key);
 // A single index leaf page holding `entries` (sorted, each key + pointer).
 Status BuildSingleLeaf(uint32_t tdef_page, const std::vector<Bytes>& entries, Bytes* page);
-// The LvProp blob of `props`.
-Status SerializePropertyBlob(const PropertySet& props, Bytes* blob);
+// The LvProp blob of `props`, column chunks in `column_order`.
+Status SerializePropertyBlob(const PropertySet& props, const std::vector<std::u16string>& column_order,
+                             Bytes* blob);
 
 }  // namespace kp::jet
