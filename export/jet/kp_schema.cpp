@@ -1,5 +1,6 @@
 #include "export/jet/kp_schema.h"
 
+#include "export/jet/props.h"
 #include "export/jet/tdef_write.h"
 
 namespace kp::jet {
@@ -73,22 +74,6 @@ const std::vector<TableSpec>& Tables() {
   return tables;
 }
 
-Property BooleanProperty(bool value) {
-  Property p;
-  p.type = uint8_t(ColumnType::kBoolean);
-  p.ddl_flag = 1;
-  p.value = {uint8_t(value ? 1 : 0)};
-  return p;
-}
-
-Property ExpressionProperty(const std::u16string& expression) {
-  Property p;
-  p.type = uint8_t(ColumnType::kMemo);
-  p.ddl_flag = 1;
-  for (char16_t c : expression) AppendU16(&p.value, uint16_t(c));
-  return p;
-}
-
 }  // namespace
 
 Status KpTableDefs(std::vector<TableDef>* tables) {
@@ -107,12 +92,12 @@ Status KpTableDefs(std::vector<TableDef>* tables) {
     for (const ColumnDef& c : def.columns) {
       if (c.type == kText || c.type == kMemo) {
         PropertyMap& props = def.properties.columns[c.name];
-        props[u"Required"] = BooleanProperty(false);
-        props[u"AllowZeroLength"] = BooleanProperty(true);
+        props[u"Required"] = BoolProperty(false);
+        props[u"AllowZeroLength"] = BoolProperty(true);
         // Matches the column's compressed-unicode flag, as Access keeps it.
-        props[u"UnicodeCompression"] = BooleanProperty(true);
+        props[u"UnicodeCompression"] = BoolProperty(true);
       }
-      if (c.name == u"Angle") def.properties.columns[c.name][u"DefaultValue"] = ExpressionProperty(u"0");
+      if (c.name == u"Angle") def.properties.columns[c.name][u"DefaultValue"] = TextProperty(u"0", ColumnType::kMemo);
     }
     tables->push_back(std::move(def));
   }
