@@ -1,0 +1,52 @@
+// Edits one usage-map row of a table or of a memo column in place, through
+// the pager: pages are added to or removed from the set it lists.
+//
+// Map row (on a data page whose owner field is 0), pointer = page << 8 | row:
+//   inline (type 0):    0 u8 0 | 1 u32 start page (multiple of 8) |
+//                       5 bitmap, bit n = page start + n (set = listed)
+//   reference (type 1): 0 u8 1 | 1 17 x u32 bitmap page (0 = none)
+//   bitmap page:        0 05 01 00 00 | 4 4092-byte bitmap, bit n =
+//                       page k * 32736 + n for the k-th reference
+// A page outside an inline row's window first moves the window (when every
+// listed page still fits it); otherwise a 69-byte inline row becomes a
+// reference row in place, its bitmap pages appended as they are needed.
+#pragma once
+
+#include <cstdint>
+#include <string>
+#include <vector>
+
+#include "export/jet/pager.h"
+#include "model/status.h"
+
+namespace kp::jet {
+
+class UsageMapEditor {
+ public:
+  UsageMapEditor() = default;
+
+  // Locates the row at `pointer`; `what` names it in error messages.
+  Status Open(Pager* pager, uint32_t pointer, const std::string& what);
+
+  Status Add(uint32_t page);
+  Status Remove(uint32_t page);
+  // The highest page listed; *found false when the map is empty.
+  Status LastPage(uint32_t* page, bool* found);
+  Status Contains(uint32_t page, bool* listed);
+
+ private:
+  // Where the row is on its page (re-fetched on every use: the pager may
+  // have dropped its cached copy since).
+  Status Row(uint8_t** row);
+  Status BitmapPage(size_t slot, bool create, uint8_t** bitmap);
+  Status ListInline(uint8_t* row, std::vector<uint32_t>* pages);
+  Status Error(const std::string& message) const;
+
+  Pager* pager_ = nullptr;
+  std::string what_;
+  uint32_t page_ = 0;
+  uint16_t offset_ = 0;
+  uint16_t length_ = 0;
+};
+
+}  // namespace kp::jet

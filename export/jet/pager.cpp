@@ -1,0 +1,300 @@
+#include "export/jet/pager.h"
+
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <algorithm>
+#include <cerrno>
+#include <cstring>
+
+#include "export/jet/format.h"
+
+namespace kp::jet {
+
+namespace {
+
+constexpr size_t kPage = kPageSize;
+constexpr uint32_t kGlobalMapPage = kGlobalMapPageNumber;
+constexpr uint16_t kRowOffsetFlags = kRowOffsetDeleted | kRowOffsetLookup;
+constexpr size_t kMapHeaderBytes = 5;  // type + start page
+constexpr size_t kCopyBatchPages = 256;
+
+std::string PageText(uint32_t n) { return "page " + std::to_string(n); }
+
+}  // namespace
+
+Pager::Pager(int fd, std::string path, uint32_t pages)
+    : fd_(fd), path_(std::move(path)), page_count_(pages), file_pages_(pages) {}
+
+Pager::~Pager() {
+  if (fd_ >= 0) ::close(fd_);
+}
+
+Status Pager::Open(const std::string& path, std::unique_ptr<Pager>* result) {
+  const int fd = ::open(path.c_str(), O_RDWR | O_CLOEXEC);
+  if (fd < 0) return Status::IOError("cannot open " + path + " for writing: " + std::strerror(errno));
+  struct stat st;
+  if (::fstat(fd, &st) != 0) {
+    const int e = errno;
+    ::close(fd);
+    return Status::IOError("cannot stat " + path + ": " + std::strerror(e));
+  }
+  if (st.st_size % off_t(kPage) != 0 || st.st_size < off_t(2 * kPage) ||
+      st.st_size / off_t(kPage) > off_t(0xFFFFFF)) {
+    ::close(fd);
+    return Status::Corruption(path + ": size " + std::to_string(st.st_size) +
+                              " is not a whole number of pages of a Jet 4 file");
+  }
+  std::unique_ptr<Pager> pager(new Pager(fd, path, uint32_t(st.st_size / off_t(kPage))));
+  KP_RETURN_IF_ERROR(pager->LoadGlobalMap().WithContext(path));
+  *result = std::move(pager);
+  return Status::OK();
+}
+
+Pager::CachedPage* Pager::Lookup(uint32_t n) {
+  auto it = cache_.find(n);
+  return it == cache_.end() ? nullptr : it->second.get();
+}
+
+Status Pager::Get(uint32_t n, uint8_t** page) {
+  if (CachedPage* p = Lookup(n)) {
+    *page = p->data;
+    return Status::OK();
+  }
+  if (n >= page_count_) {
+    return Status::Corruption(PageText(n) + " is beyond the end of the file (" +
+                              std::to_string(page_count_) + " pages)");
+  }
+  auto entry = std::make_unique<CachedPage>();
+  if (n < file_pages_) {
+    size_t done = 0;
+    while (done < kPage) {
+      const ssize_t r = ::pread(fd_, entry->data + done, kPage - done, off_t(n) * off_t(kPage) + off_t(done));
+      if (r < 0 && errno == EINTR) continue;
+      if (r <= 0) {
+        return Status::IOError("cannot read " + PageText(n) + " of " + path_ +
+                               (r < 0 ? std::string(": ") + std::strerror(errno) : ": short read"));
+      }
+      done += size_t(r);
+    }
+  } else {
+    std::memset(entry->data, 0, kPage);
+  }
+  *page = entry->data;
+  cache_.emplace(n, std::move(entry));
+  return Status::OK();
+}
+
+void Pager::MarkDirty(uint32_t n, WriteClass write_class) {
+  CachedPage* p = Lookup(n);
+  if (p == nullptr) return;  // REQUIRES: Get(n) first
+  if (!p->dirty) {
+    p->dirty = true;
+    p->write_class = write_class;
+    ++dirty_count_;
+  } else {
+    p->write_class = std::max(p->write_class, write_class);
+  }
+}
+
+Status Pager::Put(uint32_t n, const uint8_t* data, WriteClass write_class) {
+  if (n >= page_count_) {
+    return Status::InvalidArgument(PageText(n) + " is beyond the end of the file");
+  }
+  CachedPage* p = Lookup(n);
+  if (p == nullptr) {
+    auto entry = std::make_unique<CachedPage>();
+    p = entry.get();
+    cache_.emplace(n, std::move(entry));
+  }
+  std::memcpy(p->data, data, kPage);
+  MarkDirty(n, write_class);
+  return Status::OK();
+}
+
+Status Pager::Allocate(WriteClass write_class, uint32_t* n) {
+  if (page_count_ >= 0xFFFFFF) return Status::NotSupported("the file has reached the largest page number");
+  const uint32_t page = page_count_++;
+  auto entry = std::make_unique<CachedPage>();
+  std::memset(entry->data, 0, kPage);
+  cache_[page] = std::move(entry);
+  MarkDirty(page, write_class);
+  Status s = MarkUsedInGlobalMap(page);
+  if (!s.ok()) {
+    // Give the page back: nothing refers to it.
+    cache_.erase(page);
+    --dirty_count_;
+    --page_count_;
+    return s;
+  }
+  *n = page;
+  return Status::OK();
+}
+
+// ---- global usage map ----
+
+Status Pager::LoadGlobalMap() {
+  uint8_t* p = nullptr;
+  KP_RETURN_IF_ERROR(Get(kGlobalMapPage, &p));
+  if (p[0] != kPageTypeData) return Status::Corruption("page 1: the global usage map page is not a data page");
+  const uint16_t rows = GetU16(p + 12);
+  if (rows == 0 || rows > 255) return Status::Corruption("page 1: bad row count " + std::to_string(rows));
+  const uint16_t raw = GetU16(p + kDataRowOffsetsOffset);
+  const uint16_t offset = raw & kRowOffsetMask;
+  if ((raw & kRowOffsetFlags) != 0 || offset < kDataRowOffsetsOffset + 2 * rows ||
+      offset > kPage - kMapHeaderBytes) {
+    return Status::Corruption("page 1: bad offset " + std::to_string(raw) + " of the global map row");
+  }
+  global_row_offset_ = offset;
+  global_row_length_ = uint16_t(kPage - offset);
+  const uint8_t type = p[offset];
+  if (type == 0) {
+    if (GetU32(p + offset + 1) != 0) {
+      return Status::NotSupported("page 1: the global usage map does not start at page 0");
+    }
+    global_reference_ = false;
+  } else if (type == 1) {
+    global_reference_ = true;
+  } else {
+    return Status::Corruption("page 1: unknown global usage map type " + std::to_string(type));
+  }
+  return Status::OK();
+}
+
+Status Pager::MarkUsedInGlobalMap(uint32_t n) {
+  uint8_t* p = nullptr;
+  if (global_reference_) {
+    KP_RETURN_IF_ERROR(Get(kGlobalMapPage, &p));
+    const size_t slot = n / kUsageBitmapPageSpan;
+    const size_t slots = std::min(kUsageMapReferenceSlotCount, (global_row_length_ - size_t(1)) / 4);
+    const uint32_t bitmap = slot < slots ? GetU32(p + global_row_offset_ + 1 + 4 * slot) : 0;
+    if (bitmap == 0 || bitmap >= page_count_) {
+      return Status::NotSupported("the global usage map has no bitmap page for " + PageText(n));
+    }
+    uint8_t* b = nullptr;
+    KP_RETURN_IF_ERROR(Get(bitmap, &b));
+    if (b[0] != kPageTypeUsageBitmap) return Status::Corruption(PageText(bitmap) + ": not a usage-map bitmap page");
+    const uint32_t bit = n % kUsageBitmapPageSpan;
+    b[4 + bit / 8] &= uint8_t(~(1u << (bit % 8)));
+    MarkDirty(bitmap, WriteClass::kMaps);
+    return Status::OK();
+  }
+  const size_t bits = 8 * (size_t(global_row_length_) - kMapHeaderBytes);
+  if (n >= bits) KP_RETURN_IF_ERROR(GrowGlobalMap(n + 1));
+  KP_RETURN_IF_ERROR(Get(kGlobalMapPage, &p));
+  p[global_row_offset_ + kMapHeaderBytes + n / 8] &= uint8_t(~(1u << (n % 8)));  // in use
+  MarkDirty(kGlobalMapPage, WriteClass::kMaps);
+  return Status::OK();
+}
+
+// Lengthens the inline global map row so that it covers `pages_needed`
+// pages: the other rows of page 1 move down to make room.
+Status Pager::GrowGlobalMap(uint32_t pages_needed) {
+  const size_t old_bytes = global_row_length_ - kMapHeaderBytes;
+  const size_t new_bytes = std::max(old_bytes, (size_t(pages_needed) + 31) / 32 * 4);
+  if (kMapHeaderBytes + new_bytes > kMaxDataRowBytes) {
+    return Status::NotSupported("the file outgrows its global usage map at " + PageText(pages_needed - 1));
+  }
+  const size_t grow = new_bytes - old_bytes;
+  uint8_t* p = nullptr;
+  KP_RETURN_IF_ERROR(Get(kGlobalMapPage, &p));
+  const uint16_t rows = GetU16(p + 12);
+  const size_t table_end = kDataRowOffsetsOffset + 2 * size_t(rows);
+  size_t lowest = global_row_offset_;
+  for (uint16_t i = 1; i < rows; ++i) {
+    const size_t o = GetU16(p + kDataRowOffsetsOffset + 2 * i) & kRowOffsetMask;
+    if (o < table_end || o >= global_row_offset_) {
+      return Status::Corruption("page 1: row " + std::to_string(i) + " is not below the global map row");
+    }
+    lowest = std::min(lowest, o);
+  }
+  if (lowest < table_end + grow) {
+    return Status::NotSupported("page 1 has no room to lengthen the global usage map");
+  }
+  const Bytes old_row(p + global_row_offset_, p + kPage);
+  // The other rows move down by `grow` bytes; their offsets follow.
+  std::memmove(p + lowest - grow, p + lowest, global_row_offset_ - lowest);
+  for (uint16_t i = 0; i < rows; ++i) {
+    uint8_t* slot = p + kDataRowOffsetsOffset + 2 * i;
+    PutU16(slot, uint16_t(GetU16(slot) - grow));  // flags kept
+  }
+  global_row_offset_ = uint16_t(global_row_offset_ - grow);
+  global_row_length_ = uint16_t(global_row_length_ + grow);
+  uint8_t* row = p + global_row_offset_;
+  std::memcpy(row, old_row.data(), old_row.size());
+  for (size_t page = 8 * old_bytes; page < 8 * new_bytes; ++page) {
+    uint8_t& byte = row[kMapHeaderBytes + page / 8];
+    const uint8_t bit = uint8_t(1u << (page % 8));
+    if (page >= page_count_) byte |= bit; else byte &= uint8_t(~bit);  // set = free
+  }
+  PutU16(p + 2, uint16_t(GetU16(p + 2) - grow));  // free space
+  MarkDirty(kGlobalMapPage, WriteClass::kMaps);
+  return Status::OK();
+}
+
+// ---- writing ----
+
+Status Pager::WritePage(uint32_t n, const uint8_t* data, size_t count) {
+  const size_t total = count * kPage;
+  size_t done = 0;
+  while (done < total) {
+    const ssize_t w = ::pwrite(fd_, data + done, total - done, off_t(n) * off_t(kPage) + off_t(done));
+    if (w < 0 && errno == EINTR) continue;
+    if (w <= 0) {
+      return Status::IOError("cannot write " + PageText(n + uint32_t(done / kPage)) + " of " + path_ +
+                             (w < 0 ? std::string(": ") + std::strerror(errno) : ""));
+    }
+    done += size_t(w);
+  }
+  return Status::OK();
+}
+
+Status Pager::Flush() {
+  if (dirty_count_ == 0) return Status::OK();
+  std::vector<uint32_t> appended, existing;
+  for (const auto& [n, page] : cache_) {
+    if (!page->dirty) continue;
+    (n >= file_pages_ ? appended : existing).push_back(n);
+  }
+  std::sort(appended.begin(), appended.end());
+  std::sort(existing.begin(), existing.end(), [&](uint32_t a, uint32_t b) {
+    const WriteClass ca = cache_[a]->write_class, cb = cache_[b]->write_class;
+    return ca != cb ? ca < cb : a < b;
+  });
+  // New pages, in runs of consecutive pages.
+  std::vector<uint8_t> batch;
+  batch.reserve(kCopyBatchPages * kPage);
+  for (size_t i = 0; i < appended.size();) {
+    const uint32_t first = appended[i];
+    batch.clear();
+    size_t j = i;
+    while (j < appended.size() && appended[j] == first + (j - i) && j - i < kCopyBatchPages) {
+      const uint8_t* d = cache_[appended[j]]->data;
+      batch.insert(batch.end(), d, d + kPage);
+      ++j;
+    }
+    KP_RETURN_IF_ERROR(WritePage(first, batch.data(), j - i));
+    for (size_t k = i; k < j; ++k) {
+      cache_[appended[k]]->dirty = false;
+      --dirty_count_;
+    }
+    i = j;
+  }
+  if (!appended.empty()) file_pages_ = std::max(file_pages_, appended.back() + 1);
+  for (uint32_t n : existing) {
+    CachedPage* p = cache_[n].get();
+    KP_RETURN_IF_ERROR(WritePage(n, p->data, 1));
+    p->dirty = false;
+    --dirty_count_;
+  }
+  return Status::OK();
+}
+
+void Pager::DropClean() {
+  for (auto it = cache_.begin(); it != cache_.end();) {
+    if (!it->second->dirty) it = cache_.erase(it); else ++it;
+  }
+}
+
+}  // namespace kp::jet

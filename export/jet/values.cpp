@@ -1,0 +1,154 @@
+#include "export/jet/values.h"
+
+#include <limits>
+
+#include "export/jet/props.h"
+
+namespace kp::jet {
+
+namespace {
+
+bool IsBlank(const std::u16string& s) {
+  for (char16_t c : s) {
+    if (c != u' ' && c != u'\t' && c != u'\r' && c != u'\n') return false;
+  }
+  return true;
+}
+
+Status Refuse(const ColumnDef& c, const std::string& what) {
+  return Status::InvalidArgument(ColumnLabel(c) + ": " + what);
+}
+
+const char* KindName(const Value& v) {
+  switch (v.kind) {
+    case Value::Kind::kNull: return "Null";
+    case Value::Kind::kBoolean: return "a Boolean";
+    case Value::Kind::kInteger: return "a number";
+    case Value::Kind::kDouble: return "a floating-point number";
+    case Value::Kind::kCurrency: return "a currency value";
+    case Value::Kind::kDateTime: return "a date";
+    case Value::Kind::kText: return "text";
+    case Value::Kind::kBinary: return "binary data";
+  }
+  return "a value";
+}
+
+Status InRange(const ColumnDef& c, const Value& in, int64_t lo, int64_t hi) {
+  if (in.i < lo || in.i > hi) {
+    return Refuse(c, "value " + std::to_string(in.i) + " does not fit " + ColumnTypeName(c.type) + " (" +
+                         std::to_string(lo) + ".." + std::to_string(hi) + ")");
+  }
+  return Status::OK();
+}
+
+}  // namespace
+
+std::string Utf8Of(const std::u16string& text) {
+  std::string out;
+  for (size_t i = 0; i < text.size(); ++i) {
+    uint32_t c = text[i];
+    if (c >= 0xD800 && c < 0xDC00 && i + 1 < text.size() && text[i + 1] >= 0xDC00 && text[i + 1] < 0xE000) {
+      c = 0x10000 + ((c - 0xD800) << 10) + (text[++i] - 0xDC00);
+    }
+    if (c < 0x80) {
+      out.push_back(char(c));
+    } else if (c < 0x800) {
+      out.push_back(char(0xC0 | (c >> 6)));
+      out.push_back(char(0x80 | (c & 0x3F)));
+    } else if (c < 0x10000) {
+      out.push_back(char(0xE0 | (c >> 12)));
+      out.push_back(char(0x80 | ((c >> 6) & 0x3F)));
+      out.push_back(char(0x80 | (c & 0x3F)));
+    } else {
+      out.push_back(char(0xF0 | (c >> 18)));
+      out.push_back(char(0x80 | ((c >> 12) & 0x3F)));
+      out.push_back(char(0x80 | ((c >> 6) & 0x3F)));
+      out.push_back(char(0x80 | (c & 0x3F)));
+    }
+  }
+  return out;
+}
+
+std::string ColumnLabel(const ColumnDef& column) { return "column " + Utf8Of(column.name); }
+
+ColumnRules RulesOf(const TableDef& def, const ColumnDef& column) {
+  ColumnRules rules;
+  rules.required = ColumnRequired(def.properties, column.name).value_or(false);
+  rules.allow_zero_length = ColumnAllowZeroLength(def.properties, column.name).value_or(false);
+  rules.default_value = ColumnDefaultValue(def.properties, column.name);
+  if (rules.default_value && IsBlank(*rules.default_value)) rules.default_value.reset();
+  rules.validation_rule = ColumnValidationRule(def.properties, column.name);
+  if (rules.validation_rule && IsBlank(*rules.validation_rule)) rules.validation_rule.reset();
+  return rules;
+}
+
+Status ConvertValue(const ColumnDef& c, const Value& in, Value* out) {
+  if (in.is_null()) {
+    *out = Value::Null();
+    return Status::OK();
+  }
+  switch (c.type) {
+    case ColumnType::kByte:
+    case ColumnType::kInteger:
+    case ColumnType::kLong:
+    case ColumnType::kCurrency:
+    case ColumnType::kDouble:
+    case ColumnType::kSingle: {
+      if (in.kind != Value::Kind::kInteger) {
+        return Refuse(c, std::string("a ") + ColumnTypeName(c.type) + " column cannot hold " + KindName(in));
+      }
+      if (c.type == ColumnType::kByte) KP_RETURN_IF_ERROR(InRange(c, in, 0, 255));
+      if (c.type == ColumnType::kInteger) KP_RETURN_IF_ERROR(InRange(c, in, -32768, 32767));
+      if (c.type == ColumnType::kLong) {
+        KP_RETURN_IF_ERROR(InRange(c, in, std::numeric_limits<int32_t>::min(), std::numeric_limits<int32_t>::max()));
+      }
+      if (c.type == ColumnType::kCurrency) {
+        constexpr int64_t kLimit = std::numeric_limits<int64_t>::max() / 10000;
+        KP_RETURN_IF_ERROR(InRange(c, in, -kLimit, kLimit));
+        out->kind = Value::Kind::kCurrency;
+        out->i = in.i * 10000;
+        return Status::OK();
+      }
+      if (c.type == ColumnType::kSingle) KP_RETURN_IF_ERROR(InRange(c, in, -(1 << 24), 1 << 24));
+      if (c.type == ColumnType::kDouble || c.type == ColumnType::kSingle) {
+        *out = Value::Double(double(in.i));
+        return Status::OK();
+      }
+      *out = Value::Int(in.i);
+      return Status::OK();
+    }
+    case ColumnType::kBoolean:
+      if (in.kind != Value::Kind::kBoolean) return Refuse(c, std::string("a Boolean column cannot hold ") + KindName(in));
+      *out = Value::Bool(in.i != 0);
+      return Status::OK();
+    case ColumnType::kText:
+      if (in.kind != Value::Kind::kText) return Refuse(c, std::string("a Text column cannot hold ") + KindName(in));
+      if (in.text.size() > c.length / 2u) {
+        return Refuse(c, "text of " + std::to_string(in.text.size()) + " characters is longer than the field size " +
+                             std::to_string(c.length / 2u));
+      }
+      *out = in;
+      return Status::OK();
+    case ColumnType::kMemo:
+      if (in.kind != Value::Kind::kText) return Refuse(c, std::string("a Memo column cannot hold ") + KindName(in));
+      if (in.text.size() > 0x3FFFFFFF / 2) return Refuse(c, "text is too long for a Memo column");
+      *out = in;
+      return Status::OK();
+    default:
+      return Refuse(c, std::string("values of type ") + ColumnTypeName(c.type) + " cannot be written");
+  }
+}
+
+Status CheckRow(const TableDef& def, const std::vector<ColumnRules>& rules, const Row& row) {
+  for (size_t i = 0; i < def.columns.size() && i < rules.size() && i < row.size(); ++i) {
+    const ColumnDef& c = def.columns[i];
+    if (rules[i].required && row[i].is_null()) return Refuse(c, "a value is required (Null given)");
+    if ((c.type == ColumnType::kText || c.type == ColumnType::kMemo) && !rules[i].allow_zero_length &&
+        row[i].kind == Value::Kind::kText && row[i].text.empty()) {
+      return Refuse(c, "zero-length text is not allowed");
+    }
+  }
+  return Status::OK();
+}
+
+}  // namespace kp::jet

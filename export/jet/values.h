@@ -1,0 +1,45 @@
+// Values handed to a row set, checked and converted into the type of the
+// column they go to, and the column rules that hold for a whole row.
+//
+// Kinds accepted per column type:
+//   Byte, Integer, Long      whole numbers within the type's range
+//   Currency, Double, Single whole numbers (stored exactly)
+//   Boolean                  True / False
+//   Text(n)                  text of at most n characters
+//   Memo                     text
+//   any                      Null (checked against Required at the end)
+// Anything else is an error that names the column.
+#pragma once
+
+#include <optional>
+#include <string>
+
+#include "export/jet/schema.h"
+#include "model/status.h"
+
+namespace kp::jet {
+
+// The rules a column's properties set (absent properties: not required,
+// zero-length strings refused, as the engine treats fields without them).
+struct ColumnRules {
+  bool required = false;
+  bool allow_zero_length = false;
+  std::optional<std::u16string> default_value;    // the DefaultValue expression
+  std::optional<std::u16string> validation_rule;  // non-empty ValidationRule
+};
+
+// The rules of `column` from `def.properties`.
+ColumnRules RulesOf(const TableDef& def, const ColumnDef& column);
+
+// Converts `in` into the value stored in `column` (see the table above).
+Status ConvertValue(const ColumnDef& column, const Value& in, Value* out);
+
+// Checks a finished row: Null where a column is required, "" where
+// zero-length strings are refused. `rules` has one entry per column.
+Status CheckRow(const TableDef& def, const std::vector<ColumnRules>& rules, const Row& row);
+
+// "column Name" for messages, the name in UTF-8.
+std::string ColumnLabel(const ColumnDef& column);
+std::string Utf8Of(const std::u16string& text);
+
+}  // namespace kp::jet
