@@ -1,0 +1,170 @@
+// The pager and in-place usage-map edits: the global map grows with the
+// file, table maps move their window and turn into reference maps, and a
+// failed write is reported.
+#include <gtest/gtest.h>
+#include <signal.h>
+#include <sys/resource.h>
+
+#include <cstdio>
+#include <fstream>
+
+#include "export/jet/builder.h"
+#include "export/jet/format.h"
+#include "export/jet/map_editor.h"
+#include "export/jet/page_file.h"
+#include "export/jet/pager.h"
+#include "export/jet/tdef_write.h"
+#include "export/jet/usage_map.h"
+
+namespace kp::jet {
+namespace {
+
+// A database with one empty table: TDEF page 16, its maps on page 17.
+std::string MakeFile(const std::string& name) {
+  DatabaseSpec spec;
+  TableSpec t;
+  t.def.name = u"T";
+  ColumnDef c;
+  c.name = u"N";
+  c.type = ColumnType::kLong;
+  t.def.columns.push_back(c);
+  EXPECT_TRUE(AssignColumnLayout(&t.def).ok());
+  spec.tables.push_back(t);
+  const std::string path = ::testing::TempDir() + "/" + name;
+  std::remove(path.c_str());
+  EXPECT_TRUE(WriteDatabase(spec, path).ok());
+  return path;
+}
+
+// The pages a map row lists, read back from the file.
+std::set<uint32_t> MapPages(const PageFile& file, uint32_t pointer, UsageMapLayout* layout = nullptr) {
+  const uint8_t* p = file.Page(PointerPage(pointer));
+  const int row = PointerRow(pointer);
+  const size_t start = GetU16(p + kDataRowOffsetsOffset + 2 * row) & kRowOffsetMask;
+  const size_t end = row == 0 ? kPageSize : GetU16(p + kDataRowOffsetsOffset + 2 * (row - 1)) & kRowOffsetMask;
+  std::set<uint32_t> pages;
+  Status s = DecodeUsageMap(p + start, end - start, &file, &pages, layout);
+  EXPECT_TRUE(s.ok()) << s.ToString();
+  return pages;
+}
+
+// Free space of a data page matches its rows.
+void ExpectFreeSpaceConsistent(const uint8_t* p) {
+  const int rows = GetU16(p + kDataRowCountOffset);
+  size_t lowest = kPageSize;
+  for (int i = 0; i < rows; ++i) lowest = std::min<size_t>(lowest, GetU16(p + kDataRowOffsetsOffset + 2 * i) & kRowOffsetMask);
+  EXPECT_EQ(GetU16(p + kDataFreeSpaceOffset), lowest - kDataRowOffsetsOffset - 2 * rows);
+}
+
+TEST(EnginePager, GlobalMapGrowsWithTheFile) {
+  const std::string path = MakeFile("pager_global.mdb");
+  std::unique_ptr<Pager> pager;
+  ASSERT_TRUE(Pager::Open(path, &pager).ok());
+  ASSERT_EQ(pager->page_count(), 18u);
+  uint32_t n = 0;
+  while (pager->page_count() < 601) ASSERT_TRUE(pager->Allocate(WriteClass::kRows, &n).ok());
+  EXPECT_EQ(n, 600u);
+  ASSERT_TRUE(pager->Flush().ok());
+  EXPECT_EQ(pager->dirty_count(), 0u);
+  pager.reset();
+
+  std::unique_ptr<PageFile> file;
+  ASSERT_TRUE(PageFile::Open(path, &file).ok());
+  ASSERT_EQ(file->page_count(), 601u);
+  UsageMapLayout layout;
+  const std::set<uint32_t> free_pages = MapPages(*file, MakePointer(kGlobalMapPageNumber, 0), &layout);
+  ASSERT_EQ(layout.start_page, 0u);
+  EXPECT_GE(layout.window_pages, 601u);
+  EXPECT_EQ(free_pages.size(), layout.window_pages - 601);  // exactly the pages past the end
+  EXPECT_EQ(*free_pages.begin(), 601u);
+  // Row 1 moved down intact and the page's free space follows.
+  const uint8_t* p1 = file->Page(kGlobalMapPageNumber);
+  ExpectFreeSpaceConsistent(p1);
+  EXPECT_EQ(MapPages(*file, MakePointer(kGlobalMapPageNumber, 1)).size(), 0u);
+  std::remove(path.c_str());
+}
+
+TEST(EnginePager, TableMapMovesItsWindowThenBecomesAReferenceMap) {
+  const std::string path = MakeFile("pager_map.mdb");
+  std::unique_ptr<Pager> pager;
+  ASSERT_TRUE(Pager::Open(path, &pager).ok());
+  const uint32_t owned = MakePointer(17, 0);
+  UsageMapEditor map;
+  ASSERT_TRUE(map.Open(pager.get(), owned, "T owned pages").ok());
+  uint32_t last = 0;
+  bool found = true;
+  ASSERT_TRUE(map.LastPage(&last, &found).ok());
+  EXPECT_FALSE(found);
+  ASSERT_TRUE(map.Add(600).ok());
+  ASSERT_TRUE(map.Add(700).ok());
+  ASSERT_TRUE(pager->Flush().ok());
+  {
+    std::unique_ptr<PageFile> file;
+    ASSERT_TRUE(PageFile::Open(path, &file).ok());
+    UsageMapLayout layout;
+    EXPECT_EQ(MapPages(*file, owned, &layout), (std::set<uint32_t>{600, 700}));
+    EXPECT_EQ(layout.type, kUsageMapTypeInline);
+    EXPECT_EQ(layout.start_page, 600u);
+  }
+  ASSERT_TRUE(map.Add(20).ok());     // 20..700 is wider than a window
+  ASSERT_TRUE(map.Add(40000).ok());  // needs the second bitmap page
+  ASSERT_TRUE(map.Remove(600).ok());
+  ASSERT_TRUE(map.LastPage(&last, &found).ok());
+  EXPECT_TRUE(found);
+  EXPECT_EQ(last, 40000u);
+  bool listed = false;
+  ASSERT_TRUE(map.Contains(700, &listed).ok());
+  EXPECT_TRUE(listed);
+  ASSERT_TRUE(pager->Flush().ok());
+  const uint32_t pages = pager->page_count();
+  pager.reset();
+
+  std::unique_ptr<PageFile> file;
+  ASSERT_TRUE(PageFile::Open(path, &file).ok());
+  EXPECT_EQ(file->page_count(), pages);
+  EXPECT_EQ(pages, 20u);  // two bitmap pages appended
+  UsageMapLayout layout;
+  EXPECT_EQ(MapPages(*file, owned, &layout), (std::set<uint32_t>{20, 700, 40000}));
+  EXPECT_EQ(layout.type, kUsageMapTypeReference);
+  // The bitmap pages are in use in the global map.
+  const std::set<uint32_t> free_pages = MapPages(*file, MakePointer(kGlobalMapPageNumber, 0));
+  EXPECT_EQ(free_pages.count(18), 0u);
+  EXPECT_EQ(free_pages.count(19), 0u);
+  EXPECT_EQ(free_pages.count(20), 1u);
+  std::remove(path.c_str());
+}
+
+TEST(EnginePager, FailedWritesAreReported) {
+  const std::string path = MakeFile("pager_full.mdb");
+  std::unique_ptr<Pager> pager;
+  ASSERT_TRUE(Pager::Open(path, &pager).ok());
+  uint32_t n = 0;
+  ASSERT_TRUE(pager->Allocate(WriteClass::kRows, &n).ok());
+  // The file may not grow: the new page cannot be written.
+  struct rlimit old_limit;
+  ASSERT_EQ(getrlimit(RLIMIT_FSIZE, &old_limit), 0);
+  struct rlimit limit = old_limit;
+  limit.rlim_cur = 18 * kPageSize;
+  auto old_handler = signal(SIGXFSZ, SIG_IGN);
+  ASSERT_EQ(setrlimit(RLIMIT_FSIZE, &limit), 0);
+  Status s = pager->Flush();
+  setrlimit(RLIMIT_FSIZE, &old_limit);
+  signal(SIGXFSZ, old_handler);
+  EXPECT_TRUE(s.IsIOError()) << s.ToString();
+  EXPECT_NE(s.message().find("page 18"), std::string::npos) << s.message();
+  EXPECT_GT(pager->dirty_count(), 0u);
+  ASSERT_TRUE(pager->Flush().ok());  // tried again once the file may grow
+  std::remove(path.c_str());
+}
+
+TEST(EnginePager, RefusesFilesThatAreNotWholePages) {
+  const std::string path = ::testing::TempDir() + "/pager_odd.mdb";
+  { std::ofstream(path, std::ios::binary) << std::string(5000, '\0'); }
+  std::unique_ptr<Pager> pager;
+  EXPECT_TRUE(Pager::Open(path, &pager).IsCorruption());
+  EXPECT_TRUE(Pager::Open(path + ".missing", &pager).IsIOError());
+  std::remove(path.c_str());
+}
+
+}  // namespace
+}  // namespace kp::jet
