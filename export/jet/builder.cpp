@@ -8,6 +8,7 @@
 
 #include "export/jet/builder_parts.h"
 #include "export/jet/data_page.h"
+#include "export/jet/header.h"
 #include "export/jet/row_write.h"
 #include "export/jet/tdef_write.h"
 
@@ -145,6 +146,9 @@ class Builder {
       return Status::InvalidArgument("header page must be 4096 bytes");
     }
     pages_[0] = spec_.header_page.empty() ? ReferenceHeaderPage() : spec_.header_page;
+    HeaderInfo header;
+    KP_RETURN_IF_ERROR(DecodeHeader(pages_[0].data(), &header).WithContext("header page"));
+    KP_RETURN_IF_ERROR(CheckHeaderSupported(header).WithContext("header page"));
     objects_ = EngineObjects(ids_, catalog_date_);
     aces_ = EngineAces(ids_);
     std::set<std::u16string> names;

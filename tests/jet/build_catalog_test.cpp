@@ -9,6 +9,7 @@
 
 #include "export/jet/builder.h"
 #include "export/jet/catalog_write.h"
+#include "export/jet/header.h"
 #include "export/jet/tdef_write.h"
 #include "tests/jet/build_support.h"
 
@@ -33,6 +34,33 @@ TEST(BuildCatalogTest, BlankDatabaseIsTheEngines) {
     }
     for (size_t i = 0; i < 4096; ++i) ASSERT_EQ(ours[i], theirs[i]) << "page " << p << " byte " << i;
   }
+}
+
+TEST(BuildCatalogTest, ReferenceHeaderDecodesToTheReferenceFields) {
+  const Bytes page = ReferenceHeaderPage();
+  HeaderInfo h;
+  ASSERT_TRUE(DecodeHeader(page.data(), &h).ok());
+  EXPECT_TRUE(CheckHeaderSupported(h).ok());
+  EXPECT_EQ(h.version, 1u);
+  EXPECT_EQ(h.code_page, 1252);
+  EXPECT_EQ(h.db_key, 0u);
+  EXPECT_TRUE(h.password.empty());  // the password area is exactly the date mask
+  EXPECT_EQ(h.build, 9756u);
+  EXPECT_EQ(h.sort_order, 0x0409);
+  EXPECT_EQ(h.sort_version, 0);
+  EXPECT_NEAR(h.creation_date, 42329.944803, 1e-6);  // 2015-11-21 22:40:31
+  // The catalog rows are dated 19 ms later, as in the reference file.
+  EXPECT_NEAR((ReferenceCatalogDate() - h.creation_date) * 86400, 0.019, 0.001);
+
+  // A header page with a password is refused, not copied.
+  DatabaseSpec spec;
+  spec.header_page = page;
+  h.password = u"secret";
+  EncodeHeader(h, spec.header_page.data());
+  Bytes file;
+  EXPECT_FALSE(BuildDatabase(spec, &file).ok());
+  spec.header_page.resize(100);
+  EXPECT_TRUE(BuildDatabase(spec, &file).IsInvalidArgument());
 }
 
 // Rows of one data page, oldest first.
