@@ -6,11 +6,14 @@
 #include <map>
 #include <set>
 
-#include "export/jet/builder_parts.h"
+#include "export/jet/collation.h"
 #include "export/jet/data_page.h"
 #include "export/jet/header.h"
+#include "export/jet/index_leaf.h"
+#include "export/jet/props.h"
 #include "export/jet/row_write.h"
 #include "export/jet/tdef_write.h"
+#include "export/jet/usage_map.h"
 
 namespace kp::jet {
 
@@ -106,6 +109,11 @@ class ColumnSink : public LongValueSink {
   PageSet* pages_;
   std::map<uint16_t, RowPages> columns_;
 };
+
+void AppendLongKey(int32_t value, Bytes* key) {
+  key->push_back(kIndexEntryPresent);
+  AppendIntegerKeyBytes(value, 4, /*ascending=*/true, key);
+}
 
 struct IndexEntry {
   Bytes key;
@@ -244,7 +252,7 @@ class Builder {
     if (!def.properties.table.empty() || !def.properties.columns.empty()) {
       std::vector<std::u16string> order;
       for (const auto& c : def.columns) order.push_back(c.name);
-      KP_RETURN_IF_ERROR(SerializePropertyBlob(def.properties, order, &o.lv_prop));
+      KP_RETURN_IF_ERROR(SerializePropertySet(def.properties, &o.lv_prop, &order));
     }
     objects_.push_back(std::move(o));
     for (AceRow& a : NewTableAces(ids_, int32_t(def.tdef_page))) aces_.push_back(std::move(a));
@@ -256,14 +264,17 @@ class Builder {
   // the file.
   Status AddMapRow(DataPageBuilder* page, const std::set<uint32_t>& pages) {
     Bytes row;
-    if (FitsInlineUsageMap(pages)) {
-      KP_RETURN_IF_ERROR(EncodeUsageMapRow(pages, &row));
+    if (UsageMap(pages).FitsInline()) {
+      KP_RETURN_IF_ERROR(EncodeInlineUsageMap(pages, kUsageMapInlineBitmapBytes, &row));
     } else {
+      const size_t slots = *pages.rbegin() / kUsageBitmapPageSpan + 1;
+      if (slots > kUsageMapReferenceSlotCount) return Status::NotSupported("usage map beyond 17 bitmap pages");
       std::vector<uint32_t> bitmap_pages;
-      for (size_t k = ReferenceMapSlots(pages); k > 0; --k) bitmap_pages.push_back(pages_.Allocate());
-      std::vector<Bytes> bitmaps;
-      KP_RETURN_IF_ERROR(EncodeReferenceUsageMap(pages, bitmap_pages, &row, &bitmaps));
-      for (size_t k = 0; k < bitmaps.size(); ++k) pages_[bitmap_pages[k]] = bitmaps[k];
+      for (size_t k = 0; k < slots; ++k) {
+        bitmap_pages.push_back(pages_.Allocate());
+        EncodeUsageBitmapPage(pages, uint32_t(k), &pages_[bitmap_pages.back()]);
+      }
+      KP_RETURN_IF_ERROR(EncodeReferenceUsageMapRow(bitmap_pages, &row));
     }
     uint8_t n = 0;
     return page->AddRow(row, &n);
@@ -288,7 +299,8 @@ class Builder {
       const uint32_t pointer = (kCatalogDataPage << 8) | n;
       Bytes key;
       AppendLongKey(o.parent_id, &key);
-      KP_RETURN_IF_ERROR(AppendTextKey(o.name, &key));
+      key.push_back(kIndexEntryPresent);
+      AppendGeneralLegacyTextKeyBytes(o.name, /*ascending=*/true, &key);
       by_parent_name.push_back({key, pointer});
       key.clear();
       AppendLongKey(o.id, &key);
@@ -360,15 +372,18 @@ class Builder {
   Status WriteLeaf(uint32_t page, uint32_t tdef_page, std::vector<IndexEntry>* entries) {
     std::sort(entries->begin(), entries->end());
     std::vector<Bytes> encoded;
+    size_t encoded_bytes = 0;
     for (const IndexEntry& e : *entries) {
       Bytes b = e.key;
       b.push_back(uint8_t(e.pointer >> 24));  // data page, big-endian
       b.push_back(uint8_t(e.pointer >> 16));
       b.push_back(uint8_t(e.pointer >> 8));
       b.push_back(uint8_t(e.pointer));        // row
+      encoded_bytes += b.size();
       encoded.push_back(std::move(b));
     }
-    return BuildSingleLeaf(tdef_page, encoded, &pages_[page]);
+    if (!LeafFits(encoded_bytes)) return Status::NotSupported("too many tables: a catalog index needs a second page");
+    return BuildLeafPage(tdef_page, encoded, &pages_[page]);
   }
 
   Status WriteSystemTdef(const TableDef& def) {
@@ -384,7 +399,11 @@ class Builder {
   Status WriteGlobalMap() {
     DataPageBuilder page(1);
     Bytes row;
-    KP_RETURN_IF_ERROR(EncodeGlobalMapRow(uint32_t(pages_.size()), &row));
+    // The map grows with the file as Access lets it: at least 512 pages, in
+    // steps of 32 (a 743-page Access file has a 96-byte bitmap).
+    const size_t bytes = std::max<size_t>(kUsageMapInlineBitmapBytes, (pages_.size() + 31) / 32 * 4);
+    if (5 + bytes > kMaxDataRowBytes) return Status::NotSupported("file too large for its global map");
+    KP_RETURN_IF_ERROR(EncodeGlobalMap(uint32_t(pages_.size()), bytes, &row));
     uint8_t n = 0;
     KP_RETURN_IF_ERROR(page.AddRow(row, &n));
     KP_RETURN_IF_ERROR(page.AddRow(Bytes(69, 0), &n));
