@@ -57,6 +57,15 @@ Pager::CachedPage* Pager::Lookup(uint32_t n) {
   return it == cache_.end() ? nullptr : it->second.get();
 }
 
+std::unique_ptr<Pager::CachedPage> Pager::NewPage() {
+  if (spare_.empty()) return std::make_unique<CachedPage>();
+  std::unique_ptr<CachedPage> p = std::move(spare_.back());
+  spare_.pop_back();
+  p->dirty = false;
+  p->write_class = WriteClass::kRows;
+  return p;
+}
+
 Status Pager::Get(uint32_t n, uint8_t** page) {
   if (CachedPage* p = Lookup(n)) {
     *page = p->data;
@@ -66,7 +75,7 @@ Status Pager::Get(uint32_t n, uint8_t** page) {
     return Status::Corruption(PageText(n) + " is beyond the end of the file (" +
                               std::to_string(page_count_) + " pages)");
   }
-  auto entry = std::make_unique<CachedPage>();
+  auto entry = NewPage();
   if (n < file_pages_) {
     size_t done = 0;
     while (done < kPage) {
@@ -104,7 +113,7 @@ Status Pager::Put(uint32_t n, const uint8_t* data, WriteClass write_class) {
   }
   CachedPage* p = Lookup(n);
   if (p == nullptr) {
-    auto entry = std::make_unique<CachedPage>();
+    auto entry = NewPage();
     p = entry.get();
     cache_.emplace(n, std::move(entry));
   }
@@ -116,7 +125,7 @@ Status Pager::Put(uint32_t n, const uint8_t* data, WriteClass write_class) {
 Status Pager::Allocate(WriteClass write_class, uint32_t* n) {
   if (page_count_ >= 0xFFFFFF) return Status::NotSupported("the file has reached the largest page number");
   const uint32_t page = page_count_++;
-  auto entry = std::make_unique<CachedPage>();
+  auto entry = NewPage();
   std::memset(entry->data, 0, kPage);
   cache_[page] = std::move(entry);
   MarkDirty(page, write_class);
@@ -293,7 +302,12 @@ Status Pager::Flush() {
 
 void Pager::DropClean() {
   for (auto it = cache_.begin(); it != cache_.end();) {
-    if (!it->second->dirty) it = cache_.erase(it); else ++it;
+    if (it->second->dirty) {
+      ++it;
+      continue;
+    }
+    spare_.push_back(std::move(it->second));
+    it = cache_.erase(it);
   }
 }
 

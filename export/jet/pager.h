@@ -88,6 +88,7 @@ class Pager {
   Status GrowGlobalMap(uint32_t pages_needed);
   Status WritePage(uint32_t n, const uint8_t* data, size_t count);
   CachedPage* Lookup(uint32_t n);
+  std::unique_ptr<CachedPage> NewPage();
 
   int fd_;
   std::string path_;
@@ -95,6 +96,8 @@ class Pager {
   uint32_t file_pages_;  // pages in the file itself
   size_t dirty_count_ = 0;
   std::unordered_map<uint32_t, std::unique_ptr<CachedPage>> cache_;
+  // Page buffers given back by DropClean(), used again before new memory.
+  std::vector<std::unique_ptr<CachedPage>> spare_;
   // The global map row: its place on page 1 and its form.
   uint16_t global_row_offset_ = 0;
   uint16_t global_row_length_ = 0;
