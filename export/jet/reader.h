@@ -1,0 +1,95 @@
+// DatabaseReader: opens a Jet 4 file and reads its catalog, table
+// definitions and rows.
+//
+// The catalog is the table MSysObjects, whose TDEF is always page 2. A
+// table's Id is its TDEF page (low 24 bits); its LvProp column holds the
+// property blob of the table and its columns (props.h).
+#pragma once
+
+#include <cstdint>
+#include <functional>
+#include <memory>
+#include <string>
+#include <vector>
+
+#include "export/jet/bytes.h"
+#include "export/jet/header.h"
+#include "export/jet/page_file.h"
+#include "export/jet/schema.h"
+#include "model/status.h"
+
+namespace kp::jet {
+
+// MSysObjects.Type of a local table, and the catalog's fixed Ids.
+constexpr int16_t kObjectTypeTable = 1;
+constexpr int32_t kTablesContainer = 0x0F000001;
+constexpr uint32_t kSystemObjectFlags = 0x80000002u;  // either bit marks a system table
+
+// One row of MSysObjects.
+struct CatalogEntry {
+  int32_t id = 0;
+  int32_t parent_id = 0;
+  std::u16string name;
+  int16_t type = 0;
+  uint32_t flags = 0;
+  double date_create = 0;
+  double date_update = 0;
+  Bytes owner;
+  bool has_props = false;
+  Bytes props;             // LvProp, when present
+  uint32_t row_pointer = 0;  // where the row is (page << 8 | row)
+  Row row;                 // every column, in the catalog TDEF's column order
+
+  uint32_t tdef_page() const { return uint32_t(id) & 0x00FFFFFF; }
+  bool is_table() const { return type == kObjectTypeTable; }
+  bool is_system() const { return (flags & kSystemObjectFlags) != 0; }
+};
+
+class DatabaseReader {
+ public:
+  // Opens `path` read-only; refuses files that are not Jet 4, are
+  // encrypted or have a password.
+  static Status Open(const std::string& path, std::unique_ptr<DatabaseReader>* out);
+  // The same over a file image in memory.
+  static Status OpenBytes(Bytes image, std::unique_ptr<DatabaseReader>* out);
+
+  const PageFile& file() const { return *file_; }
+  const HeaderInfo& header() const { return header_; }
+  const TableDef& catalog_def() const { return catalog_def_; }
+
+  // Every row of MSysObjects, in page order.
+  const std::vector<CatalogEntry>& catalog() const { return catalog_; }
+  // The local tables (Type 1), system tables included when asked.
+  std::vector<CatalogEntry> ListTables(bool include_system = false) const;
+  // The catalog row of the table `name` (exact match first, then ignoring
+  // ASCII case, as Access names are case-insensitive).
+  const CatalogEntry* FindTable(const std::u16string& name) const;
+
+  // The definition of a table, with its name and property set.
+  Status ReadTableDef(const std::u16string& name, TableDef* def) const;
+  Status ReadTableDefAt(uint32_t tdef_page, TableDef* def) const;
+
+  // Calls `fn` with each live row of the table, in page order, with its
+  // pointer (page << 8 | row, where the row data is); stops early when `fn`
+  // returns a failed status (returned as is). Deleted rows are skipped,
+  // overflow slots followed.
+  using RowCallback = std::function<Status(uint32_t pointer, const Row& row)>;
+  Status ForEachRow(const TableDef& def, const RowCallback& fn) const;
+  Status ReadRows(const TableDef& def, std::vector<Row>* rows) const;
+
+  // The table's data pages as its owned-pages map lists them.
+  Status OwnedPages(const TableDef& def, std::vector<uint32_t>* pages) const;
+  // Reads the usage-map row at `pointer` into `pages`.
+  Status ReadUsageMap(uint32_t pointer, std::vector<uint32_t>* pages) const;
+
+ private:
+  DatabaseReader() = default;
+  Status Load();
+
+  std::unique_ptr<PageFile> file_;
+  HeaderInfo header_;
+  TableDef catalog_def_;
+  std::vector<CatalogEntry> catalog_;
+};
+
+}  // namespace kp::jet
