@@ -1,0 +1,203 @@
+// The engine of this layer: a database opened for appending (pager plus one
+// appender per table), row sets over it, and compaction (compact.h).
+//
+// A database and the row sets it hands out share one state object, so that
+// either may be released first: releasing the database writes what was
+// updated and leaves its row sets good for nothing but Close().
+#include "export/jet/engine.h"
+
+#include <map>
+
+#include "export/jet/compact.h"
+#include "export/jet/defaults.h"
+#include "export/jet/pager.h"
+#include "export/jet/query.h"
+#include "export/jet/reader.h"
+#include "export/jet/table_appender.h"
+#include "export/jet/values.h"
+
+namespace kp::jet {
+
+namespace {
+
+// Changed pages held before the database writes them out on its own.
+constexpr size_t kFlushPages = 1024;  // 4 MiB
+
+// The local table `name`, with its properties.
+Status FindUserTable(const DatabaseReader& reader, const std::u16string& name, TableDef* def) {
+  const CatalogEntry* e = reader.FindTable(name);
+  if (e == nullptr || !e->is_table()) return Status::NotFound("no table named " + Utf8Of(name));
+  if (e->is_system()) return Status::NotSupported(Utf8Of(e->name) + " is a system table: rows are not appended to it");
+  return reader.ReadTableDefAt(e->tdef_page(), def);
+}
+
+struct DatabaseState {
+  std::string path;
+  std::unique_ptr<DatabaseReader> reader;
+  std::unique_ptr<Pager> pager;
+  std::map<uint32_t, std::unique_ptr<TableAppender>> appenders;  // by TDEF page
+  bool closed = false;
+  Status failure;  // a failed write: the database takes no more rows
+
+  Status WriteOut() {
+    for (auto& [page, a] : appenders) KP_RETURN_IF_ERROR(a->Sync());
+    KP_RETURN_IF_ERROR(pager->Flush());
+    pager->DropClean();
+    return Status::OK();
+  }
+  Status Usable() const {
+    if (closed) return Status::InvalidArgument("the database is closed");
+    return failure;
+  }
+};
+
+class JetRecordset : public Recordset {
+ public:
+  JetRecordset(std::shared_ptr<DatabaseState> db, TableAppender* appender, std::vector<ColumnRules> rules,
+               Row defaults)
+      : db_(std::move(db)), appender_(appender), rules_(std::move(rules)), defaults_(std::move(defaults)) {
+    const TableDef& def = appender_->def();
+    for (size_t i = 0; i < def.columns.size(); ++i) {
+      if ((def.columns[i].flags & kColumnAutoLong) != 0) autonumber_ = int(i);
+    }
+  }
+
+  Status AddNew() override {
+    KP_RETURN_IF_ERROR(Usable());
+    row_ = defaults_;
+    if (autonumber_ >= 0) row_[size_t(autonumber_)] = Value::Int(int64_t(appender_->next_autonumber()));
+    editing_ = true;
+    hint_ = 0;
+    return Status::OK();
+  }
+
+  Status SetField(const std::u16string& column_name, const Value& value) override {
+    KP_RETURN_IF_ERROR(Usable());
+    if (!editing_) return Fail(Status::InvalidArgument("SetField without AddNew"));
+    const auto& columns = appender_->def().columns;
+    size_t i = hint_ < columns.size() && columns[hint_].name == column_name ? hint_ : columns.size();
+    if (i == columns.size()) {
+      for (i = 0; i < columns.size() && columns[i].name != column_name; ++i) {
+      }
+    }
+    if (i == columns.size()) {
+      return Fail(Status::NotFound("table " + Utf8Of(appender_->def().name) + " has no column " +
+                                   Utf8Of(column_name)));
+    }
+    if (int(i) == autonumber_) return Fail(Status::InvalidArgument(ColumnLabel(columns[i]) + " is an autonumber"));
+    Status s = ConvertValue(columns[i], value, &row_[i]);
+    if (!s.ok()) return Fail(s);
+    hint_ = i + 1;
+    return Status::OK();
+  }
+
+  Status Update() override {
+    KP_RETURN_IF_ERROR(Usable());
+    if (!editing_) return Fail(Status::InvalidArgument("Update without AddNew"));
+    editing_ = false;
+    Status s = CheckRow(appender_->def(), rules_, row_);
+    if (s.ok()) s = appender_->Append(row_);
+    if (!s.ok()) return Fail(s);
+    if (db_->pager->dirty_count() >= kFlushPages) {
+      s = db_->WriteOut();
+      if (!s.ok()) {
+        db_->failure = s;
+        return Fail(s);
+      }
+    }
+    return Status::OK();
+  }
+
+  Status Close() override {
+    closed_ = true;
+    editing_ = false;  // a row never updated is dropped
+    return Status::OK();
+  }
+
+ private:
+  Status Usable() const {
+    if (closed_) return Status::InvalidArgument("the row set is closed");
+    if (!failure_.ok()) {
+      return Status::InvalidArgument("the row set failed earlier (" + failure_.message() + ") and can only be closed");
+    }
+    return db_->Usable();
+  }
+  Status Fail(Status s) {
+    failure_ = s.WithContext("table " + Utf8Of(appender_->def().name));
+    editing_ = false;
+    return failure_;
+  }
+
+  std::shared_ptr<DatabaseState> db_;
+  TableAppender* appender_;  // owned by db_
+  std::vector<ColumnRules> rules_;
+  Row defaults_;
+  Row row_;
+  int autonumber_ = -1;
+  size_t hint_ = 0;  // the column after the last one set: the likely next
+  bool editing_ = false;
+  bool closed_ = false;
+  Status failure_;
+};
+
+class JetDatabase : public Database {
+ public:
+  explicit JetDatabase(std::shared_ptr<DatabaseState> state) : state_(std::move(state)) {}
+  ~JetDatabase() override { Close(); }
+
+  Status OpenRecordset(const std::u16string& query, std::unique_ptr<Recordset>* result) override {
+    KP_RETURN_IF_ERROR(state_->Usable());
+    std::u16string name;
+    KP_RETURN_IF_ERROR(ParseTableQuery(query, &name));
+    TableDef def;
+    KP_RETURN_IF_ERROR(FindUserTable(*state_->reader, name, &def));
+    std::vector<ColumnRules> rules;
+    Row defaults;
+    KP_RETURN_IF_ERROR(PrepareAppend(def, &rules, &defaults));
+    auto& appender = state_->appenders[def.tdef_page];
+    if (!appender) {
+      Status s = TableAppender::Open(state_->pager.get(), def, &appender);
+      if (!s.ok()) {
+        state_->appenders.erase(def.tdef_page);
+        return s;
+      }
+    }
+    *result = std::make_unique<JetRecordset>(state_, appender.get(), std::move(rules), std::move(defaults));
+    return Status::OK();
+  }
+
+  Status Close() override {
+    if (state_->closed) return Status::OK();
+    Status s = state_->failure.ok() ? state_->WriteOut() : state_->failure;
+    state_->closed = true;
+    state_->appenders.clear();
+    state_->pager.reset();
+    state_->reader.reset();
+    return s;
+  }
+
+ private:
+  std::shared_ptr<DatabaseState> state_;
+};
+
+class JetEngine : public DBEngine {
+ public:
+  Status OpenDatabase(const std::string& path, std::unique_ptr<Database>* result) override {
+    auto state = std::make_shared<DatabaseState>();
+    state->path = path;
+    KP_RETURN_IF_ERROR(DatabaseReader::Open(path, &state->reader));
+    KP_RETURN_IF_ERROR(Pager::Open(path, &state->pager));
+    *result = std::make_unique<JetDatabase>(std::move(state));
+    return Status::OK();
+  }
+
+  Status CompactDatabase(const std::string& source, const std::string& destination) override {
+    return jet::CompactDatabase(source, destination);
+  }
+};
+
+}  // namespace
+
+std::unique_ptr<DBEngine> CreateJetEngine() { return std::make_unique<JetEngine>(); }
+
+}  // namespace kp::jet

@@ -1,0 +1,146 @@
+// Helpers of the engine and compaction tests: working copies of databases,
+// rows read back by the project's reader, and the invariant checker.
+#pragma once
+
+#include <gtest/gtest.h>
+
+#include <cstdio>
+#include <filesystem>
+#include <string>
+#include <vector>
+
+#include "export/jet/builder.h"
+#include "export/jet/kp_schema.h"
+#include "export/jet/reader.h"
+#include "export/jet/tdef_write.h"
+#include "tests/jet/build_support.h"
+
+namespace kp::jet::testing {
+
+inline std::string TempPath(const std::string& name) {
+  const std::string path = ::testing::TempDir() + "/" + name;
+  std::filesystem::remove(path);
+  return path;
+}
+
+// A writable copy of the template (the build's KP.dbd, or one written from
+// the same table definitions when the build has not made it).
+inline std::string KpCopy(const std::string& name) {
+  const std::string path = TempPath(name);
+  const std::string built = std::string(KP_BUILD_DIR) + "/KP.dbd";
+  if (std::filesystem::exists(built)) {
+    std::filesystem::copy_file(built, path);
+  } else {
+    std::vector<TableDef> defs;
+    EXPECT_TRUE(KpTableDefs(&defs).ok());
+    DatabaseSpec spec;
+    for (auto& d : defs) spec.tables.push_back({d, {}});
+    EXPECT_TRUE(WriteDatabase(spec, path).ok());
+  }
+  std::filesystem::permissions(path, std::filesystem::perms::owner_write, std::filesystem::perm_options::add);
+  return path;
+}
+
+// A database with the given tables (columns laid out in order).
+inline std::string MakeDatabase(const std::string& name, std::vector<TableDef> tables) {
+  const std::string path = TempPath(name);
+  DatabaseSpec spec;
+  for (auto& d : tables) {
+    EXPECT_TRUE(AssignColumnLayout(&d).ok());
+    spec.tables.push_back({d, {}});
+  }
+  Status s = WriteDatabase(spec, path);
+  EXPECT_TRUE(s.ok()) << s.ToString();
+  return path;
+}
+
+inline ColumnDef Col(const char16_t* name, ColumnType type, uint16_t chars = 0) {
+  ColumnDef c;
+  c.name = name;
+  c.type = type;
+  c.length = uint16_t(2 * chars);
+  return c;
+}
+
+inline void AllowEmpty(TableDef* def) {
+  for (const auto& c : def->columns) {
+    if (c.type == ColumnType::kText || c.type == ColumnType::kMemo) {
+      Property p;
+      p.type = uint8_t(ColumnType::kBoolean);
+      p.ddl_flag = 1;
+      p.value = {1};
+      def->properties.columns[c.name][u"AllowZeroLength"] = p;
+    }
+  }
+}
+
+// The rows of `table` as the project's reader sees them.
+inline std::vector<Row> ReadBack(const std::string& path, const std::u16string& table, TableDef* def_out = nullptr) {
+  std::unique_ptr<DatabaseReader> reader;
+  Status s = DatabaseReader::Open(path, &reader);
+  EXPECT_TRUE(s.ok()) << s.ToString();
+  if (!s.ok()) return {};
+  TableDef def;
+  s = reader->ReadTableDef(table, &def);
+  EXPECT_TRUE(s.ok()) << s.ToString();
+  std::vector<Row> rows;
+  s = reader->ReadRows(def, &rows);
+  EXPECT_TRUE(s.ok()) << s.ToString();
+  if (def_out) *def_out = def;
+  return rows;
+}
+
+// Runs jet-check on `path` when the build has it; fails the test on problems.
+inline void ExpectCheckerClean(const std::string& path) {
+  const std::string tool = std::string(KP_BUILD_DIR) + "/jet-check";
+  if (!std::filesystem::exists(tool)) {
+    std::printf("note: %s not built, invariants of %s not checked\n", tool.c_str(), path.c_str());
+    return;
+  }
+  bool ok = false;
+  const std::string out = RunCommand("'" + tool + "' '" + path + "' 2>&1", &ok);
+  EXPECT_TRUE(ok) << "jet-check " << path << ":\n" << out;
+}
+
+// How a value prints in the outside readers' common notation (build_support.h).
+inline std::string Printed(const ColumnDef& c, const Value& v, bool mdbtools) {
+  if (c.type == ColumnType::kBoolean) return v.is_null() || v.i == 0 ? "0" : "1";
+  if (v.is_null()) return "<NULL>";
+  if (v.kind == Value::Kind::kText) return v.text.empty() && mdbtools ? "<NULL>" : Utf8(v.text);
+  return std::to_string(v.i);
+}
+
+inline std::vector<std::string> PrintedRows(const TableDef& def, const std::vector<Row>& rows, bool mdbtools) {
+  std::vector<std::string> out;
+  for (const Row& r : rows) {
+    std::string line;
+    for (size_t i = 0; i < def.columns.size(); ++i) {
+      if (i) line += "|";
+      line += Printed(def.columns[i], r[i], mdbtools);
+    }
+    out.push_back(line);
+  }
+  return out;
+}
+
+// Compares `rows` (in def's column order) with what the project's reader,
+// mdbtools and mdb-reader read from the file.
+inline void ExpectRowsThreeWays(const std::string& path, const std::u16string& table, const std::vector<Row>& rows) {
+  TableDef def;
+  const std::vector<Row> got = ReadBack(path, table, &def);
+  ASSERT_EQ(got.size(), rows.size());
+  for (size_t i = 0; i < rows.size(); ++i) {
+    for (size_t c = 0; c < def.columns.size(); ++c) {
+      Value want = rows[i][c];
+      if (def.columns[c].type == ColumnType::kBoolean && want.is_null()) want = Value::Bool(false);
+      EXPECT_EQ(got[i][c], want) << "row " << i << " column " << Utf8(def.columns[c].name);
+    }
+  }
+  bool ok = false;
+  const std::vector<std::string> by_mdbtools = RowsByMdbtools(path, Utf8(table), &ok);
+  if (ok) EXPECT_EQ(by_mdbtools, PrintedRows(def, rows, true)) << "mdbtools";
+  const std::vector<std::string> by_reader = RowsByMdbReader(path, Utf8(table), &ok);
+  if (ok) EXPECT_EQ(by_reader, PrintedRows(def, rows, false)) << "mdb-reader";
+}
+
+}  // namespace kp::jet::testing
