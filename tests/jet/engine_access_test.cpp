@@ -1,0 +1,102 @@
+// Appending to the index-free tables of Access-made files (copies): the old
+// rows stay as they were, the new ones read back through the project's
+// reader, mdbtools and mdb-reader; the tables with indexes are refused.
+#include <gtest/gtest.h>
+
+#include <filesystem>
+
+#include "export/jet/engine.h"
+#include "tests/jet/engine_support.h"
+
+namespace kp::jet {
+namespace {
+
+using namespace testing;
+
+// A value for the simple column types; Null (the default) for the others.
+bool SampleValue(const ColumnDef& c, int row, Value* v) {
+  switch (c.type) {
+    case ColumnType::kByte: *v = Value::Int(200 + row); return true;
+    case ColumnType::kInteger: *v = Value::Int(-300 - row); return true;
+    case ColumnType::kLong: *v = Value::Int(123456 + row); return true;
+    case ColumnType::kBoolean: *v = Value::Bool(row % 2 == 0); return true;
+    case ColumnType::kText: *v = Value::Str(std::u16string(u"テスト文字列").substr(0, std::min<size_t>(6, c.length / 2))); return true;
+    case ColumnType::kMemo: *v = Value::Str(std::u16string(40 + 30 * row, u'漢')); return true;
+    default: return false;
+  }
+}
+
+TEST(EngineAccess, IndexFreeTablesTakeRows) {
+  const std::vector<std::pair<const char*, const char16_t*>> tables = {
+      {"delTestV2000.mdb", u"Table"},         {"fixedNumericTestV2000.mdb", u"test"},
+      {"overflowTestV2000.mdb", u"Table1"},   {"queryTestV2000.mdb", u"Table1"},
+      {"queryTestV2000.mdb", u"Table2"},      {"queryTestV2000.mdb", u"Table3"},
+  };
+  for (const auto& [file, table] : tables) {
+    SCOPED_TRACE(std::string(file) + " " + Utf8(table));
+    const std::string source = ReferencePath(file);
+    if (!std::filesystem::exists(source)) GTEST_SKIP() << "no reference files at " << KP_REFERENCE_DIR;
+    const std::string path = TempPath(std::string("access_") + file);
+    std::filesystem::copy_file(source, path);
+    std::filesystem::permissions(path, std::filesystem::perms::owner_write, std::filesystem::perm_options::add);
+    TableDef def;
+    const std::vector<Row> before = ReadBack(path, table, &def);
+    bool ok = false;
+    const size_t mdbtools_before = RowsByMdbtools(path, Utf8(table), &ok).size();
+
+    std::vector<Row> added;
+    {
+      auto engine = CreateJetEngine();
+      std::unique_ptr<Database> db;
+      ASSERT_TRUE(engine->OpenDatabase(path, &db).ok());
+      std::unique_ptr<Recordset> rs;
+      Status s = db->OpenRecordset(u"SELECT * FROM [" + std::u16string(table) + u"]", &rs);
+      ASSERT_TRUE(s.ok()) << s.ToString();
+      for (int r = 0; r < 3; ++r) {
+        ASSERT_TRUE(rs->AddNew().ok());
+        for (const ColumnDef& c : def.columns) {
+          Value v;
+          if (SampleValue(c, r, &v)) ASSERT_TRUE(rs->SetField(c.name, v).ok()) << Utf8(c.name);
+        }
+        s = rs->Update();
+        ASSERT_TRUE(s.ok()) << s.ToString();
+      }
+      ASSERT_TRUE(rs->Close().ok());
+      ASSERT_TRUE(db->Close().ok());
+    }
+    ExpectCheckerClean(path);
+    const std::vector<Row> after = ReadBack(path, table);
+    ASSERT_EQ(after.size(), before.size() + 3);
+    for (size_t i = 0; i < before.size(); ++i) EXPECT_EQ(after[i], before[i]) << "old row " << i;
+    for (int r = 0; r < 3; ++r) {
+      for (size_t c = 0; c < def.columns.size(); ++c) {
+        Value v;
+        if (SampleValue(def.columns[c], r, &v)) EXPECT_EQ(after[before.size() + r][c], v) << Utf8(def.columns[c].name);
+      }
+    }
+    const size_t mdbtools_after = RowsByMdbtools(path, Utf8(table), &ok).size();
+    if (ok) EXPECT_EQ(mdbtools_after, mdbtools_before + 3);
+    const size_t by_mdb_reader = RowsByMdbReader(path, Utf8(table), &ok).size();
+    if (ok) EXPECT_EQ(by_mdb_reader, before.size() + 3);
+  }
+}
+
+TEST(EngineAccess, TablesWithIndexesAreRefused) {
+  const std::string source = ReferencePath("testV2000.mdb");
+  if (!std::filesystem::exists(source)) GTEST_SKIP() << "no reference files at " << KP_REFERENCE_DIR;
+  const std::string path = TempPath("access_indexed.mdb");
+  std::filesystem::copy_file(source, path);
+  std::filesystem::permissions(path, std::filesystem::perms::owner_write, std::filesystem::perm_options::add);
+  auto engine = CreateJetEngine();
+  std::unique_ptr<Database> db;
+  ASSERT_TRUE(engine->OpenDatabase(path, &db).ok());
+  std::unique_ptr<Recordset> rs;
+  Status s = db->OpenRecordset(u"SELECT * FROM [Table4]", &rs);
+  EXPECT_TRUE(s.IsNotSupported());
+  EXPECT_NE(s.message().find("index PrimaryKey"), std::string::npos) << s.message();
+  ASSERT_TRUE(db->Close().ok());
+  EXPECT_EQ(ReadWholeFile(path), ReadWholeFile(source));
+}
+
+}  // namespace
+}  // namespace kp::jet
