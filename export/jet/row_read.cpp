@@ -1,5 +1,6 @@
 #include "export/jet/row_read.h"
 
+#include <algorithm>
 #include <cstring>
 #include <set>
 
@@ -209,6 +210,8 @@ Status DecodeRow(const PageFile& file, const TableDef& def, const uint8_t* data,
   layout->variable_end = var_end;
   size_t fixed_end = 2;
 
+  layout->spans.assign(def.columns.size(), {0, 0});
+  layout->variable_start = var_count > 0 ? GetU16(data + var_table) : (has_var ? var_end : size - mask_len);
   row->assign(def.columns.size(), Value::Null());
   for (size_t i = 0; i < def.columns.size(); ++i) {
     const ColumnDef& c = def.columns[i];
@@ -240,6 +243,7 @@ Status DecodeRow(const PageFile& file, const TableDef& def, const uint8_t* data,
       p = data + start;
       n = end - start;
     }
+    layout->spans[i] = {uint32_t(p - data), uint32_t(p - data + n)};
     switch (c.type) {
       case ColumnType::kByte:
         if (n < 1) return Status::Corruption("row: short Byte value");

@@ -26,6 +26,8 @@
 #include <cstdint>
 #include <functional>
 #include <string>
+#include <utility>
+#include <vector>
 
 #include "export/jet/bytes.h"
 #include "export/jet/schema.h"
@@ -62,6 +64,10 @@ struct RowLayout {
   uint16_t variable_count = 0;  // from the row (0 when the table has none)
   size_t fixed_end = 0;         // end of the fixed area
   size_t variable_end = 0;      // end of variable data
+  size_t variable_start = 0;    // start of the first variable value
+  // Per def.columns entry: the value's bytes [first, second) in the row;
+  // (0, 0) when the column is null, Boolean or not in the row.
+  std::vector<std::pair<uint32_t, uint32_t>> spans;
 };
 
 // Decodes a row's bytes into one Value per def.columns entry. Long values
