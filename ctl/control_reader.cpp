@@ -1,0 +1,273 @@
+#include "ctl/control_reader.h"
+
+#include <dirent.h>
+#include <sys/stat.h>
+
+#include <algorithm>
+#include <cstdio>
+#include <limits>
+#include <memory>
+#include <vector>
+
+#include "ctl/function.h"
+#include "model/text_util.h"
+
+namespace kp {
+
+namespace {
+
+const uint8_t kMagic[7] = {0x90, 0x01, 0x40, 0x4B, 0x50, 0x4C, 0x01};
+const std::u16string kTerminator = u"ENDOFCONTROL";
+
+// Smallest encoded size of one entry, used to bound reservations.
+constexpr size_t kMinRegisterEntry = 4 + 4 + 1 + 1 + 5;
+constexpr size_t kMinComment = 6 + 1;
+constexpr size_t kMinKeyWord = 8 + 1 + 1;
+constexpr size_t kMinSquare = 10;
+constexpr size_t kMinHyperLink = 8 + 1 + 1;
+constexpr size_t kMinEmbed = 4;
+
+size_t Bounded(size_t count, size_t remaining, size_t min_entry) {
+  return std::min(count, remaining / min_entry + 1);
+}
+
+class Parser {
+ public:
+  Parser(ControlStream* s, ImageSizer* sizer) : s_(s), sizer_(sizer) {}
+
+  bool String(std::u16string* out) { return ReadControlString(s_, out); }
+
+  // Reads a list count; negative counts fail.
+  bool Count(int16_t* count, const char* what) {
+    size_t at = s_->pos;
+    if (!s_->ReadI16(count, what)) return false;
+    if (*count < 0) return s_->Fail(std::string("negative ") + what + " " + std::to_string(*count), at);
+    return true;
+  }
+
+  bool Register(ControlDocument* doc) {
+    size_t at = s_->pos;
+    if (!s_->ReadI32(&doc->EmbeddedFileCount, "embedded file count")) return false;
+    if (doc->EmbeddedFileCount < 0) {
+      return s_->Fail("negative embedded file count " + std::to_string(doc->EmbeddedFileCount), at);
+    }
+    doc->EmbeddedFiles.reserve(Bounded(size_t(doc->EmbeddedFileCount), s_->remaining(), kMinRegisterEntry));
+    for (int32_t i = 0; i < doc->EmbeddedFileCount; ++i) {
+      EmbeddedFileRecord& e = doc->EmbeddedFiles.emplace_back();
+      if (!s_->ReadI32(&e.EntryValue, "register entry") || !s_->Skip(4, "register entry") ||
+          !String(&e.KPE_FileName) || !String(&e.InData) || !s_->Skip(5, "register entry")) {
+        return false;
+      }
+    }
+    return true;
+  }
+
+  bool PageFixed(PageRecord* p) {
+    return s_->Skip(2, "page record") && s_->ReadU8(&p->Level, "page Level") && s_->Skip(4, "page record") &&
+           s_->ReadU8(&p->IsTag, "page IsTag") && String(&p->Name) && s_->Skip(1, "page record") &&
+           String(&p->AuxText) && s_->ReadU8(&p->Angle, "page Angle") && s_->Skip(1, "page record");
+  }
+
+  bool Lists(PageRecord* p) {
+    if (!Count(&p->CommentCount, "comment count")) return false;
+    p->Comments.reserve(Bounded(size_t(p->CommentCount), s_->remaining(), kMinComment));
+    for (int i = 0; i < p->CommentCount; ++i) {
+      CommentRecord& c = p->Comments.emplace_back();
+      if (!s_->ReadI16(&c.Color, "comment") || !s_->ReadI16(&c.Left, "comment") ||
+          !s_->ReadI16(&c.Top, "comment") || !String(&c.Text)) {
+        return false;
+      }
+    }
+    if (!Count(&p->KeyWordCount, "keyword count")) return false;
+    p->KeyWords.reserve(Bounded(size_t(p->KeyWordCount), s_->remaining(), kMinKeyWord));
+    for (int i = 0; i < p->KeyWordCount; ++i) {
+      KeyWordRecord& k = p->KeyWords.emplace_back();
+      if (!s_->ReadI16(&k.Left, "keyword") || !s_->ReadI16(&k.Top, "keyword") ||
+          !s_->ReadI16(&k.Width, "keyword") || !s_->ReadI16(&k.Height, "keyword") || !String(&k.KeyWord) ||
+          !String(&k.Field)) {
+        return false;
+      }
+    }
+    if (!Count(&p->SquareCount, "range mark count")) return false;
+    p->Squares.reserve(Bounded(size_t(p->SquareCount), s_->remaining(), kMinSquare));
+    for (int i = 0; i < p->SquareCount; ++i) {
+      SquareRecord& q = p->Squares.emplace_back();
+      if (!s_->ReadI16(&q.Color, "range mark") || !s_->ReadI16(&q.Left, "range mark") ||
+          !s_->ReadI16(&q.Top, "range mark") || !s_->ReadI16(&q.Width, "range mark") ||
+          !s_->ReadI16(&q.Height, "range mark")) {
+        return false;
+      }
+    }
+    if (!Count(&p->HyperLinkCount, "hyperlink count")) return false;
+    p->HyperLinks.reserve(Bounded(size_t(p->HyperLinkCount), s_->remaining(), kMinHyperLink));
+    for (int i = 0; i < p->HyperLinkCount; ++i) {
+      HyperLinkRecord& h = p->HyperLinks.emplace_back();
+      if (!s_->ReadI16(&h.Left, "hyperlink") || !s_->ReadI16(&h.Top, "hyperlink") ||
+          !s_->ReadI16(&h.Width, "hyperlink") || !s_->ReadI16(&h.Height, "hyperlink") || !String(&h.LinkInfo1) ||
+          !String(&h.LinkInfo2)) {
+        return false;
+      }
+    }
+    if (!Count(&p->EmbedCount, "embedded file use count")) return false;
+    p->Embeds.reserve(Bounded(size_t(p->EmbedCount), s_->remaining(), kMinEmbed));
+    for (int i = 0; i < p->EmbedCount; ++i) {
+      if (!s_->ReadI32(&p->Embeds.emplace_back().RegisterIndex, "embedded file use")) return false;
+    }
+    return true;
+  }
+
+  bool Measure(const std::u16string& folder, PageRecord* p, size_t at) {
+    int64_t size = 0;
+    std::string cause;
+    if (!sizer_->Measure(folder + p->FileName, &size, &cause)) return s_->Fail(cause, at);
+    if (size < 0 || size > std::numeric_limits<int32_t>::max()) {
+      return s_->Fail("image file " + Utf16ToUtf8(p->FileName) + " is " + std::to_string(size) +
+                          " bytes, more than ImageLen can hold",
+                      at);
+    }
+    p->ImageLen = int32_t(size);
+    return true;
+  }
+
+ private:
+  ControlStream* s_;
+  ImageSizer* sizer_;
+};
+
+bool EqualsIgnoringAsciiCase(const std::string& a, const std::string& b) {
+  if (a.size() != b.size()) return false;
+  for (size_t i = 0; i < a.size(); ++i) {
+    char x = a[i], y = b[i];
+    if (x >= 'a' && x <= 'z') x = char(x - 32);
+    if (y >= 'a' && y <= 'z') y = char(y - 32);
+    if (x != y) return false;
+  }
+  return true;
+}
+
+// Finds `path` component by component, taking the entry whose name matches
+// without regard to ASCII case where the exact name is missing.
+bool ResolveIgnoringCase(const std::string& path, std::string* resolved) {
+  size_t i = 0;
+  bool absolute = !path.empty() && path[0] == '/';
+  std::string built = absolute ? "" : ".";
+  while (i < path.size()) {
+    size_t j = path.find('/', i);
+    if (j == std::string::npos) j = path.size();
+    std::string part = path.substr(i, j - i);
+    i = j + 1;
+    if (part.empty()) continue;
+    std::string candidate = built + "/" + part;
+    struct stat st;
+    if (stat(candidate.c_str(), &st) != 0) {
+      std::unique_ptr<DIR, int (*)(DIR*)> dir(opendir(built.empty() ? "/" : built.c_str()), closedir);
+      if (!dir) return false;
+      bool found = false;
+      while (dirent* e = readdir(dir.get())) {
+        if (EqualsIgnoringAsciiCase(e->d_name, part)) {
+          candidate = built + "/" + e->d_name;
+          found = true;
+          break;
+        }
+      }
+      if (!found) return false;
+    }
+    built = candidate;
+  }
+  *resolved = built;
+  return true;
+}
+
+}  // namespace
+
+bool FileSystemImageSizer::Measure(const std::u16string& path, int64_t* size, std::string* cause) {
+  std::string p = Utf16ToUtf8(path);
+  std::replace(p.begin(), p.end(), '\\', '/');
+  struct stat st;
+  if (stat(p.c_str(), &st) != 0) {
+    std::string resolved;
+    if (!ResolveIgnoringCase(p, &resolved) || stat(resolved.c_str(), &st) != 0) {
+      *cause = "image file not found: " + p;
+      return false;
+    }
+  }
+  if (!S_ISREG(st.st_mode)) {
+    *cause = "image file is not a regular file: " + p;
+    return false;
+  }
+  *size = int64_t(st.st_size);
+  return true;
+}
+
+ControlReadResult ParseControlFile(const uint8_t* data, size_t size, const std::u16string& source_folder,
+                                   ImageSizer* sizer, ControlDocument* doc) {
+  ControlReadResult result;
+  ControlStream s;
+  s.data = data;
+  s.size = size;
+  doc->SourceFolder = source_folder;
+
+  auto fail = [&]() {
+    result.kind = ControlReadResult::Kind::kReadFailure;
+    result.cause = s.error;
+    return result;
+  };
+
+  if (size < sizeof(kMagic) || !std::equal(kMagic, kMagic + sizeof(kMagic), data)) {
+    result.kind = ControlReadResult::Kind::kWrongMagic;
+    result.cause = "the first 7 bytes are not the control file magic";
+    return result;
+  }
+  s.pos = sizeof(kMagic);
+  Parser parser(&s, sizer);
+  if (!s.ReadU8(&doc->Header.HeaderByte, "header") || !s.Skip(4, "header") ||
+      !s.ReadI32(&doc->Header.HeaderLong, "header") || !parser.Register(doc)) {
+    return fail();
+  }
+
+  for (;;) {
+    size_t at = s.pos;
+    std::u16string name;
+    if (!parser.String(&name)) return fail();
+    if (name == kTerminator) break;
+    PageRecord& page = doc->Pages.emplace_back();
+    page.FileName = std::move(name);
+    if (!parser.Measure(source_folder, &page, at) || !parser.PageFixed(&page) || !parser.Lists(&page)) {
+      return fail();
+    }
+  }
+  if (doc->Pages.empty()) {
+    s.Fail("the file has no page records", s.pos);
+    return fail();
+  }
+  if (doc->Pages.size() > size_t(std::numeric_limits<int32_t>::max())) {
+    s.Fail("too many page records", s.pos);
+    return fail();
+  }
+  doc->PageCount = int32_t(doc->Pages.size());
+  return result;
+}
+
+ControlReadResult ReadControlFile(const std::string& path, const std::u16string& source_folder, ImageSizer* sizer,
+                                  ControlDocument* doc) {
+  ControlReadResult result;
+  result.kind = ControlReadResult::Kind::kReadFailure;
+  std::unique_ptr<FILE, int (*)(FILE*)> f(std::fopen(path.c_str(), "rb"), std::fclose);
+  if (!f) {
+    result.cause = "cannot open " + path;
+    return result;
+  }
+  std::vector<uint8_t> bytes;
+  struct stat st;
+  if (fstat(fileno(f.get()), &st) == 0 && st.st_size > 0) bytes.reserve(size_t(st.st_size));
+  uint8_t buf[1 << 16];
+  size_t n;
+  while ((n = std::fread(buf, 1, sizeof(buf), f.get())) > 0) bytes.insert(bytes.end(), buf, buf + n);
+  if (std::ferror(f.get())) {
+    result.cause = "cannot read " + path;
+    return result;
+  }
+  return ParseControlFile(bytes.data(), bytes.size(), source_folder, sizer, doc);
+}
+
+}  // namespace kp

@@ -1,0 +1,68 @@
+// The control file DEFAULT.CTL, read front to back into a ControlDocument.
+//
+//   OFFSET  SIZE  DESCRIPTION
+//     0      7    magic 90 01 40 4B 50 4C 01
+//     7      1    HeaderByte
+//     8      4    (skipped)
+//    12      4    HeaderLong (int32)
+//    16      4    EmbeddedFileCount (int32, negative = failure)
+//    20      ..   register entries: EntryValue int32, skip 4, KPE_FileName
+//                 string, InData string, skip 5
+//    ..      ..   page records until the string "ENDOFCONTROL" (exact, any
+//                 length form); anything after it is not read
+//
+// Page record: FileName string, skip 2, Level byte, skip 4, IsTag byte, Name
+// string, skip 1, AuxText string, Angle byte, skip 1, then five lists, each an
+// int16 count (negative = failure) followed by its entries:
+//   comment    Color Left Top (int16 each), Text string
+//   keyword    Left Top Width Height (int16 each), KeyWord string, Field string
+//   range mark Color Left Top Width Height (int16 each)
+//   hyperlink  Left Top Width Height (int16 each), LinkInfo1, LinkInfo2 strings
+//   embed use  RegisterIndex int32
+// Strings are in the encoding of function.h. Numbers are little-endian.
+#pragma once
+
+#include <cstddef>
+#include <cstdint>
+#include <string>
+
+#include "model/control_document.h"
+
+namespace kp {
+
+// Gives the size of a page's image file. The default looks at the file system.
+class ImageSizer {
+ public:
+  virtual ~ImageSizer() = default;
+  // `path` is SourceFolder followed directly by FileName. Returns false with
+  // a cause when the file cannot be found or measured.
+  virtual bool Measure(const std::u16string& path, int64_t* size, std::string* cause) = 0;
+};
+
+// Measures files on disk. Documents come from Windows, so `\` separators
+// become `/`, and where the exact path is missing each component is matched
+// without regard to ASCII letter case. Only sizes are read, never contents.
+class FileSystemImageSizer : public ImageSizer {
+ public:
+  bool Measure(const std::u16string& path, int64_t* size, std::string* cause) override;
+};
+
+struct ControlReadResult {
+  enum class Kind { kOk, kWrongMagic, kReadFailure };
+  Kind kind = Kind::kOk;
+  std::string cause;  // for logs and the command line; empty on success
+  bool ok() const { return kind == Kind::kOk; }
+};
+
+// Parses the whole file in `data` into `*doc`, which should be a fresh
+// document; `source_folder` is stored as SourceFolder and prefixes every
+// image path. On failure `*doc` holds a partial read and must be discarded.
+// Counts never make it allocate more than the remaining bytes could hold.
+ControlReadResult ParseControlFile(const uint8_t* data, size_t size, const std::u16string& source_folder,
+                                   ImageSizer* sizer, ControlDocument* doc);
+
+// Reads the file at `path` (UTF-8) and parses it as above.
+ControlReadResult ReadControlFile(const std::string& path, const std::u16string& source_folder,
+                                  ImageSizer* sizer, ControlDocument* doc);
+
+}  // namespace kp

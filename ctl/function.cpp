@@ -1,0 +1,96 @@
+#include "ctl/function.h"
+
+#include "model/text_util.h"
+
+namespace kp {
+
+namespace {
+#include "ctl/cp932_table.inc"
+
+// A byte standing alone: ASCII, half-width katakana, or no character.
+char16_t SingleByte(uint8_t b) {
+  if (b < 0x80) return char16_t(b);
+  if (b >= 0xA1 && b <= 0xDF) return char16_t(0xFF61 + (b - 0xA1));
+  return u'\uFFFD';
+}
+}  // namespace
+
+bool ControlStream::Fail(const std::string& what, size_t offset) {
+  error = what + " at byte offset " + std::to_string(offset);
+  return false;
+}
+
+bool ControlStream::ReadU8(uint8_t* v, const char* field) {
+  if (remaining() < 1) return Fail(std::string("end of file in ") + field, pos);
+  *v = data[pos++];
+  return true;
+}
+
+bool ControlStream::ReadI16(int16_t* v, const char* field) {
+  if (remaining() < 2) return Fail(std::string("end of file in ") + field, pos);
+  *v = int16_t(uint16_t(data[pos] | (data[pos + 1] << 8)));
+  pos += 2;
+  return true;
+}
+
+bool ControlStream::ReadI32(int32_t* v, const char* field) {
+  if (remaining() < 4) return Fail(std::string("end of file in ") + field, pos);
+  *v = int32_t(uint32_t(data[pos]) | (uint32_t(data[pos + 1]) << 8) | (uint32_t(data[pos + 2]) << 16) |
+               (uint32_t(data[pos + 3]) << 24));
+  pos += 4;
+  return true;
+}
+
+bool ControlStream::Skip(size_t n, const char* field) {
+  if (remaining() < n) return Fail(std::string("end of file in ") + field, pos);
+  pos += n;
+  return true;
+}
+
+void AppendCp932Pair(uint8_t lead, uint8_t trail, std::u16string* out) {
+  if (lead >= 0x81 && lead <= 0xFC && trail >= 0x40 && trail <= 0xFC) {
+    uint16_t code = kCp932DoubleByte[lead - 0x81][trail - 0x40];
+    if (code != 0) {
+      out->push_back(char16_t(code));
+      return;
+    }
+  }
+  out->push_back(SingleByte(lead));
+  out->push_back(SingleByte(trail));
+}
+
+bool ReadControlString(ControlStream* s, std::u16string* out) {
+  out->clear();
+  const size_t start = s->pos;
+  uint8_t b;
+  if (!s->ReadU8(&b, "string length")) return false;
+  int32_t length = b;
+  if (b == 0xFF) {
+    int16_t long_length;
+    if (!s->ReadI16(&long_length, "string long length")) return false;
+    if (long_length == INT16_MIN) return s->Fail("string long length 0x8000 overflows", start);
+    length = long_length;
+  }
+  if (length <= 0) return true;  // empty, or a negative long length: no text bytes
+
+  // Every lead byte takes one more byte, so the text needs at least `length`
+  // bytes; fail before decoding when even that many are not there.
+  if (s->remaining() < size_t(length)) return s->Fail("end of file in string text", s->pos);
+  out->reserve(size_t(length));
+  const uint8_t* p = s->data;
+  size_t pos = s->pos;
+  for (int32_t i = 0; i < length; ++i) {
+    uint8_t c = p[pos++];
+    if (c >= 0x80) {
+      if (pos >= s->size) return s->Fail("end of file in trail byte of string text", pos);
+      AppendCp932Pair(c, p[pos++], out);
+      ++i;
+    } else {
+      out->push_back(char16_t(c));
+    }
+  }
+  s->pos = pos;
+  return true;
+}
+
+}  // namespace kp

@@ -1,0 +1,66 @@
+// The load command without its window: the name check, reading the file into
+// a fresh document, replacing the program-wide document on success, and the
+// texts the window shows (page-list rows, the eight totals, the messages).
+#pragma once
+
+#include <array>
+#include <cstdint>
+#include <string>
+#include <vector>
+
+#include "ctl/control_reader.h"
+#include "model/control_document.h"
+
+namespace kp {
+
+// Messages of the load, shown exactly as they stand.
+inline const char16_t kLoadSucceededMessage[] = u"読込に成功しました。";
+inline const char16_t kWrongNameMessage[] = u"DEFAULT.CTLﾌｧｲﾙのみ受付けます。";
+inline const char16_t kWrongMagicMessage[] = u"開始コードが異なるのでKPファイルではない可能性があります。";
+inline const char16_t kLoadFailedMessage[] = u"読込に失敗しました。";
+
+enum class LoadOutcome { kSuccess, kWrongName, kWrongMagic, kFailure };
+
+struct LoadResult {
+  LoadOutcome outcome = LoadOutcome::kFailure;
+  std::string cause;  // for logs and the command line; empty on success
+  bool ok() const { return outcome == LoadOutcome::kSuccess; }
+  // The message box text for this outcome.
+  const char16_t* message() const;
+};
+
+// True when the last 11 characters of `path` are exactly "DEFAULT.CTL".
+bool HasControlFileName(const std::u16string& path);
+// The path less its last 12 characters (the separator and "DEFAULT.CTL").
+std::u16string SourceFolderOf(const std::u16string& path);
+
+// Checks the name, reads the file into a fresh document and, only when every
+// step succeeded, stores it in `*target`. Nothing changes on failure.
+LoadResult LoadControlFile(const std::u16string& path, ImageSizer* sizer, ControlDocument* target);
+// The same with the file system and the program-wide document (Module1).
+LoadResult LoadControlFile(const std::u16string& path);
+
+// The eight column texts of page number `number` (1-based) in the page list.
+using PageRowTexts = std::array<std::u16string, 8>;
+PageRowTexts PageRow(const PageRecord& page, int64_t number);
+// "@@@@@@": the number right-aligned in 6 characters; longer numbers in full.
+std::u16string FormatPageNumber(int64_t number);
+// ImageLen / 1024 as "###,###,###,###,##0.000" (halves round up).
+std::u16string FormatKilobytes(int64_t bytes);
+
+// The eight counts shown after a load, 64-bit so that no sum wraps.
+struct DocumentTotals {
+  int64_t TotalKPE = 0;
+  int64_t TotalSetKPE = 0;
+  int64_t TotalPage = 0;
+  int64_t TotalTag = 0;
+  int64_t TotalComment = 0;
+  int64_t TotalKeyWord = 0;
+  int64_t TotalSquare = 0;
+  int64_t TotalHyperLink = 0;
+};
+DocumentTotals ComputeTotals(const ControlDocument& doc);
+// Label name and count in the order the labels are set.
+std::vector<std::pair<std::string, int64_t>> TotalLabels(const DocumentTotals& totals);
+
+}  // namespace kp

@@ -1,0 +1,52 @@
+// ctl2mdb --list PATH: the page list and the eight totals as the window shows them.
+#include <sys/stat.h>
+
+#include <cstdio>
+#include <string>
+
+#include "cli_common.h"
+#include "ctl/load_command.h"
+#include "model/text_util.h"
+
+namespace kp::cli {
+
+std::u16string ControlFilePath(const std::string& arg) {
+  struct stat st;
+  if (stat(arg.c_str(), &st) == 0 && S_ISDIR(st.st_mode)) {
+    std::string folder = arg;
+    while (folder.size() > 1 && folder.back() == '/') folder.pop_back();
+    return Utf8ToUtf16(folder + "/DEFAULT.CTL");
+  }
+  return Utf8ToUtf16(arg);
+}
+
+void PrintFailure(const std::u16string& message, const std::string& cause) {
+  std::fprintf(stderr, "%s\n%s\n", Utf16ToUtf8(message).c_str(), cause.c_str());
+}
+
+int RunList(const std::string& path) {
+  ControlDocument doc;
+  FileSystemImageSizer sizer;
+  LoadResult result = LoadControlFile(ControlFilePath(path), &sizer, &doc);
+  if (!result.ok()) {
+    PrintFailure(result.message(), result.cause);
+    return kExitFailure;
+  }
+  std::string out;
+  for (size_t i = 0; i < doc.Pages.size(); ++i) {
+    PageRowTexts row = PageRow(doc.Pages[i], int64_t(i) + 1);
+    for (size_t c = 0; c < row.size(); ++c) {
+      if (c) out.push_back('\t');
+      out += Utf16ToUtf8(row[c]);
+    }
+    out.push_back('\n');
+  }
+  out.push_back('\n');
+  for (const auto& [label, count] : TotalLabels(ComputeTotals(doc))) {
+    out += label + "\t" + std::to_string(count) + "\n";
+  }
+  std::fwrite(out.data(), 1, out.size(), stdout);
+  return std::fflush(stdout) == 0 ? kExitOk : kExitFailure;
+}
+
+}  // namespace kp::cli
