@@ -75,9 +75,21 @@ class Checker {
       return;
     }
     CheckGlobalMapPage();
-    for (const CatalogEntry& e : reader_->catalog()) {
+    // The tables come from every row on MSysObjects' data pages, found by
+    // their owner field: a damaged owned map must not hide them.
+    bool catalog_seen = false;
+    for (const CatalogEntry& e : CatalogFromPages()) {
       if (!e.is_table()) continue;
+      catalog_seen |= e.tdef_page() == kCatalogTdefPage;
       CheckTable(e);
+    }
+    if (!catalog_seen) {
+      Problem(kCatalogTdefPage, "MSysObjects has no row of its own");
+      CatalogEntry self;
+      self.id = kCatalogTdefPage;
+      self.name = u"MSysObjects";
+      self.type = kObjectTypeTable;
+      CheckTable(self);
     }
     CheckAllPages();
     CheckGlobalMap();
@@ -126,6 +138,40 @@ class Checker {
       compare_text_keys_ = false;
     }
     if (h.code_page == 0) Problem(0, "code page 0 at 0x3C");
+  }
+
+  // Catalog rows decoded from every live row of MSysObjects' data pages.
+  std::vector<CatalogEntry> CatalogFromPages() {
+    const TableDef& def = reader_->catalog_def();
+    auto column = [&def](const char16_t* name) {
+      for (size_t i = 0; i < def.columns.size(); ++i) {
+        if (def.columns[i].name == name) return int(i);
+      }
+      return -1;
+    };
+    const int id = column(u"Id"), name = column(u"Name"), type = column(u"Type");
+    std::vector<CatalogEntry> out;
+    if (id < 0 || name < 0 || type < 0) return out;
+    for (uint32_t n = 1; n < file_.page_count(); ++n) {
+      const uint8_t* page = file_.Page(n);
+      if (page[0] != kPageTypeData || GetU32(page + kDataOwnerOffset) != kCatalogTdefPage) continue;
+      uint16_t count;
+      if (!DataPageRowCount(page, n, &count).ok()) continue;
+      for (uint16_t r = 0; r < count; ++r) {
+        RowSlot slot;
+        if (!DataPageRowSlot(page, n, r, &slot).ok()) break;
+        if (slot.deleted || slot.overflow) continue;  // overflowed rows: reported by the table check
+        Row row;
+        if (!DecodeRow(file_, def, page + slot.start, slot.end - slot.start, &row).ok()) continue;
+        CatalogEntry e;
+        e.id = int32_t(row[id].i);
+        e.name = row[name].text;
+        e.type = int16_t(row[type].i);
+        e.row_pointer = MakePointer(n, uint8_t(r));
+        out.push_back(std::move(e));
+      }
+    }
+    return out;
   }
 
   // ---- the global map -------------------------------------------------------
@@ -683,6 +729,9 @@ Status CheckDatabaseImage(Bytes image, const CheckOptions& options, CheckReport*
   KP_RETURN_IF_ERROR(PageFile::FromBytes(std::move(image), &file));
   HeaderInfo h;
   KP_RETURN_IF_ERROR(DecodeHeader(file->Page(0), &h));
+  // A password (or a password area that does not match the date) is a
+  // problem to report; only other versions and encrypted pages stop the check.
+  h.password.clear();
   KP_RETURN_IF_ERROR(CheckHeaderSupported(h));
   Checker(*file, report).Run();
   return Status::OK();
