@@ -1,0 +1,231 @@
+#include <gtest/gtest.h>
+
+#include <filesystem>
+#include <string>
+
+#include "ctl/control_reader.h"
+#include "ctl/load_command.h"
+#include "tests/support/ctl_writer.h"
+
+namespace kp {
+namespace {
+
+using testing::ControlWriteOptions;
+using testing::EncodeControlFile;
+using testing::SimplePage;
+
+// Every image exists and is 2048 bytes, except names listed as missing.
+class FakeSizer : public ImageSizer {
+ public:
+  bool Measure(const std::u16string& path, int64_t* size, std::string* cause) override {
+    ++calls;
+    if (path.find(u"MISSING") != std::u16string::npos) {
+      *cause = "image file not found";
+      return false;
+    }
+    *size = path.find(u"HUGE") != std::u16string::npos ? (int64_t(1) << 31) : 2048;
+    return true;
+  }
+  int calls = 0;
+};
+
+ControlReadResult Parse(const std::string& bytes, ControlDocument* doc, FakeSizer* sizer = nullptr) {
+  FakeSizer local;
+  return ParseControlFile(reinterpret_cast<const uint8_t*>(bytes.data()), bytes.size(), u"/doc",
+                          sizer ? sizer : &local, doc);
+}
+
+ControlDocument RichDocument() {
+  ControlDocument doc;
+  doc.Header.HeaderByte = 7;
+  doc.Header.HeaderLong = -5;
+  doc.EmbeddedFiles = {{11, u"埋込.KPE", u"データ"}, {12, u"B.KPE", u""}};
+  doc.EmbeddedFileCount = 2;
+  PageRecord p = SimplePage(1);
+  p.Level = 3;
+  p.IsTag = 2;
+  p.Name = u"目次";
+  p.AuxText = u"aux";
+  p.Angle = 2;
+  p.Comments = {{-1, 10, 20, u"コメント"}, {5, 0, 0, u""}};
+  p.CommentCount = 2;
+  p.KeyWords = {{1, 2, 3, 4, u"鍵", u"欄"}};
+  p.KeyWordCount = 1;
+  p.Squares = {{1, 2, 3, 4, 5}, {6, 7, 8, 9, 10}, {-1, -2, -3, -4, -5}};
+  p.SquareCount = 3;
+  p.HyperLinks = {{1, 2, 3, 4, u"http://x", u"ﾘﾝｸﾞ"}};
+  p.HyperLinkCount = 1;
+  p.Embeds = {{1}, {99}};
+  p.EmbedCount = 2;
+  doc.Pages = {p, SimplePage(2)};
+  doc.PageCount = 2;
+  return doc;
+}
+
+TEST(ControlReaderTest, SixtyFiveByteFile) {
+  const std::string bytes(
+      "\x90\x01\x40\x4B\x50\x4C\x01" "\x00" "\x00\x00\x00\x00" "\x00\x00\x00\x00" "\x00\x00\x00\x00"
+      "\x07\x5C\x50\x31\x2E\x54\x49\x46" "\x00\x00" "\x01" "\x00\x00\x00\x00" "\x02" "\x01\x41" "\x00" "\x00"
+      "\x01" "\x00" "\x00\x00\x00\x00\x00\x00\x00\x00\x00\x00"
+      "\x0C" "ENDOFCONTROL",
+      65);
+  ControlDocument doc;
+  ASSERT_TRUE(Parse(bytes, &doc).ok());
+  ASSERT_EQ(doc.PageCount, 1);
+  EXPECT_EQ(doc.Pages[0].FileName, u"\\P1.TIF");
+  EXPECT_EQ(doc.Pages[0].Level, 1);
+  EXPECT_TRUE(doc.Pages[0].IsTagged());
+  EXPECT_EQ(doc.Pages[0].Name, u"A");
+  EXPECT_EQ(doc.Pages[0].Angle, 1);
+  EXPECT_EQ(doc.Pages[0].ImageLen, 2048);
+  EXPECT_EQ(EncodeControlFile(doc), bytes);  // the test writer agrees byte for byte
+}
+
+TEST(ControlReaderTest, RoundTripOfEveryFieldInBothStringForms) {
+  for (auto form : {testing::StringForm::kShort, testing::StringForm::kLong}) {
+    ControlWriteOptions options;
+    options.form = form;
+    options.trailing_bytes = EncodeControlFile(RichDocument()).substr(100);  // ignored tail
+    ControlDocument doc;
+    ASSERT_TRUE(Parse(EncodeControlFile(RichDocument(), options), &doc).ok());
+    ControlDocument want = RichDocument();
+    EXPECT_EQ(doc.Header.HeaderByte, 7);
+    EXPECT_EQ(doc.Header.HeaderLong, -5);
+    ASSERT_EQ(doc.EmbeddedFiles.size(), 2u);
+    EXPECT_EQ(doc.EmbeddedFiles[0].EntryValue, 11);
+    EXPECT_EQ(doc.EmbeddedFiles[0].InData, u"データ");
+    ASSERT_EQ(doc.PageCount, 2);
+    const PageRecord& p = doc.Pages[0];
+    EXPECT_EQ(p.Name, u"目次");
+    EXPECT_EQ(p.AuxText, u"aux");
+    EXPECT_EQ(p.Comments[0].Text, u"コメント");
+    EXPECT_EQ(p.Comments[0].Color, -1);
+    EXPECT_EQ(p.KeyWords[0].Field, u"欄");
+    EXPECT_EQ(p.Squares.size(), 3u);
+    EXPECT_EQ(p.Squares[2].Height, -5);
+    EXPECT_EQ(p.HyperLinks[0].LinkInfo2, u"ﾘﾝｸﾞ");
+    EXPECT_EQ(p.Embeds[1].RegisterIndex, 99);  // outside the register, kept as read
+    EXPECT_EQ(doc.Pages[1].CommentCount, 0);
+    EXPECT_TRUE(doc.Pages[1].Comments.empty());
+  }
+}
+
+TEST(ControlReaderTest, EveryTruncationFailsCleanly) {
+  const std::string bytes = EncodeControlFile(RichDocument());
+  for (size_t n = 0; n < bytes.size(); ++n) {
+    ControlDocument doc;
+    ControlReadResult r = Parse(bytes.substr(0, n), &doc);
+    EXPECT_FALSE(r.ok()) << n;
+    EXPECT_EQ(r.kind, n < 7 ? ControlReadResult::Kind::kWrongMagic : ControlReadResult::Kind::kReadFailure) << n;
+  }
+}
+
+TEST(ControlReaderTest, BadCountsFailWithTheirOffset) {
+  ControlDocument neg_register;
+  neg_register.EmbeddedFileCount = -1;
+  ControlDocument doc;
+  ControlReadResult r = Parse(EncodeControlFile(neg_register), &doc);
+  EXPECT_EQ(r.kind, ControlReadResult::Kind::kReadFailure);
+  EXPECT_NE(r.cause.find("offset 16"), std::string::npos) << r.cause;
+
+  for (int16_t bad : {int16_t(-1), int16_t(-32768)}) {
+    ControlDocument d;
+    d.Pages = {SimplePage(1)};
+    d.Pages[0].SquareCount = bad;
+    ControlDocument out;
+    EXPECT_EQ(Parse(EncodeControlFile(d), &out).kind, ControlReadResult::Kind::kReadFailure);
+  }
+}
+
+TEST(ControlReaderTest, HugeCountsInATinyFileFailFast) {
+  ControlDocument d;
+  d.EmbeddedFileCount = 2000000000;
+  ControlDocument out;
+  EXPECT_EQ(Parse(EncodeControlFile(d), &out).kind, ControlReadResult::Kind::kReadFailure);
+  EXPECT_LT(out.EmbeddedFiles.capacity(), 16u);
+
+  ControlDocument k;
+  k.Pages = {SimplePage(1)};
+  k.Pages[0].KeyWordCount = 32767;
+  std::string bytes = EncodeControlFile(k);
+  ASSERT_LE(bytes.size(), 70u);
+  ControlDocument out2;
+  EXPECT_EQ(Parse(bytes, &out2).kind, ControlReadResult::Kind::kReadFailure);
+  EXPECT_LT(out2.Pages[0].KeyWords.capacity(), 16u);
+
+  ControlDocument r;
+  r.EmbeddedFileCount = 32767;
+  bytes = EncodeControlFile(r);
+  ASSERT_LE(bytes.size(), 40u);
+  ControlDocument out3;
+  EXPECT_EQ(Parse(bytes, &out3).kind, ControlReadResult::Kind::kReadFailure);
+  EXPECT_LT(out3.EmbeddedFiles.capacity(), 16u);
+}
+
+TEST(ControlReaderTest, TerminatorMustMatchExactly) {
+  ControlDocument empty;
+  ControlDocument out;
+  ControlReadResult r = Parse(EncodeControlFile(empty), &out);  // the terminator first
+  EXPECT_EQ(r.kind, ControlReadResult::Kind::kReadFailure);
+
+  // Small letters or a trailing blank are a page's FileName; no such image.
+  for (const std::u16string& t : {std::u16string(u"endofcontrol"), std::u16string(u"ENDOFCONTROL ")}) {
+    ControlDocument d;
+    d.Pages = {SimplePage(1)};
+    ControlWriteOptions o;
+    o.terminator_bytes = testing::EncodeControlString(t) + testing::EncodeControlString(u"MISSING");
+    ControlDocument doc;
+    FakeSizer sizer;
+    EXPECT_FALSE(Parse(EncodeControlFile(d, o), &doc, &sizer).ok());
+    EXPECT_EQ(doc.Pages.size(), 2u);
+    EXPECT_EQ(doc.Pages[1].FileName, t);
+  }
+}
+
+TEST(ControlReaderTest, LeadByteAtTheEndOfANameShiftsLaterFields) {
+  // Name has length 1 but its byte 0x93 takes the next byte (the skipped
+  // byte 0x00) as trail, so AuxText's prefix is read one byte later.
+  ControlDocument d;
+  d.Pages = {SimplePage(1)};
+  d.Pages[0].Name = u"NAMEMARK";
+  d.Pages[0].AuxText = u"AUXMARK";
+  ControlWriteOptions o;
+  o.raw_strings[u"NAMEMARK"] = std::string("\x01\x93", 2);
+  // After the pairing the skip byte is consumed; what follows is read as AuxText.
+  o.raw_strings[u"AUXMARK"] = std::string("\x00\x00", 2);  // skip byte read earlier; empty AuxText here
+  std::string bytes = EncodeControlFile(d, o);
+  ControlDocument doc;
+  ASSERT_TRUE(Parse(bytes, &doc).ok()) << Parse(bytes, &doc).cause;
+  // 0x93 0x00 is no character: each byte on its own.
+  EXPECT_EQ(doc.Pages[0].Name, std::u16string(u"\uFFFD\0", 2));
+  EXPECT_EQ(doc.Pages[0].AuxText, u"");
+}
+
+TEST(ControlReaderTest, ImageSizesComeFromTheSizerAndMustFit) {
+  ControlDocument d;
+  d.Pages = {SimplePage(1)};
+  d.Pages[0].FileName = u"\\HUGE.TIF";
+  ControlDocument doc;
+  ControlReadResult r = Parse(EncodeControlFile(d), &doc);
+  EXPECT_EQ(r.kind, ControlReadResult::Kind::kReadFailure);
+  EXPECT_NE(r.cause.find("ImageLen"), std::string::npos);
+}
+
+TEST(FileSystemImageSizerTest, MapsBackslashesAndIgnoresCase) {
+  std::string folder = testing::MakeTempFolder();
+  std::filesystem::create_directories(folder + "/Images");
+  testing::WriteFile(folder + "/Images/page1.tif", std::string(1536, 'x'));
+  FileSystemImageSizer sizer;
+  int64_t size = 0;
+  std::string cause;
+  std::u16string base(folder.begin(), folder.end());
+  EXPECT_TRUE(sizer.Measure(base + u"\\Images\\page1.tif", &size, &cause));
+  EXPECT_EQ(size, 1536);
+  EXPECT_TRUE(sizer.Measure(base + u"\\IMAGES\\PAGE1.TIF", &size, &cause)) << cause;
+  EXPECT_FALSE(sizer.Measure(base + u"\\IMAGES\\PAGE2.TIF", &size, &cause));
+  EXPECT_FALSE(sizer.Measure(base + u"\\IMAGES", &size, &cause));  // a folder is no image
+  std::filesystem::remove_all(folder);
+}
+
+}  // namespace
+}  // namespace kp
