@@ -259,7 +259,10 @@ ControlReadResult ReadControlFile(const std::string& path, const std::u16string&
   }
   std::vector<uint8_t> bytes;
   struct stat st;
-  if (fstat(fileno(f.get()), &st) == 0 && st.st_size > 0) bytes.reserve(size_t(st.st_size));
+  if (fstat(fileno(f.get()), &st) == 0 && st.st_size > 0) {
+    bytes.resize(size_t(st.st_size));
+    bytes.resize(std::fread(bytes.data(), 1, bytes.size(), f.get()));
+  }
   uint8_t buf[1 << 16];
   size_t n;
   while ((n = std::fread(buf, 1, sizeof(buf), f.get())) > 0) bytes.insert(bytes.end(), buf, buf + n);

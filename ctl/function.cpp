@@ -76,19 +76,28 @@ bool ReadControlString(ControlStream* s, std::u16string* out) {
   // Every lead byte takes one more byte, so the text needs at least `length`
   // bytes; fail before decoding when even that many are not there.
   if (s->remaining() < size_t(length)) return s->Fail("end of file in string text", s->pos);
-  out->reserve(size_t(length));
+  // At most one character per byte, plus one for a trail past the count.
+  out->resize(size_t(length) + 1);
+  char16_t* w = out->data();
   const uint8_t* p = s->data;
   size_t pos = s->pos;
   for (int32_t i = 0; i < length; ++i) {
     uint8_t c = p[pos++];
-    if (c >= 0x80) {
-      if (pos >= s->size) return s->Fail("end of file in trail byte of string text", pos);
-      AppendCp932Pair(c, p[pos++], out);
-      ++i;
-    } else {
-      out->push_back(char16_t(c));
+    if (c < 0x80) {
+      *w++ = char16_t(c);
+      continue;
     }
+    if (pos >= s->size) return s->Fail("end of file in trail byte of string text", pos);
+    uint8_t t = p[pos++];
+    if (c >= 0x81 && c <= 0xFC && t >= 0x40 && t <= 0xFC && kCp932DoubleByte[c - 0x81][t - 0x40] != 0) {
+      *w++ = char16_t(kCp932DoubleByte[c - 0x81][t - 0x40]);
+    } else {
+      *w++ = SingleByte(c);  // no character: each byte on its own (two bytes, two slots)
+      *w++ = SingleByte(t);
+    }
+    ++i;
   }
+  out->resize(size_t(w - out->data()));
   s->pos = pos;
   return true;
 }

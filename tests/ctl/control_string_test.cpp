@@ -61,6 +61,10 @@ TEST(ControlStringTest, PairedHalfWidthKatakanaStayTwoCharacters) {
   EXPECT_EQ(Read(std::string("\x02\xB1" "A", 3)).text, u"ｱA");
   // 0x80 alone is no character; the pair 0x85 0x40 is unassigned.
   EXPECT_EQ(Read(std::string("\x02\x85\x40", 3)).text, u"\uFFFD@");
+  // A failed pair in the last counted position gives two characters for one counted byte.
+  Decoded last = Read(std::string("\x01\x80" "A", 3));
+  EXPECT_EQ(last.text, u"\uFFFDA");
+  EXPECT_EQ(last.consumed, 3u);
 }
 
 TEST(ControlStringTest, MicrosoftMappingsAndExtensions) {
