@@ -10,6 +10,7 @@
 #include <vector>
 
 #include "cli_common.h"
+#include "convert.h"
 
 namespace {
 
@@ -26,5 +27,6 @@ int Usage() {
 int main(int argc, char** argv) {
   std::vector<std::string> args(argv + 1, argv + argc);
   if (args.size() == 2 && args[0] == "--list") return kp::cli::RunList(args[1]);
+  if (args.size() >= 2 && args[0] != "--list") return kp::cli::RunConvert(args);
   return Usage();
 }
