@@ -354,11 +354,12 @@ class Checker {
     }
 
     // Rows.
-    struct LiveRow {
-      uint32_t pointer;  // the row's slot: what index entries point at
-      Row row;
-    };
-    std::vector<LiveRow> rows;
+    // Per physical index, the entries the rows call for (keyed by the row's
+    // slot, where index entries point), or why they cannot be computed.
+    const size_t index_count = def.physical_indexes.size();
+    std::vector<std::vector<Bytes>> expected(index_count);
+    std::vector<std::string> key_trouble(index_count);
+    size_t live_rows = 0;
     std::map<uint16_t, std::set<uint32_t>> lval_pages;  // per memo/OLE column number
     const uint16_t var_cols = def.variable_column_count();
     const uint16_t header_var = GetU16(layout.logical.data() + kTdefVarColsOffset);
@@ -435,13 +436,20 @@ class Checker {
           std::vector<uint32_t> lv;
           if (LongValuePages(file_, field, flen, &lv).ok()) lval_pages[col.number].insert(lv.begin(), lv.end());
         }
-        rows.push_back(LiveRow{MakePointer(n, uint8_t(r)), std::move(row)});
+        ++live_rows;
+        for (size_t i = 0; i < index_count; ++i) {
+          if (!key_trouble[i].empty()) continue;
+          Bytes entry;
+          if (ExpectedEntry(def, def.physical_indexes[i], row, n, uint8_t(r), &entry, &key_trouble[i])) {
+            expected[i].push_back(std::move(entry));
+          }
+        }
       }
     }
-    if (rows.size() != def.row_count) {
+    if (live_rows != def.row_count) {
       // Access leaves the counts of its own system tables stale.
       Problem(tp, "row count of " + name + " is " + std::to_string(def.row_count) + " in the TDEF, " +
-                      std::to_string(rows.size()) + " rows found",
+                      std::to_string(live_rows) + " rows found",
               def.table_type == kTableTypeSystem && tp != kCatalogTdefPage);
     }
 
@@ -488,11 +496,40 @@ class Checker {
       for (uint32_t p : pages) Use(p, "LVAL page of " + name);
     }
 
-    for (size_t i = 0; i < def.physical_indexes.size(); ++i) CheckIndex(name, def, i, rows);
+    for (size_t i = 0; i < index_count; ++i) CheckIndex(name, def, i, &expected[i], key_trouble[i]);
   }
 
-  template <typename Rows>
-  void CheckIndex(const std::string& name, const TableDef& def, size_t i, const Rows& rows) {
+  // The entry of `row` (slot `page`/`r`) in index `pi`: false when the row
+  // has none (all columns null in an index that ignores nulls) or when keys
+  // cannot be computed (`*trouble` says why: "unsupported" or an error).
+  bool ExpectedEntry(const TableDef& def, const PhysicalIndex& pi, const Row& row, uint32_t page, uint8_t r,
+                     Bytes* entry, std::string* trouble) {
+    if (pi.flags & kIndexFlagIgnoreNulls) {
+      bool all_null = true;
+      for (const IndexColumn& ic : pi.columns) {
+        for (size_t c = 0; c < def.columns.size(); ++c) {
+          if (def.columns[c].number == ic.column_number &&
+              (def.columns[c].type == ColumnType::kBoolean || !row[c].is_null())) {
+            all_null = false;
+          }
+        }
+      }
+      if (all_null) return false;
+    }
+    Status s = BuildIndexEntry(def, pi, row, page, r, entry);
+    if (s.IsNotSupported()) {
+      *trouble = "unsupported";
+      return false;
+    }
+    if (!s.ok()) {
+      *trouble = s.message();
+      return false;
+    }
+    return true;
+  }
+
+  void CheckIndex(const std::string& name, const TableDef& def, size_t i, std::vector<Bytes>* expected_entries,
+                  const std::string& key_trouble) {
     const PhysicalIndex& pi = def.physical_indexes[i];
     const std::string iname = "index " + std::to_string(i) + " of " + name;
     const uint32_t tp = def.tdef_page;
@@ -531,34 +568,9 @@ class Checker {
     }
 
     // The entries the rows call for.
-    bool keys_comparable = walk_ok;
-    std::vector<Bytes> expected;
-    for (const auto& live : rows) {
-      if (pi.flags & kIndexFlagIgnoreNulls) {
-        bool all_null = true;
-        for (const IndexColumn& ic : pi.columns) {
-          for (size_t c = 0; c < def.columns.size(); ++c) {
-            if (def.columns[c].number == ic.column_number &&
-                (def.columns[c].type == ColumnType::kBoolean || !live.row[c].is_null())) {
-              all_null = false;
-            }
-          }
-        }
-        if (all_null) continue;
-      }
-      Bytes entry;
-      Status s = BuildIndexEntry(def, pi, live.row, PointerPage(live.pointer), PointerRow(live.pointer), &entry);
-      if (s.IsNotSupported()) {
-        keys_comparable = false;
-        break;
-      }
-      if (!s.ok()) {
-        Problem(tp, iname + ": " + s.message());
-        keys_comparable = false;
-        break;
-      }
-      expected.push_back(std::move(entry));
-    }
+    bool keys_comparable = walk_ok && key_trouble.empty();
+    if (!key_trouble.empty() && key_trouble != "unsupported") Problem(tp, iname + ": " + key_trouble);
+    std::vector<Bytes>& expected = *expected_entries;
     if (keys_comparable && !compare_text_keys_) {
       for (const IndexColumn& ic : pi.columns) {
         for (const auto& c : def.columns) {

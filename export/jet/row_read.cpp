@@ -66,6 +66,13 @@ Status ReadRowBytes(const PageFile& file, uint32_t page_number, uint8_t row, con
 
 std::u16string DecodeText(const uint8_t* data, size_t size) {
   std::u16string s;
+  DecodeTextInto(data, size, &s);
+  return s;
+}
+
+void DecodeTextInto(const uint8_t* data, size_t size, std::u16string* out) {
+  std::u16string& s = *out;
+  s.clear();
   if (size >= 2 && data[0] == 0xFF && data[1] == 0xFE) {
     bool compressed = true;
     size_t start = 2;
@@ -84,11 +91,10 @@ std::u16string DecodeText(const uint8_t* data, size_t size) {
       }
     }
     segment(start, size);
-    return s;
+    return;
   }
-  s.reserve(size / 2);
-  for (size_t i = 0; i + 1 < size; i += 2) s.push_back(char16_t(GetU16(data + i)));
-  return s;
+  s.resize(size / 2);
+  for (size_t i = 0; i + 1 < size; i += 2) s[i / 2] = char16_t(GetU16(data + i));
 }
 
 namespace {
@@ -212,7 +218,15 @@ Status DecodeRow(const PageFile& file, const TableDef& def, const uint8_t* data,
 
   layout->spans.assign(def.columns.size(), {0, 0});
   layout->variable_start = var_count > 0 ? GetU16(data + var_table) : (has_var ? var_end : size - mask_len);
-  row->assign(def.columns.size(), Value::Null());
+  // Reuse the row's values (and their string capacity) from the last call.
+  row->resize(def.columns.size());
+  for (Value& v : *row) {
+    v.kind = Value::Kind::kNull;
+    v.i = 0;
+    v.d = 0;
+    v.text.clear();
+    v.binary.clear();
+  }
   for (size_t i = 0; i < def.columns.size(); ++i) {
     const ColumnDef& c = def.columns[i];
     Value& v = (*row)[i];
@@ -279,18 +293,26 @@ Status DecodeRow(const PageFile& file, const TableDef& def, const uint8_t* data,
         v = Value::DateTime(GetF64(p));
         break;
       case ColumnType::kText:
-        v = Value::Str(DecodeText(p, n));
+        v.kind = Value::Kind::kText;
+        DecodeTextInto(p, n, &v.text);
         break;
       case ColumnType::kMemo:
       case ColumnType::kOle: {
         Bytes bytes;
         Status s = ReadLongValue(file, p, n, &bytes);
         if (!s.ok()) return s.WithContext("column " + ColumnName(c));
-        v = c.type == ColumnType::kMemo ? Value::Str(DecodeText(bytes.data(), bytes.size())) : Value::Blob(std::move(bytes));
+        if (c.type == ColumnType::kMemo) {
+          v.kind = Value::Kind::kText;
+          DecodeTextInto(bytes.data(), bytes.size(), &v.text);
+        } else {
+          v.kind = Value::Kind::kBinary;
+          v.binary = std::move(bytes);
+        }
         break;
       }
       default:  // Binary, GUID, Numeric and Access's own binary types: raw bytes
-        v = Value::Blob(Bytes(p, p + n));
+        v.kind = Value::Kind::kBinary;
+        v.binary.assign(p, p + n);
         break;
     }
   }

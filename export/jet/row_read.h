@@ -57,6 +57,7 @@ Status ReadRowBytes(const PageFile& file, uint32_t page, uint8_t row, const uint
 
 // Text of a Text/Memo value's bytes (compressed or not).
 std::u16string DecodeText(const uint8_t* data, size_t size);
+void DecodeTextInto(const uint8_t* data, size_t size, std::u16string* out);
 
 // Where the parts of a decoded row are, for the checker.
 struct RowLayout {
