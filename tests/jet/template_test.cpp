@@ -8,7 +8,10 @@
 
 #include "export/jet/builder.h"
 #include "export/jet/catalog_write.h"
+#include "export/jet/checker.h"
 #include "export/jet/kp_schema.h"
+#include "export/jet/props.h"
+#include "export/jet/reader.h"
 #include "tests/jet/build_support.h"
 
 namespace kp::jet {
@@ -89,6 +92,42 @@ TEST_F(TemplateTest, BothReadersSeeTheSixTablesAndTheirColumns) {
     ASSERT_TRUE(ok);
     ASSERT_EQ(out.size(), 1u) << "the template's tables are empty";
     EXPECT_EQ(out[0], header);
+  }
+}
+
+TEST_F(TemplateTest, ProjectReaderAndStrictCheckerAgree) {
+  CheckOptions strict;
+  strict.strict = true;
+  CheckReport report;
+  ASSERT_TRUE(CheckDatabase(TemplatePath(), strict, &report).ok());
+  EXPECT_TRUE(report.ok()) << report.ToString();
+  std::unique_ptr<DatabaseReader> reader;
+  ASSERT_TRUE(DatabaseReader::Open(TemplatePath(), &reader).ok());
+  const auto tables = reader->ListTables();
+  ASSERT_EQ(tables.size(), defs_.size());
+  for (size_t t = 0; t < defs_.size(); ++t) {
+    EXPECT_EQ(tables[t].name, defs_[t].name);
+    EXPECT_EQ(tables[t].owner, ReferenceSecurityIds().admin);
+    TableDef got;
+    ASSERT_TRUE(reader->ReadTableDef(defs_[t].name, &got).ok());
+    ASSERT_EQ(got.columns.size(), defs_[t].columns.size());
+    for (size_t c = 0; c < got.columns.size(); ++c) {
+      const ColumnDef& g = got.columns[c];
+      EXPECT_EQ(g.name, defs_[t].columns[c].name);
+      EXPECT_EQ(g.type, defs_[t].columns[c].type);
+      EXPECT_EQ(g.length, defs_[t].columns[c].length);
+      const bool text = g.type == ColumnType::kText || g.type == ColumnType::kMemo;
+      EXPECT_EQ(ColumnAllowZeroLength(got.properties, g.name), text ? std::optional<bool>(true) : std::nullopt)
+          << Utf8(g.name);
+      EXPECT_EQ(ColumnRequired(got.properties, g.name), text ? std::optional<bool>(false) : std::nullopt)
+          << Utf8(g.name);
+      EXPECT_EQ(ColumnDefaultValue(got.properties, g.name),
+                g.name == u"Angle" ? std::optional<std::u16string>(u"0") : std::nullopt)
+          << Utf8(g.name);
+    }
+    std::vector<Row> rows;
+    ASSERT_TRUE(reader->ReadRows(got, &rows).ok());
+    EXPECT_TRUE(rows.empty());
   }
 }
 
