@@ -51,7 +51,7 @@ inline void AddRegisterEntry(ControlDocument* doc, std::u16string file, std::u16
 inline ControlDocument PlainDocument(int n) {
   ControlDocument doc;
   for (int i = 1; i <= n; ++i) {
-    std::string name = "P" + std::to_string(i) + ".TIF";
+    std::string name = "\\P" + std::to_string(i) + ".TIF";
     AddPage(&doc, MakePage(std::u16string(name.begin(), name.end())));
   }
   return doc;

@@ -1,0 +1,107 @@
+// `ctl2mdb PATH OUTPUT.mdb [--no-compact]`: exit statuses, the messages and
+// their causes on stderr. The tool is copied with KP.dbd into a folder of its
+// own, so its work file never meets another test's.
+#include <gmock/gmock.h>
+#include <gtest/gtest.h>
+
+#include <sys/wait.h>
+
+#include <cstdio>
+#include <cstdlib>
+#include <filesystem>
+#include <fstream>
+
+#include "tests/export/test_docs.h"
+#include "tests/support/ctl_writer.h"
+
+namespace kp {
+namespace {
+
+namespace fs = std::filesystem;
+using ::testing::HasSubstr;
+
+struct ToolRun {
+  int status = -1;
+  std::string err;  // stderr
+};
+
+class Ctl2mdbConvertTest : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    const fs::path tool = fs::path(KP_BUILD_DIR) / "ctl2mdb";
+    const fs::path dbd = fs::path(KP_BUILD_DIR) / "KP.dbd";
+    if (!fs::exists(tool) || !fs::exists(dbd)) GTEST_SKIP() << "ctl2mdb or KP.dbd not built";
+    root_ = testing::MakeTempFolder("kp-convert");
+    bin_ = fs::path(root_) / "bin";
+    fs::create_directories(bin_);
+    fs::copy_file(tool, bin_ / "ctl2mdb");
+    fs::copy_file(dbd, bin_ / "KP.dbd");
+    ControlDocument doc = testing::PlainDocument(3);
+    testing::AddComment(&doc.Pages[1], 1, 2, 3, u"コメント");
+    testing::WriteDocumentFolder(root_ + "/doc", doc);
+    out_ = root_ + "/out.mdb";
+  }
+  void TearDown() override {
+    std::error_code ec;
+    if (!root_.empty()) fs::remove_all(root_, ec);
+  }
+
+  ToolRun Convert(const std::string& args) {
+    const std::string err_file = root_ + "/stderr.txt";
+    ToolRun r;
+    int rc = std::system(("'" + (bin_ / "ctl2mdb").string() + "' " + args + " >/dev/null 2>'" +
+                          err_file + "'").c_str());
+    r.status = WIFEXITED(rc) ? WEXITSTATUS(rc) : -1;
+    std::ifstream in(err_file);
+    r.err.assign(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
+    return r;
+  }
+
+  std::string root_;
+  fs::path bin_;
+  std::string out_;
+};
+
+TEST_F(Ctl2mdbConvertTest, ConvertsAndPrintsTheWindowsMessages) {
+  ToolRun r = Convert("'" + root_ + "/doc' '" + out_ + "'");
+  EXPECT_EQ(r.status, 0) << r.err;
+  EXPECT_EQ(r.err, "読込に成功しました。\n保存に成功しました。\n最適化に成功しました。\n");
+  EXPECT_TRUE(fs::exists(out_));
+  EXPECT_FALSE(fs::exists(bin_ / "WorkDB.tmp"));
+
+  r = Convert("'" + root_ + "/doc/DEFAULT.CTL' '" + out_ + "' --no-compact");
+  EXPECT_EQ(r.status, 0);
+  EXPECT_EQ(r.err, "読込に成功しました。\n保存に成功しました。\n");
+}
+
+TEST_F(Ctl2mdbConvertTest, WorkFilePresentExitsThree) {
+  std::ofstream(bin_ / "WorkDB.tmp") << "x";
+  ToolRun r = Convert("'" + root_ + "/doc' '" + out_ + "'");
+  EXPECT_EQ(r.status, 3);
+  EXPECT_THAT(r.err, HasSubstr("保存に成功しました。\n最適化に失敗しました。（容量が多くなることがあります。）\n"));
+  EXPECT_THAT(r.err, HasSubstr("WorkDB.tmp"));  // the cause line
+}
+
+TEST_F(Ctl2mdbConvertTest, FailuresExitOneWithACauseAndUsageExitsTwo) {
+  ToolRun r = Convert("'" + root_ + "/doc' '" + root_ + "/no/such/folder/out.mdb'");
+  EXPECT_EQ(r.status, 1);
+  EXPECT_THAT(r.err, HasSubstr("保存に失敗しました。\n"));
+  EXPECT_THAT(r.err, HasSubstr("out.mdb"));
+
+  fs::remove(bin_ / "KP.dbd");
+  r = Convert("'" + root_ + "/doc' '" + out_ + "'");
+  EXPECT_EQ(r.status, 1);
+  EXPECT_THAT(r.err, HasSubstr("KP.dbd"));
+  EXPECT_FALSE(fs::exists(out_));
+
+  r = Convert("'" + root_ + "' '" + out_ + "'");  // no DEFAULT.CTL there
+  EXPECT_EQ(r.status, 1);
+  EXPECT_THAT(r.err, HasSubstr("読込に失敗しました。\n"));
+
+  EXPECT_EQ(Convert("'" + root_ + "/doc'").status, 2);
+  EXPECT_EQ(Convert("a b c").status, 2);
+  EXPECT_EQ(Convert("'" + root_ + "/doc' '" + out_ + "' --bogus").status, 2);
+}
+
+}  // namespace
+}  // namespace kp
