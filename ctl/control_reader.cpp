@@ -213,10 +213,17 @@ ControlReadResult ParseControlFile(const uint8_t* data, size_t size, const std::
     return result;
   };
 
-  if (size < sizeof(kMagic) || !std::equal(kMagic, kMagic + sizeof(kMagic), data)) {
+  // A file shorter than the magic that starts like it is a cut control file
+  // (read failure); any difference in the bytes present is the wrong magic.
+  const size_t present = std::min(size, sizeof(kMagic));
+  if (!std::equal(kMagic, kMagic + present, data)) {
     result.kind = ControlReadResult::Kind::kWrongMagic;
     result.cause = "the first 7 bytes are not the control file magic";
     return result;
+  }
+  if (size < sizeof(kMagic)) {
+    s.Fail("end of file in magic", size);
+    return fail();
   }
   s.pos = sizeof(kMagic);
   Parser parser(&s, sizer);

@@ -38,6 +38,12 @@ LoadResult LoadControlFile(const std::u16string& path, ImageSizer* sizer, Contro
     result.cause = "the file name is not DEFAULT.CTL: " + Utf16ToUtf8(path);
     return result;
   }
+  if (path.size() <= kControlFileName.size()) {
+    // "DEFAULT.CTL" alone has no folder to take 12 characters from.
+    result.outcome = LoadOutcome::kFailure;
+    result.cause = "no folder before DEFAULT.CTL in the path";
+    return result;
+  }
   ControlDocument fresh;
   ControlReadResult read = ReadControlFile(Utf16ToUtf8(path), SourceFolderOf(path), sizer, &fresh);
   switch (read.kind) {
@@ -69,10 +75,11 @@ std::u16string FormatPageNumber(int64_t number) {
 }
 
 std::u16string FormatKilobytes(int64_t bytes) {
-  // Thousandths of a kilobyte, rounded half up; exact for every 32-bit size.
+  // Thousandths of a kilobyte, rounded half up, in exact integer arithmetic
+  // (whole kilobytes and the remainder apart, so nothing overflows).
   bool negative = bytes < 0;
   uint64_t magnitude = negative ? uint64_t(-(bytes + 1)) + 1 : uint64_t(bytes);
-  uint64_t thousandths = (magnitude * 1000 + 512) / 1024;
+  uint64_t thousandths = (magnitude / 1024) * 1000 + ((magnitude % 1024) * 1000 + 512) / 1024;
   std::string whole = std::to_string(thousandths / 1000);
   std::string grouped;
   for (size_t i = 0; i < whole.size(); ++i) {

@@ -116,8 +116,12 @@ TEST(ControlReaderTest, EveryTruncationFailsCleanly) {
     ControlDocument doc;
     ControlReadResult r = Parse(bytes.substr(0, n), &doc);
     EXPECT_FALSE(r.ok()) << n;
-    EXPECT_EQ(r.kind, n < 7 ? ControlReadResult::Kind::kWrongMagic : ControlReadResult::Kind::kReadFailure) << n;
+    EXPECT_EQ(r.kind, ControlReadResult::Kind::kReadFailure) << n;
   }
+  // A short file that does not start like the magic is not a control file.
+  ControlDocument doc;
+  EXPECT_EQ(Parse("KP", &doc).kind, ControlReadResult::Kind::kWrongMagic);
+  EXPECT_EQ(Parse(std::string("\x90\x01\x40\x4B\x50\x4C\x02"), &doc).kind, ControlReadResult::Kind::kWrongMagic);
 }
 
 TEST(ControlReaderTest, BadCountsFailWithTheirOffset) {

@@ -33,6 +33,7 @@ TEST(LoadCommandTest, SizeColumnAndPageNumber) {
   EXPECT_EQ(FormatKilobytes(1234567), u"1,205.632");
   EXPECT_EQ(FormatKilobytes(64), u"0.063");  // 0.0625: halves round up
   EXPECT_EQ(FormatKilobytes(2147483647), u"2,097,151.999");
+  EXPECT_EQ(FormatKilobytes(INT64_MAX), u"9,007,199,254,740,991.999");  // no overflow on the way
   EXPECT_EQ(FormatPageNumber(1), u"     1");
   EXPECT_EQ(FormatPageNumber(123456), u"123456");
   EXPECT_EQ(FormatPageNumber(1234567), u"1234567");
@@ -118,6 +119,9 @@ TEST_F(LoadFromDiskTest, OnlyASuccessfulLoadReplacesTheDocument) {
   r = LoadControlFile(Utf8ToUtf16(folder_ + "/three2/default.ctl"), &sizer, &current);
   EXPECT_EQ(r.outcome, LoadOutcome::kWrongName);
   EXPECT_EQ(std::u16string(r.message()), u"DEFAULT.CTLﾌｧｲﾙのみ受付けます。");
+  // "DEFAULT.CTL" alone names no folder: a failure, not a look at "/".
+  r = LoadControlFile(u"DEFAULT.CTL", &sizer, &current);
+  EXPECT_EQ(r.outcome, LoadOutcome::kFailure);
   r = LoadControlFile(Utf8ToUtf16(folder_ + "/none/DEFAULT.CTL"), &sizer, &current);
   EXPECT_EQ(r.outcome, LoadOutcome::kFailure);  // cannot be opened
   EXPECT_EQ(current.PageCount, 3);

@@ -49,6 +49,11 @@ TEST(Ctl2mdbListTest, PrintsRowsThenTotals) {
             "TotalKPE\t0\nTotalSetKPE\t0\nTotalPage\t2\nTotalTag\t1\n"
             "TotalComment\t2\nTotalKeyWord\t0\nTotalSquare\t0\nTotalHyperLink\t0\n");
 
+  // A bare DEFAULT.CTL names the control file in the current folder.
+  CommandRun bare = RunCommand("cd " + folder + " && " + kTool + " --list DEFAULT.CTL 2>&1");
+  EXPECT_EQ(bare.status, 0) << bare.out;
+  EXPECT_EQ(bare.out, r.out);
+
   CommandRun wrong = RunCommand(kTool + " --list " + folder + "/default.ctl 2>&1 >/dev/null");
   EXPECT_EQ(wrong.status, 1);
   EXPECT_EQ(wrong.out.rfind("DEFAULT.CTLﾌｧｲﾙのみ受付けます。\n", 0), 0u) << wrong.out;

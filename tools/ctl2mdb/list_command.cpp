@@ -17,7 +17,9 @@ std::u16string ControlFilePath(const std::string& arg) {
     while (folder.size() > 1 && folder.back() == '/') folder.pop_back();
     return Utf8ToUtf16(folder + "/DEFAULT.CTL");
   }
-  return Utf8ToUtf16(arg);
+  // A bare file name is in the current folder; keep a folder in front of
+  // DEFAULT.CTL so that the page images are looked up beside it.
+  return Utf8ToUtf16(arg.find('/') == std::string::npos ? "./" + arg : arg);
 }
 
 void PrintFailure(const std::u16string& message, const std::string& cause) {
