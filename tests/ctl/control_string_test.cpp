@@ -71,6 +71,7 @@ TEST(ControlStringTest, MicrosoftMappingsAndExtensions) {
   EXPECT_EQ(Read(std::string("\x02\x81\x60", 3)).text, u"\uFF5E");  // wave dash as full-width tilde
   EXPECT_EQ(Read(std::string("\x02\x81\x5F", 3)).text, u"\uFF3C");  // full-width reverse solidus
   EXPECT_EQ(Read(std::string("\x02\x81\x7C", 3)).text, u"\uFF0D");
+  EXPECT_EQ(Read(std::string("\x04\x81\x91\x81\x92", 5)).text, u"\uFFE0\uFFE1");  // full-width cent, pound
   EXPECT_EQ(Read(std::string("\x02\x87\x40", 3)).text, u"\u2460");  // NEC ①
   EXPECT_EQ(Read(std::string("\x02\xFA\x40", 3)).text, u"\u2170");  // IBM ⅰ
   EXPECT_EQ(Read(std::string("\x02\xED\x40", 3)).text, u"\u7E8A");  // NEC-selected IBM
