@@ -43,7 +43,8 @@ class RowSink {
 
   Status AddNew() { return Wrap(rs_->AddNew(), "AddNew"); }
   Status Set(const char16_t* column, const Value& value) {
-    return Wrap(rs_->SetField(column, value), "column " + Ascii(column));
+    Status s = rs_->SetField(column, value);
+    return s.ok() ? s : Wrap(s, "column " + Ascii(column));
   }
   Status Update() { return Wrap(rs_->Update(), "Update"); }
 
@@ -55,9 +56,10 @@ class RowSink {
     if (id_ > 0) place += " item " + std::to_string(id_);
     return place;
   }
-  Status Wrap(const Status& s, const std::string& step) const {
-    return s.WithContext(Place() + ", " + step);
+  Status Wrap(const Status& s, const char* step) const {
+    return s.ok() ? s : s.WithContext(Place() + ", " + step);
   }
+  Status Wrap(const Status& s, const std::string& step) const { return Wrap(s, step.c_str()); }
 
   jet::Recordset* rs_;
   const char* table_;
