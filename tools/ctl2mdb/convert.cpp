@@ -36,7 +36,11 @@ class CliExportUi : public ExportUi {
     ClearLine();
     shown_ = false;
   }
-  void SetProgressCaption(const std::u16string& caption) override { caption_ = Utf16ToUtf8(caption); }
+  void SetProgressCaption(const std::u16string& caption) override {
+    // The idle caption comes with the putting back at the end: nothing to draw.
+    caption_ = caption == kProgressIdleCaption ? std::string() : Utf16ToUtf8(caption);
+    Draw(true);
+  }
   void SetProgressMax(float max) override { max_ = max; }
   void SetProgressValue(float value) override {
     value_ = value;
@@ -46,7 +50,7 @@ class CliExportUi : public ExportUi {
 
  private:
   void Draw(bool force) {
-    if (!tty_ || !shown_) return;
+    if (!tty_ || !shown_ || caption_.empty()) return;
     auto now = std::chrono::steady_clock::now();
     if (!force && drawn_ && now - last_ < std::chrono::milliseconds(100)) return;
     last_ = now;
