@@ -7,6 +7,9 @@ namespace kp {
 namespace {
 #include "ctl/cp932_table.inc"
 
+// Texts up to this many bytes are decoded in a stack buffer first.
+constexpr size_t kStackChars = 1024;
+
 // A byte standing alone: ASCII, half-width katakana, or no character.
 char16_t SingleByte(uint8_t b) {
   if (b < 0x80) return char16_t(b);
@@ -77,8 +80,13 @@ bool ReadControlString(ControlStream* s, std::u16string* out) {
   // bytes; fail before decoding when even that many are not there.
   if (s->remaining() < size_t(length)) return s->Fail("end of file in string text", s->pos);
   // At most one character per byte, plus one for a trail past the count.
-  out->resize(size_t(length) + 1);
-  char16_t* w = out->data();
+  // Short texts (nearly all) are decoded on the stack and then copied once at
+  // their exact size, so the document holds no slack; long ones in place.
+  char16_t stack[kStackChars + 1];
+  const bool on_stack = size_t(length) <= kStackChars;
+  if (!on_stack) out->resize(size_t(length) + 1);
+  char16_t* const begin = on_stack ? stack : out->data();
+  char16_t* w = begin;
   const uint8_t* p = s->data;
   size_t pos = s->pos;
   for (int32_t i = 0; i < length; ++i) {
@@ -97,7 +105,11 @@ bool ReadControlString(ControlStream* s, std::u16string* out) {
     }
     ++i;
   }
-  out->resize(size_t(w - out->data()));
+  if (on_stack) {
+    out->assign(stack, size_t(w - stack));
+  } else {
+    out->resize(size_t(w - begin));
+  }
   s->pos = pos;
   return true;
 }

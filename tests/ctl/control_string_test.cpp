@@ -87,6 +87,18 @@ TEST(ControlStringTest, LongTextNeedsLongPrefix) {
   EXPECT_EQ(d.text.size(), 300u);
   EXPECT_EQ(d.consumed, 303u);
   EXPECT_FALSE(Read(bytes.substr(0, 302)).ok);
+
+  // A 3000-byte text of double-byte characters whose last counted byte is a
+  // lead byte, and one made of failed pairs (two characters per pair).
+  std::string kana;
+  for (int i = 0; i < 1499; ++i) kana += "\x82\xA0";
+  Decoded big = Read("\xFF\xB8\x0B" + kana + "A\x93\xFA" "Z");
+  ASSERT_TRUE(big.ok);
+  EXPECT_EQ(big.text, std::u16string(1499, u'あ') + u"A\u65E5");
+  EXPECT_EQ(big.consumed, 3u + 3001u);
+  Decoded bad = Read("\xFF\xB8\x0B" + std::string(3000, '\x80'));
+  ASSERT_TRUE(bad.ok);
+  EXPECT_EQ(bad.text, std::u16string(3000, u'\uFFFD'));
 }
 
 }  // namespace
