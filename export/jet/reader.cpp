@@ -186,7 +186,7 @@ Status DatabaseReader::ForEachRow(const TableDef& def, const RowCallback& fn) co
       }
       Status s = DecodeRow(*file_, def, data, size, &row);
       if (!s.ok()) return s.WithContext("page " + std::to_string(at_page) + " row " + std::to_string(at_row));
-      KP_RETURN_IF_ERROR(fn(MakePointer(at_page, at_row), row));
+      KP_RETURN_IF_ERROR(fn(MakePointer(page_number, uint8_t(r)), row));
     }
   }
   return Status::OK();

@@ -70,9 +70,10 @@ class DatabaseReader {
   Status ReadTableDefAt(uint32_t tdef_page, TableDef* def) const;
 
   // Calls `fn` with each live row of the table, in page order, with its
-  // pointer (page << 8 | row, where the row data is); stops early when `fn`
-  // returns a failed status (returned as is). Deleted rows are skipped,
-  // overflow slots followed.
+  // pointer (page << 8 | row of its slot: an overflowed row keeps the
+  // pointer of the slot that points at its data, as index entries do);
+  // stops early when `fn` returns a failed status (returned as is). Deleted
+  // rows are skipped, overflow slots followed.
   using RowCallback = std::function<Status(uint32_t pointer, const Row& row)>;
   Status ForEachRow(const TableDef& def, const RowCallback& fn) const;
   Status ReadRows(const TableDef& def, std::vector<Row>* rows) const;

@@ -282,3 +282,33 @@ TEST(ReaderReferenceTest, EveryTableAgreesWithMdbtoolsAndMdbReader) {
 
 }  // namespace
 }  // namespace kp::jet
+
+namespace kp::jet {
+namespace {
+
+TEST(ReaderReferenceTest, OverflowedRowsKeepTheirSlotPointer) {
+  if (ReferenceFiles().empty()) GTEST_SKIP() << "no reference files";
+  std::unique_ptr<DatabaseReader> reader;
+  ASSERT_TRUE(DatabaseReader::Open(std::string(KP_REFERENCE_DIR) + "/overflowTestV2000.mdb", &reader).ok());
+  TableDef def;
+  ASSERT_TRUE(reader->ReadTableDef(u"table1", &def).ok());  // names match ignoring case
+  std::vector<uint32_t> pointers;
+  ASSERT_TRUE(reader->ForEachRow(def, [&](uint32_t pointer, const Row&) {
+    pointers.push_back(pointer);
+    return Status::OK();
+  }).ok());
+  // Page 27 holds the seven slots; rows 2 and 4 overflowed to pages 28 and 31.
+  const std::vector<uint32_t> want = {0x1B00, 0x1B01, 0x1B02, 0x1B03, 0x1B04, 0x1B05, 0x1B06};
+  EXPECT_EQ(pointers, want);
+  // A failed callback stops the walk and comes back as it is.
+  int calls = 0;
+  Status s = reader->ForEachRow(def, [&](uint32_t, const Row&) {
+    ++calls;
+    return Status::InvalidArgument("stop");
+  });
+  EXPECT_TRUE(s.IsInvalidArgument());
+  EXPECT_EQ(calls, 1);
+}
+
+}  // namespace
+}  // namespace kp::jet
