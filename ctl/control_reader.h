@@ -55,7 +55,9 @@ struct ControlReadResult {
 };
 
 // Parses the whole file in `data` into `*doc`, which should be a fresh
-// document; `source_folder` is stored as SourceFolder and prefixes every
+// document. Bytes that differ from the magic give kWrongMagic; a file cut
+// inside the magic (its bytes a prefix of it) is a read failure like any
+// other cut; `source_folder` is stored as SourceFolder and prefixes every
 // image path. On failure `*doc` holds a partial read and must be discarded.
 // Counts never make it allocate more than the remaining bytes could hold.
 ControlReadResult ParseControlFile(const uint8_t* data, size_t size, const std::u16string& source_folder,
