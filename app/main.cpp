@@ -1,12 +1,13 @@
 // ZIriRAV Convert: the desktop program's entry point.
 #include <QApplication>
-#include <QMainWindow>
+#include <QScreen>
+
+#include "app/main_form.h"
 
 int main(int argc, char** argv) {
   QApplication app(argc, argv);
-  QMainWindow window;
-  window.setWindowTitle(QStringLiteral("ZIriRAV Convert Version 1.0"));
-  window.resize(800, 600);
+  kp::MainForm window;
+  window.move(window.screen()->availableGeometry().center() - window.rect().center());
   window.show();
   return app.exec();
 }
