@@ -142,11 +142,11 @@ std::string Utf8(const std::u16string& s) {
 
 class Builder {
  public:
-  explicit Builder(const DatabaseSpec& spec)
-      : spec_(spec),
-        ids_(spec.security ? *spec.security : ReferenceSecurityIds()),
-        catalog_date_(spec.catalog_date ? *spec.catalog_date : ReferenceCatalogDate()),
-        table_date_(spec.table_date ? *spec.table_date : catalog_date_),
+  explicit Builder(const DatabaseSpec& layout)
+      : spec_(layout),
+        ids_(layout.security ? *layout.security : ReferenceSecurityIds()),
+        catalog_date_(layout.catalog_date ? *layout.catalog_date : ReferenceCatalogDate()),
+        table_date_(layout.table_date ? *layout.table_date : catalog_date_),
         pages_(kFirstFreePage) {}
 
   Status Build(Bytes* file) {
@@ -422,11 +422,11 @@ class Builder {
 
 }  // namespace
 
-Status BuildDatabase(const DatabaseSpec& spec, Bytes* file) { return Builder(spec).Build(file); }
+Status BuildDatabase(const DatabaseSpec& layout, Bytes* file) { return Builder(layout).Build(file); }
 
-Status WriteDatabase(const DatabaseSpec& spec, const std::string& path) {
+Status WriteDatabase(const DatabaseSpec& layout, const std::string& path) {
   Bytes file;
-  KP_RETURN_IF_ERROR(BuildDatabase(spec, &file));
+  KP_RETURN_IF_ERROR(BuildDatabase(layout, &file));
   const std::string temp = path + ".tmp";
   {
     std::ofstream out(temp, std::ios::binary | std::ios::trunc);

@@ -48,10 +48,10 @@ struct DatabaseSpec {
 };
 
 // Builds the whole file in memory.
-Status BuildDatabase(const DatabaseSpec& spec, Bytes* file);
+Status BuildDatabase(const DatabaseSpec& layout, Bytes* file);
 
 // Builds the file and writes it to `path` (through a temporary file beside it,
 // renamed at the end; `path` is replaced).
-Status WriteDatabase(const DatabaseSpec& spec, const std::string& path);
+Status WriteDatabase(const DatabaseSpec& layout, const std::string& path);
 
 }  // namespace kp::jet

@@ -86,7 +86,7 @@ Status ReadSystemRows(const DatabaseReader& reader, const std::u16string& name, 
   return reader.ReadRows(*def, rows);
 }
 
-Status ReadSpec(const DatabaseReader& reader, DatabaseSpec* spec) {
+Status ReadSpec(const DatabaseReader& reader, DatabaseSpec* layout) {
   const TableDef& catalog = reader.catalog_def();
   // The engine's objects, found by Id, and the local tables.
   std::map<int32_t, const CatalogEntry*> engine;
@@ -148,7 +148,7 @@ Status ReadSpec(const DatabaseReader& reader, DatabaseSpec* spec) {
   std::sort(tables.begin(), tables.end(), [](auto* a, auto* b) { return a->tdef_page() < b->tdef_page(); });
   std::multiset<AceKey> want;
   for (const AceRow& a : EngineAces(ids)) want.insert({a.object_id, a.sid, a.acm, a.inheritable});
-  spec->tables.clear();
+  layout->tables.clear();
   for (const CatalogEntry* e : tables) {
     const std::string label = "table \"" + Utf8Of(e->name) + "\"";
     if (uint32_t(e->id) != e->tdef_page()) return CannotCarry(label + " (its Id is not its definition page)");
@@ -177,14 +177,14 @@ Status ReadSpec(const DatabaseReader& reader, DatabaseSpec* spec) {
       if ((c.flags & (kColumnAutoGuid)) != 0) return CannotCarry(label + " column \"" + Utf8Of(c.name) + "\"");
     }
     KP_RETURN_IF_ERROR(reader.ReadRows(t.def, &t.rows).WithContext(label));
-    spec->tables.push_back(std::move(t));
+    layout->tables.push_back(std::move(t));
   }
   if (have != want) return CannotCarry("security rows (MSysACEs) other than the engine's own");
 
-  spec->header_page.assign(reader.file().Page(0), reader.file().Page(0) + kPageSize);
-  spec->security = ids;
-  spec->catalog_date = catalog_date;
-  if (!tables.empty()) spec->table_date = tables[0]->date_create;
+  layout->header_page.assign(reader.file().Page(0), reader.file().Page(0) + kPageSize);
+  layout->security = ids;
+  layout->catalog_date = catalog_date;
+  if (!tables.empty()) layout->table_date = tables[0]->date_create;
   return Status::OK();
 }
 
@@ -213,10 +213,10 @@ Status WriteNewFile(const std::string& path, const Bytes& bytes) {
 
 }  // namespace
 
-Status ReadCompactionSpec(const std::string& source, DatabaseSpec* spec) {
+Status ReadCompactionSpec(const std::string& source, DatabaseSpec* layout) {
   std::unique_ptr<DatabaseReader> reader;
   KP_RETURN_IF_ERROR(DatabaseReader::Open(source, &reader));
-  return ReadSpec(*reader, spec);
+  return ReadSpec(*reader, layout);
 }
 
 Status CompactDatabase(const std::string& source, const std::string& destination) {
@@ -225,10 +225,10 @@ Status CompactDatabase(const std::string& source, const std::string& destination
   }
   std::unique_ptr<DatabaseReader> reader;
   KP_RETURN_IF_ERROR(DatabaseReader::Open(source, &reader));
-  DatabaseSpec spec;
-  KP_RETURN_IF_ERROR(ReadSpec(*reader, &spec).WithContext("compacting " + source));
+  DatabaseSpec layout;
+  KP_RETURN_IF_ERROR(ReadSpec(*reader, &layout).WithContext("compacting " + source));
   Bytes built;
-  KP_RETURN_IF_ERROR(BuildDatabase(spec, &built).WithContext("compacting " + source));
+  KP_RETURN_IF_ERROR(BuildDatabase(layout, &built).WithContext("compacting " + source));
   const Bytes& source_bytes = reader->file().data();
   return WriteNewFile(destination, built.size() <= source_bytes.size() ? built : source_bytes);
 }

@@ -19,8 +19,8 @@
 
 namespace kp::jet {
 
-// Reads the logical content of `source` into a builder spec.
-Status ReadCompactionSpec(const std::string& source, DatabaseSpec* spec);
+// Reads the logical content of `source` into a builder layout.
+Status ReadCompactionSpec(const std::string& source, DatabaseSpec* layout);
 
 // Writes the compacted copy of `source` to `destination`, which must not
 // exist. On failure `destination` is not left behind (when this call made

@@ -78,10 +78,10 @@ const std::vector<TableSpec>& Tables() {
 
 Status KpTableDefs(std::vector<TableDef>* tables) {
   tables->clear();
-  for (const TableSpec& spec : Tables()) {
+  for (const TableSpec& layout : Tables()) {
     TableDef def;
-    def.name = spec.name;
-    for (const ColumnSpec& cs : spec.columns) {
+    def.name = layout.name;
+    for (const ColumnSpec& cs : layout.columns) {
       ColumnDef c;
       c.name = cs.name;
       c.type = cs.type;

@@ -53,14 +53,14 @@ TEST(BuildCatalogTest, ReferenceHeaderDecodesToTheReferenceFields) {
   EXPECT_NEAR((ReferenceCatalogDate() - h.creation_date) * 86400, 0.019, 0.001);
 
   // A header page with a password is refused, not copied.
-  DatabaseSpec spec;
-  spec.header_page = page;
+  DatabaseSpec layout;
+  layout.header_page = page;
   h.password = u"secret";
-  EncodeHeader(h, spec.header_page.data());
+  EncodeHeader(h, layout.header_page.data());
   Bytes file;
-  EXPECT_FALSE(BuildDatabase(spec, &file).ok());
-  spec.header_page.resize(100);
-  EXPECT_TRUE(BuildDatabase(spec, &file).IsInvalidArgument());
+  EXPECT_FALSE(BuildDatabase(layout, &file).ok());
+  layout.header_page.resize(100);
+  EXPECT_TRUE(BuildDatabase(layout, &file).IsInvalidArgument());
 }
 
 // Rows of one data page, oldest first.
@@ -93,7 +93,7 @@ std::vector<Bytes> LeafEntries(const Bytes& page) {
 TEST(BuildCatalogTest, NewTablesGetCatalogRowsSecurityAndIndexEntries) {
   Bytes blank;
   ASSERT_TRUE(BuildDatabase(DatabaseSpec(), &blank).ok());
-  DatabaseSpec spec;
+  DatabaseSpec layout;
   for (const char16_t* name : {u"Zeta", u"alpha", u"Beta_2"}) {
     TableDef d;
     d.name = name;
@@ -101,10 +101,10 @@ TEST(BuildCatalogTest, NewTablesGetCatalogRowsSecurityAndIndexEntries) {
     d.columns[0].name = u"N";
     d.columns[0].type = ColumnType::kLong;
     ASSERT_TRUE(AssignColumnLayout(&d).ok());
-    spec.tables.push_back({d, {}});
+    layout.tables.push_back({d, {}});
   }
   Bytes file;
-  ASSERT_TRUE(BuildDatabase(spec, &file).ok());
+  ASSERT_TRUE(BuildDatabase(layout, &file).ok());
 
   // Tables take TDEF page 16 on, each with one map page: Ids 16, 18, 20.
   const auto objects = RowsOf(PageOf(file, kCatalogDataPage));
@@ -160,9 +160,9 @@ TEST(BuildCatalogTest, NewTablesGetCatalogRowsSecurityAndIndexEntries) {
   EXPECT_EQ(user_rows, (std::vector<uint8_t>{9, 10, 8}));
 
   // A second table with the same name, in another case, is refused.
-  spec.tables.push_back(spec.tables[0]);
-  spec.tables.back().def.name = u"ZETA";
-  EXPECT_TRUE(BuildDatabase(spec, &file).IsInvalidArgument());
+  layout.tables.push_back(layout.tables[0]);
+  layout.tables.back().def.name = u"ZETA";
+  EXPECT_TRUE(BuildDatabase(layout, &file).IsInvalidArgument());
 }
 
 }  // namespace

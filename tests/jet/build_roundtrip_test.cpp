@@ -162,9 +162,9 @@ TEST_F(BuildRoundTripTest, EveryColumnKindAtItsLimits) {
   rows.push_back({n, n, n, n, n, Value::Str(std::u16string(62, u'x')), n});   // 64 bytes compressed
   rows.push_back({n, n, n, n, n, Value::Str(std::u16string(63, u'x')), n});   // 65 bytes compressed
   rows.push_back({n, n, n, n, n, Value::Str(std::u16string(1500, u'x')), n}); // too long to compress
-  DatabaseSpec spec;
-  spec.tables.push_back({def, rows});
-  ASSERT_TRUE(WriteDatabase(spec, path_).ok());
+  DatabaseSpec layout;
+  layout.tables.push_back({def, rows});
+  ASSERT_TRUE(WriteDatabase(layout, path_).ok());
   ExpectReadersAgree(def, rows);
 }
 
@@ -183,11 +183,11 @@ TEST_F(BuildRoundTripTest, ManyRowsAndAnExactlyFilledPage) {
   text_rows.push_back({Value::Str(std::u16string(212, u'満'))});
   text_rows.push_back({Value::Str(u"次")});
 
-  DatabaseSpec spec;
-  spec.tables.push_back({flags, flag_rows});
-  spec.tables.push_back({texts, text_rows});
+  DatabaseSpec layout;
+  layout.tables.push_back({flags, flag_rows});
+  layout.tables.push_back({texts, text_rows});
   Bytes file;
-  ASSERT_TRUE(BuildDatabase(spec, &file).ok());
+  ASSERT_TRUE(BuildDatabase(layout, &file).ok());
   // Flags: TDEF 16, maps 17, data 18-20 with 255, 255 and 90 rows.
   EXPECT_EQ(GetU16(&PageOf(file, 18)[12]), 255);
   EXPECT_EQ(GetU16(&PageOf(file, 19)[12]), 255);
@@ -207,7 +207,7 @@ TEST_F(BuildRoundTripTest, ManyRowsAndAnExactlyFilledPage) {
   EXPECT_EQ(maps[free + 5 + 23 / 8] & (1 << (23 % 8)), 0);
   EXPECT_NE(maps[free + 5 + 24 / 8] & (1 << (24 % 8)), 0);
 
-  ASSERT_TRUE(WriteDatabase(spec, path_).ok());
+  ASSERT_TRUE(WriteDatabase(layout, path_).ok());
   ExpectReadersAgree(flags, flag_rows);
   ExpectReadersAgree(texts, text_rows);
 }
@@ -226,29 +226,29 @@ TEST_F(BuildRoundTripTest, TablesLargerThanOneMapWindow) {
     r[7] = Value::Int(i);
     rows.push_back(r);
   }
-  DatabaseSpec spec;
-  spec.tables.push_back({def, rows});
+  DatabaseSpec layout;
+  layout.tables.push_back({def, rows});
   Bytes file;
-  ASSERT_TRUE(BuildDatabase(spec, &file).ok());
+  ASSERT_TRUE(BuildDatabase(layout, &file).ok());
   const Bytes maps = PageOf(file, 17);
   EXPECT_EQ(maps[GetU16(&maps[14])], 0x01);  // owned map: reference type
-  ASSERT_TRUE(WriteDatabase(spec, path_).ok());
+  ASSERT_TRUE(WriteDatabase(layout, path_).ok());
   ExpectReadersAgree(def, rows);
 }
 
 TEST_F(BuildRoundTripTest, BadRowsNameTheirTableRowAndColumn) {
   const TableDef def = MakeTable(u"Checked", {{u"Small", ColumnType::kByte}, {u"Label", ColumnType::kText}});
-  DatabaseSpec spec;
-  spec.tables.push_back({def, {{Value::Int(1), Value::Str(u"ok")}, {Value::Int(256), Value::Null()}}});
+  DatabaseSpec layout;
+  layout.tables.push_back({def, {{Value::Int(1), Value::Str(u"ok")}, {Value::Int(256), Value::Null()}}});
   Bytes file;
-  Status s = BuildDatabase(spec, &file);
+  Status s = BuildDatabase(layout, &file);
   EXPECT_TRUE(s.IsInvalidArgument());
   EXPECT_NE(s.message().find("table Checked"), std::string::npos) << s.ToString();
   EXPECT_NE(s.message().find("row 2"), std::string::npos) << s.ToString();
   EXPECT_NE(s.message().find("column Small"), std::string::npos) << s.ToString();
 
   // A failed write leaves nothing at the destination.
-  EXPECT_FALSE(WriteDatabase(spec, path_).ok());
+  EXPECT_FALSE(WriteDatabase(layout, path_).ok());
   EXPECT_TRUE(testing::ReadWholeFile(path_).empty());
   EXPECT_TRUE(testing::ReadWholeFile(path_ + ".tmp").empty());
 }

@@ -74,10 +74,10 @@ TEST(CheckerBuiltTest, EveryColumnKindAndLongValueSize) {
   for (size_t bytes : {size_t(0), size_t(64), size_t(65), size_t(4072), size_t(4073), size_t(9000)}) {
     rows.push_back({n, n, n, Value::Int(int64_t(bytes)), n, Value::Str(std::u16string(bytes / 2, u'あ'))});
   }
-  DatabaseSpec spec;
-  spec.tables.push_back(TableSpec{def, rows});
+  DatabaseSpec layout;
+  layout.tables.push_back(TableSpec{def, rows});
   Bytes image;
-  ASSERT_TRUE(BuildDatabase(spec, &image).ok());
+  ASSERT_TRUE(BuildDatabase(layout, &image).ok());
   ExpectStrictlyClean(image);
   std::unique_ptr<DatabaseReader> reader;
   ASSERT_TRUE(DatabaseReader::OpenBytes(image, &reader).ok());
@@ -90,10 +90,10 @@ TEST(CheckerBuiltTest, ManyRowsOverSeveralPages) {
   for (int i = 0; i < 1200; ++i) {
     rows.push_back({Value::Int(i), i % 7 == 0 ? Value::Null() : Value::Str(u"row " + std::u16string(i % 40, u'r'))});
   }
-  DatabaseSpec spec;
-  spec.tables.push_back(TableSpec{def, rows});
+  DatabaseSpec layout;
+  layout.tables.push_back(TableSpec{def, rows});
   Bytes image;
-  ASSERT_TRUE(BuildDatabase(spec, &image).ok());
+  ASSERT_TRUE(BuildDatabase(layout, &image).ok());
   ExpectStrictlyClean(image);
   std::unique_ptr<DatabaseReader> reader;
   ASSERT_TRUE(DatabaseReader::OpenBytes(image, &reader).ok());
@@ -103,10 +103,10 @@ TEST(CheckerBuiltTest, ManyRowsOverSeveralPages) {
 TEST(CheckerBuiltTest, TheSixOutputTablesWithTheirProperties) {
   std::vector<TableDef> tables;
   ASSERT_TRUE(KpTableDefs(&tables).ok());
-  DatabaseSpec spec;
-  for (const auto& t : tables) spec.tables.push_back(TableSpec{t, {}});
+  DatabaseSpec layout;
+  for (const auto& t : tables) layout.tables.push_back(TableSpec{t, {}});
   Bytes image;
-  ASSERT_TRUE(BuildDatabase(spec, &image).ok());
+  ASSERT_TRUE(BuildDatabase(layout, &image).ok());
   ExpectStrictlyClean(image);
   std::unique_ptr<DatabaseReader> reader;
   ASSERT_TRUE(DatabaseReader::OpenBytes(image, &reader).ok());

@@ -21,7 +21,7 @@ namespace {
 
 // A database with one empty table: TDEF page 16, its maps on page 17.
 std::string MakeFile(const std::string& name) {
-  DatabaseSpec spec;
+  DatabaseSpec layout;
   TableSpec t;
   t.def.name = u"T";
   ColumnDef c;
@@ -29,10 +29,10 @@ std::string MakeFile(const std::string& name) {
   c.type = ColumnType::kLong;
   t.def.columns.push_back(c);
   EXPECT_TRUE(AssignColumnLayout(&t.def).ok());
-  spec.tables.push_back(t);
+  layout.tables.push_back(t);
   const std::string path = ::testing::TempDir() + "/" + name;
   std::remove(path.c_str());
-  EXPECT_TRUE(WriteDatabase(spec, path).ok());
+  EXPECT_TRUE(WriteDatabase(layout, path).ok());
   return path;
 }
 

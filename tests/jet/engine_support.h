@@ -33,9 +33,9 @@ inline std::string KpCopy(const std::string& name) {
   } else {
     std::vector<TableDef> defs;
     EXPECT_TRUE(KpTableDefs(&defs).ok());
-    DatabaseSpec spec;
-    for (auto& d : defs) spec.tables.push_back({d, {}});
-    EXPECT_TRUE(WriteDatabase(spec, path).ok());
+    DatabaseSpec layout;
+    for (auto& d : defs) layout.tables.push_back({d, {}});
+    EXPECT_TRUE(WriteDatabase(layout, path).ok());
   }
   std::filesystem::permissions(path, std::filesystem::perms::owner_write, std::filesystem::perm_options::add);
   return path;
@@ -44,12 +44,12 @@ inline std::string KpCopy(const std::string& name) {
 // A database with the given tables (columns laid out in order).
 inline std::string MakeDatabase(const std::string& name, std::vector<TableDef> tables) {
   const std::string path = TempPath(name);
-  DatabaseSpec spec;
+  DatabaseSpec layout;
   for (auto& d : tables) {
     EXPECT_TRUE(AssignColumnLayout(&d).ok());
-    spec.tables.push_back({d, {}});
+    layout.tables.push_back({d, {}});
   }
-  Status s = WriteDatabase(spec, path);
+  Status s = WriteDatabase(layout, path);
   EXPECT_TRUE(s.ok()) << s.ToString();
   return path;
 }

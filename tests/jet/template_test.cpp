@@ -45,10 +45,10 @@ class TemplateTest : public ::testing::Test {
 };
 
 TEST_F(TemplateTest, IsWhatTheBuilderWritesFromTheDefinitions) {
-  DatabaseSpec spec;
-  for (const auto& d : defs_) spec.tables.push_back({d, {}});
+  DatabaseSpec layout;
+  for (const auto& d : defs_) layout.tables.push_back({d, {}});
   Bytes built;
-  ASSERT_TRUE(BuildDatabase(spec, &built).ok());
+  ASSERT_TRUE(BuildDatabase(layout, &built).ok());
   EXPECT_TRUE(built == file_) << "KP.dbd is stale";
 }
 

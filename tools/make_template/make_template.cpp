@@ -10,11 +10,11 @@ int main(int argc, char** argv) {
     std::fprintf(stderr, "usage: make-template OUT\n");
     return 2;
   }
-  kp::jet::DatabaseSpec spec;
+  kp::jet::DatabaseSpec layout;
   std::vector<kp::jet::TableDef> defs;
   kp::Status s = kp::jet::KpTableDefs(&defs);
-  for (auto& d : defs) spec.tables.push_back({std::move(d), {}});
-  if (s.ok()) s = kp::jet::WriteDatabase(spec, argv[1]);
+  for (auto& d : defs) layout.tables.push_back({std::move(d), {}});
+  if (s.ok()) s = kp::jet::WriteDatabase(layout, argv[1]);
   if (!s.ok()) {
     std::fprintf(stderr, "make-template: %s\n", s.ToString().c_str());
     return 1;
