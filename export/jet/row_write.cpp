@@ -141,46 +141,56 @@ void EncodeText(const ColumnDef& column, const std::u16string& text, Bytes* out)
       if (ch < 0x01 || ch > 0xFF) { compress = false; break; }
     }
   }
+  const size_t at = out->size();
   if (compress) {
-    out->reserve(out->size() + 2 + text.size());
-    AppendU8(out, 0xFF);
-    AppendU8(out, 0xFE);
-    for (char16_t ch : text) AppendU8(out, uint8_t(ch));
+    out->resize(at + 2 + text.size());
+    uint8_t* p = out->data() + at;
+    p[0] = 0xFF;  // compressed-unicode marker
+    p[1] = 0xFE;
+    for (size_t k = 0; k < text.size(); ++k) p[2 + k] = uint8_t(text[k]);
   } else {
-    out->reserve(out->size() + 2 * text.size());
-    for (char16_t ch : text) AppendU16(out, uint16_t(ch));
+    out->resize(at + 2 * text.size());
+    uint8_t* p = out->data() + at;
+    for (size_t k = 0; k < text.size(); ++k) PutU16(p + 2 * k, uint16_t(text[k]));
   }
 }
 
 Status EncodeLongValue(const ColumnDef& column, const Bytes& data, LongValueSink* sink, Bytes* out) {
-  if (data.size() > kMaxLongValueBytes) return Bad(column, "long value is too large");
-  const uint32_t length = uint32_t(data.size());
-  if (data.size() <= kMaxInlineLongValueBytes) {
+  Bytes scratch;
+  return EncodeLongValue(column, data.data(), data.size(), sink, out, &scratch);
+}
+
+Status EncodeLongValue(const ColumnDef& column, const uint8_t* data, size_t size, LongValueSink* sink,
+                       Bytes* out, Bytes* scratch) {
+  if (size > kMaxLongValueBytes) return Bad(column, "long value is too large");
+  const uint32_t length = uint32_t(size);
+  if (size <= kMaxInlineLongValueBytes) {
     AppendU32(out, length | kLongValueFlagInline);  // length | flags
     AppendU32(out, 0);                          // pointer: none
     AppendU32(out, 0);
-    AppendBytes(out, data.data(), data.size());
+    AppendBytes(out, data, size);
     return Status::OK();
   }
   if (sink == nullptr) return Bad(column, "long value needs an LVAL page but there is none");
-  if (data.size() <= kMaxLongValueRowBytes) {
+  if (size <= kMaxLongValueRowBytes) {
     uint32_t pointer = 0;
-    KP_RETURN_IF_ERROR(sink->AddLongValueRow(column, data, &pointer));
+    scratch->assign(data, data + size);
+    KP_RETURN_IF_ERROR(sink->AddLongValueRow(column, *scratch, &pointer));
     AppendU32(out, length | kLongValueFlagSingleRow);
     AppendU32(out, pointer);
     AppendU32(out, 0);
     return Status::OK();
   }
   // A chain: written from the last chunk back, so each row knows its successor.
-  const size_t chunks = (data.size() + kMaxLongValueChunkBytes - 1) / kMaxLongValueChunkBytes;
+  const size_t chunks = (size + kMaxLongValueChunkBytes - 1) / kMaxLongValueChunkBytes;
   uint32_t next = 0;
-  Bytes row;
+  Bytes& row = *scratch;
   for (size_t k = chunks; k-- > 0;) {
     const size_t begin = k * kMaxLongValueChunkBytes;
-    const size_t n = std::min(kMaxLongValueChunkBytes, data.size() - begin);
+    const size_t n = std::min(kMaxLongValueChunkBytes, size - begin);
     row.clear();
     AppendU32(&row, next);  // next chunk, 0 at the end
-    AppendBytes(&row, data.data() + begin, n);
+    AppendBytes(&row, data + begin, n);
     KP_RETURN_IF_ERROR(sink->AddLongValueRow(column, row, &next));
   }
   AppendU32(out, length);  // flags 0: chain
@@ -190,23 +200,49 @@ Status EncodeLongValue(const ColumnDef& column, const Bytes& data, LongValueSink
 }
 
 Status EncodeRow(const TableDef& def, const Row& row, LongValueSink* sink, Bytes* out) {
+  RowEncoder encoder(def);
+  return encoder.Encode(row, sink, out);
+}
+
+RowEncoder::RowEncoder(const TableDef& def) : def_(def) {
+  column_count_ = def.max_cols;
+  size_t var_slots = 0;
+  for (const auto& c : def.columns) {
+    column_count_ = std::max<uint16_t>(column_count_, uint16_t(c.number + 1));
+    if (!c.is_fixed()) var_slots = std::max<size_t>(var_slots, size_t(c.var_index) + 1);
+  }
+  fixed_size_ = FixedAreaSize(def);
+  null_mask_.assign((column_count_ + 7) / 8, 0);
+  slots_.assign(var_slots, Slot{});
+  for (size_t i = 0; i < def.columns.size(); ++i) {
+    const ColumnDef& c = def.columns[i];
+    if (c.is_fixed()) continue;
+    Slot& slot = slots_[c.var_index];
+    if (slot.column != nullptr) {
+      if (layout_.ok()) {
+        layout_ = Status::InvalidArgument(ColumnName(c) + ": variable index " + std::to_string(c.var_index) +
+                                          " is used twice");
+      }
+      continue;
+    }
+    slot.column = &c;
+    slot.value = i;
+  }
+}
+
+Status RowEncoder::Encode(const Row& row, LongValueSink* sink, Bytes* out) {
+  const TableDef& def = def_;
   if (row.size() != def.columns.size()) {
     return Status::InvalidArgument("row has " + std::to_string(row.size()) + " values for " +
                                    std::to_string(def.columns.size()) + " columns");
   }
-  uint16_t column_count = def.max_cols;
-  size_t var_slots = 0;
-  for (const auto& c : def.columns) {
-    column_count = std::max<uint16_t>(column_count, uint16_t(c.number + 1));
-    if (!c.is_fixed()) var_slots = std::max<size_t>(var_slots, size_t(c.var_index) + 1);
-  }
-  const size_t fixed_size = FixedAreaSize(def);
-  Bytes null_mask((column_count + 7) / 8, 0);
-  auto mark = [&](const ColumnDef& c) { null_mask[c.number / 8] |= uint8_t(1u << (c.number % 8)); };
+  std::fill(null_mask_.begin(), null_mask_.end(), uint8_t(0));
+  uint8_t* const mask = null_mask_.data();
+  auto mark = [mask](const ColumnDef& c) { mask[c.number / 8] |= uint8_t(1u << (c.number % 8)); };
 
   out->clear();
-  out->resize(2 + fixed_size, 0);
-  PutU16(out->data(), column_count);  // column count
+  out->resize(2 + fixed_size_, 0);
+  PutU16(out->data(), column_count_);  // column count
 
   // Fixed area.
   for (size_t i = 0; i < def.columns.size(); ++i) {
@@ -230,31 +266,24 @@ Status EncodeRow(const TableDef& def, const Row& row, LongValueSink* sink, Bytes
     mark(c);
   }
 
+  const size_t var_slots = slots_.size();
   if (var_slots > 0) {
-    // Variable data, by variable index.
-    std::vector<const ColumnDef*> var_columns(var_slots, nullptr);
-    std::vector<size_t> var_value(var_slots, 0);
-    for (size_t i = 0; i < def.columns.size(); ++i) {
-      const ColumnDef& c = def.columns[i];
-      if (c.is_fixed()) continue;
-      if (var_columns[c.var_index] != nullptr) {
-        return Status::InvalidArgument(ColumnName(c) + ": variable index " +
-                                       std::to_string(c.var_index) + " is used twice");
-      }
-      var_columns[c.var_index] = &c;
-      var_value[c.var_index] = i;
-    }
+    KP_RETURN_IF_ERROR(layout_);
     // First encode every value, so that the row length is known before any
     // long value goes to an LVAL page (a refused row leaves nothing behind).
-    std::vector<Bytes> pieces(var_slots);
-    std::vector<bool> present(var_slots, false);
-    size_t row_size = out->size() + 2 + 2 * var_slots + 2 + null_mask.size();
-    for (size_t k = 0; k < var_slots; ++k) {
-      const ColumnDef* c = var_columns[k];
+    // Text is encoded into `text_`; binary values are used where they are.
+    text_.clear();
+    size_t row_size = out->size() + 2 + 2 * var_slots + 2 + null_mask_.size();
+    for (Slot& slot : slots_) {
+      slot.present = false;
+      slot.in_text = false;
+      slot.data = nullptr;
+      slot.offset = 0;
+      slot.size = 0;
+      const ColumnDef* c = slot.column;
       if (c == nullptr) continue;  // a deleted column's slot: zero length
-      const Value& v = row[var_value[k]];
+      const Value& v = row[slot.value];
       if (v.is_null()) continue;
-      Bytes& piece = pieces[k];
       switch (c->type) {
         case ColumnType::kText:
           if (v.kind != Value::Kind::kText) return Bad(*c, "needs text");
@@ -262,7 +291,10 @@ Status EncodeRow(const TableDef& def, const Row& row, LongValueSink* sink, Bytes
             return Bad(*c, "text of " + std::to_string(v.text.size()) + " characters is longer than " +
                                std::to_string(c->length / 2));
           }
-          EncodeText(*c, v.text, &piece);
+          slot.in_text = true;
+          slot.offset = text_.size();
+          EncodeText(*c, v.text, &text_);
+          slot.size = text_.size() - slot.offset;
           break;
         case ColumnType::kBinary:
           if (v.kind != Value::Kind::kBinary) return Bad(*c, "needs binary data");
@@ -270,49 +302,54 @@ Status EncodeRow(const TableDef& def, const Row& row, LongValueSink* sink, Bytes
             return Bad(*c, std::to_string(v.binary.size()) + " bytes is longer than " +
                                std::to_string(c->length));
           }
-          piece = v.binary;
+          slot.data = v.binary.data();
+          slot.size = v.binary.size();
           break;
         case ColumnType::kMemo:
           if (v.kind != Value::Kind::kText) return Bad(*c, "needs text");
-          EncodeText(*c, v.text, &piece);
+          slot.in_text = true;
+          slot.offset = text_.size();
+          EncodeText(*c, v.text, &text_);
+          slot.size = text_.size() - slot.offset;
           break;
         case ColumnType::kOle:
           if (v.kind != Value::Kind::kBinary) return Bad(*c, "needs binary data");
-          piece = v.binary;
+          slot.data = v.binary.data();
+          slot.size = v.binary.size();
           break;
         default:
           return Bad(*c, std::string("type ") + ColumnTypeName(c->type) + " cannot be variable-length");
       }
       if (c->is_long_value()) {
-        if (piece.size() > kMaxLongValueBytes) return Bad(*c, "long value is too large");
-        row_size += kLongValueHeaderBytes + (piece.size() <= kMaxInlineLongValueBytes ? piece.size() : 0);
+        if (slot.size > kMaxLongValueBytes) return Bad(*c, "long value is too large");
+        row_size += kLongValueHeaderBytes + (slot.size <= kMaxInlineLongValueBytes ? slot.size : 0);
       } else {
-        row_size += piece.size();
+        row_size += slot.size;
       }
-      present[k] = true;
+      slot.present = true;
     }
     if (row_size > kMaxRowBytes) {
       return Status::InvalidArgument("row of " + std::to_string(row_size) + " bytes is longer than " +
                                      std::to_string(kMaxRowBytes));
     }
-    std::vector<uint16_t> starts(var_slots, 0);
-    for (size_t k = 0; k < var_slots; ++k) {
-      starts[k] = uint16_t(out->size());
-      if (!present[k]) continue;
-      const ColumnDef* c = var_columns[k];
+    for (Slot& slot : slots_) {
+      slot.start = uint16_t(out->size());
+      if (!slot.present) continue;
+      const ColumnDef* c = slot.column;
+      const uint8_t* data = slot.in_text ? text_.data() + slot.offset : slot.data;
       if (c->is_long_value()) {
-        KP_RETURN_IF_ERROR(EncodeLongValue(*c, pieces[k], sink, out));
+        KP_RETURN_IF_ERROR(EncodeLongValue(*c, data, slot.size, sink, out, &long_value_row_));
       } else {
-        AppendBytes(out, pieces[k].data(), pieces[k].size());
+        AppendBytes(out, data, slot.size);
       }
       mark(*c);
     }
     const size_t end = out->size();
     AppendU16(out, uint16_t(end));  // end of variable data
-    for (size_t k = var_slots; k-- > 0;) AppendU16(out, starts[k]);  // offsets, last first
-    AppendU16(out, uint16_t(var_slots));                             // variable column count
+    for (size_t k = var_slots; k-- > 0;) AppendU16(out, slots_[k].start);  // offsets, last first
+    AppendU16(out, uint16_t(var_slots));                                  // variable column count
   }
-  AppendBytes(out, null_mask.data(), null_mask.size());
+  AppendBytes(out, null_mask_.data(), null_mask_.size());
   if (out->size() > kMaxRowBytes) {
     return Status::InvalidArgument("row of " + std::to_string(out->size()) +
                                    " bytes is longer than " + std::to_string(kMaxRowBytes));

@@ -33,6 +33,7 @@
 
 #include <cstdint>
 #include <string>
+#include <vector>
 
 #include "export/jet/bytes.h"
 #include "export/jet/format.h"
@@ -75,6 +76,46 @@ void EncodeText(const ColumnDef& column, const std::u16string& text, Bytes* out)
 // header (and the data itself when inline) to `out`, handing LVAL rows to
 // `sink` otherwise.
 Status EncodeLongValue(const ColumnDef& column, const Bytes& data, LongValueSink* sink, Bytes* out);
+// The same for the `size` bytes at `data`; `scratch` holds the LVAL rows on
+// their way to `sink` (its capacity is kept for the next call).
+Status EncodeLongValue(const ColumnDef& column, const uint8_t* data, size_t size, LongValueSink* sink,
+                       Bytes* out, Bytes* scratch);
+
+// Encodes rows of one table, as EncodeRow does, byte for byte: the layout of
+// the table (column count, fixed area size, variable slots) is worked out
+// once, and the buffers a row needs on its way are kept from row to row, so
+// that a row of a table without LVAL rows allocates nothing once `out` has
+// grown. `def` must outlive the encoder and not change.
+class RowEncoder {
+ public:
+  explicit RowEncoder(const TableDef& def);
+  RowEncoder(const RowEncoder&) = delete;
+  RowEncoder& operator=(const RowEncoder&) = delete;
+
+  Status Encode(const Row& row, LongValueSink* sink, Bytes* out);
+
+ private:
+  // One variable-index slot: its column and, while a row is encoded, its bytes.
+  struct Slot {
+    const ColumnDef* column = nullptr;  // null: a deleted column's slot
+    size_t value = 0;                   // index into the row
+    bool present = false;
+    bool in_text = false;               // its bytes are in text_ at `offset`
+    const uint8_t* data = nullptr;      // otherwise: a binary value in place
+    size_t offset = 0;
+    size_t size = 0;
+    uint16_t start = 0;                 // row offset of its data
+  };
+
+  const TableDef& def_;
+  uint16_t column_count_ = 0;
+  size_t fixed_size_ = 0;
+  Status layout_;  // a variable index used twice
+  std::vector<Slot> slots_;
+  Bytes null_mask_;
+  Bytes text_;            // encoded text of the row's variable columns
+  Bytes long_value_row_;  // LVAL row on its way to the sink
+};
 
 // The size of the fixed area of `def` (the end of its furthest fixed column).
 size_t FixedAreaSize(const TableDef& def);

@@ -98,7 +98,7 @@ Status TableAppender::AddLongValueRow(const ColumnDef& column, const Bytes& row,
 }
 
 Status TableAppender::Append(const Row& row) {
-  KP_RETURN_IF_ERROR(EncodeRow(def_, row, this, &encoded_));
+  KP_RETURN_IF_ERROR(encoder_.Encode(row, this, &encoded_));
   uint32_t pointer = 0;
   KP_RETURN_IF_ERROR(Place(&rows_, encoded_, &pointer));
   ++row_count_;

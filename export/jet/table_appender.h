@@ -54,13 +54,14 @@ class TableAppender : public LongValueSink {
     bool active = false;
   };
 
-  TableAppender(Pager* pager, const TableDef& def) : pager_(pager), def_(def) {}
+  TableAppender(Pager* pager, const TableDef& def) : pager_(pager), def_(def), encoder_(def_) {}
   Status OpenFiller(uint32_t owner, uint32_t owned_map, uint32_t free_map, const std::string& what, Filler* f);
   Status Place(Filler* f, const Bytes& row, uint32_t* pointer);
   Status Leave(Filler* f);
 
   Pager* pager_;
   TableDef def_;
+  RowEncoder encoder_;  // over def_
   uint32_t row_count_ = 0;
   uint32_t autonumber_ = 0;
   int autonumber_column_ = -1;  // index into def_.columns

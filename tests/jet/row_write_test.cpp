@@ -210,5 +210,70 @@ TEST(RowWriteTest, RefusesTooLongRowsBeforeStoringLongValues) {
   EXPECT_TRUE(sink.rows.empty());
 }
 
+// One encoder over many rows must give each row the bytes (and LVAL rows) a
+// fresh encoding gives it: nothing of an earlier row, refused or not, leaks
+// into a later one through the buffers it keeps.
+TEST(RowWriteTest, EncoderReusedAcrossRowsMatchesFreshEncoding) {
+  TableDef d;
+  d.max_cols = 7;
+  d.columns = {Col(u"Id", ColumnType::kLong, 0, 0, 0, 4, true),
+               Col(u"Name", ColumnType::kText, 1, 0, 0, 20, false),
+               Col(u"Flag", ColumnType::kBoolean, 2, 0, 0, 1, true),
+               Col(u"Blob", ColumnType::kBinary, 3, 1, 0, 8, false),
+               Col(u"Memo", ColumnType::kMemo, 4, 2, 0, 0, false),
+               Col(u"Small", ColumnType::kInteger, 5, 0, 4, 2, true),
+               Col(u"Note", ColumnType::kText, 6, 4, 0, 20, false)};  // slot 3 unused
+  d.columns[1].ext_flags = kColumnCompressedUnicode;
+  const Value n = Value::Null();
+  const std::vector<Row> rows = {
+      {Value::Int(1), Value::Str(u"abcd"), Value::Bool(true), Value::Blob({1, 2, 3}),
+       Value::Str(std::u16string(40, u'\u65E5')), Value::Int(-2), Value::Str(u"xy")},
+      {n, n, n, n, n, n, n},
+      {Value::Int(2), Value::Str(u"\u3042\u3044"), Value::Bool(false), Value::Blob({}), Value::Str(u"short"),
+       n, Value::Str(u"")},
+      {Value::Int(3), Value::Str(u"way too long a name"), n, n, n, n, n},      // refused: text too long
+      {Value::Int(4), n, n, Value::Blob(Bytes(9, 7)), n, n, n},                 // refused: binary too long
+      {Value::Int(5), Value::Str(u"ok"), n, n, Value::Str(std::u16string(3000, u'x')), Value::Int(70000), n},
+      {Value::Int(6), Value::Str(u"zz"), Value::Bool(true), Value::Blob({9}), Value::Str(std::u16string(3000, u'y')),
+       Value::Int(7), Value::Str(u"\u00E9t\u00E9")},
+      {Value::Int(7), n, n, n, n, n, Value::Str(u"last")},
+  };
+  RowEncoder encoder(d);
+  Bytes reused;
+  for (size_t i = 0; i < rows.size(); ++i) {
+    SCOPED_TRACE(i);
+    FakeSink fresh_sink, reused_sink;  // pointers count from 0 in both
+    Bytes fresh;
+    const Status want = EncodeRow(d, rows[i], &fresh_sink, &fresh);
+    const Status got = encoder.Encode(rows[i], &reused_sink, &reused);
+    EXPECT_EQ(got.ToString(), want.ToString());
+    if (!want.ok()) continue;
+    EXPECT_EQ(reused, fresh);
+    EXPECT_EQ(reused_sink.rows, fresh_sink.rows);
+  }
+  FakeSink reused_sink;
+  // Spot checks that the rows are what the layout says.
+  ASSERT_TRUE(encoder.Encode(rows[0], &reused_sink, &reused).ok());
+  EXPECT_EQ(GetU16(reused.data()), 7u);                       // column count
+  EXPECT_EQ(GetU32(reused.data() + 2), 1u);                   // Id
+  EXPECT_EQ(GetU16(reused.data() + 6), 0xFFFEu);              // Small = -2
+  EXPECT_EQ(reused[8], 0xFF);                                 // Name compressed: FF FE a b c d
+  EXPECT_EQ(reused[9], 0xFE);
+  EXPECT_EQ(reused.back(), 0x7F);                             // every column present, Flag true
+  EXPECT_EQ(GetU16(reused.data() + reused.size() - 3), 5u);   // five variable slots
+  ASSERT_TRUE(encoder.Encode(rows[1], &reused_sink, &reused).ok());
+  EXPECT_EQ(reused.back(), 0x00);
+
+  // A variable index used twice is refused on every row, not only the first.
+  TableDef twice = d;
+  twice.columns[6].var_index = 0;
+  RowEncoder bad(twice);
+  for (int k = 0; k < 2; ++k) {
+    Status s = bad.Encode(rows[1], nullptr, &reused);
+    EXPECT_TRUE(s.IsInvalidArgument()) << s.ToString();
+    EXPECT_NE(s.message().find("used twice"), std::string::npos) << s.message();
+  }
+}
+
 }  // namespace
 }  // namespace kp::jet
