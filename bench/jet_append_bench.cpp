@@ -5,6 +5,7 @@
 // prepared statement. Prints rows per second and the ratios.
 //
 // Usage: jet_append_bench [rows] [work folder]
+#include "model/text_util.h"
 #include <sqlite3.h>
 #include <fcntl.h>
 #include <unistd.h>
@@ -49,22 +50,6 @@ std::vector<CommentRow> MakeRows(size_t n) {
   return rows;
 }
 
-std::string Utf8(const std::u16string& s) {
-  std::string out;
-  for (char16_t c : s) {
-    if (c < 0x80) {
-      out.push_back(char(c));
-    } else if (c < 0x800) {
-      out.push_back(char(0xC0 | (c >> 6)));
-      out.push_back(char(0x80 | (c & 0x3F)));
-    } else {
-      out.push_back(char(0xE0 | (c >> 12)));
-      out.push_back(char(0x80 | ((c >> 6) & 0x3F)));
-      out.push_back(char(0x80 | (c & 0x3F)));
-    }
-  }
-  return out;
-}
 
 double Seconds(Clock::time_point a, Clock::time_point b) { return std::chrono::duration<double>(b - a).count(); }
 
@@ -127,7 +112,7 @@ bool RunSqlite(const std::vector<CommentRow>& rows, const std::string& path, dou
   std::filesystem::remove(path);
   std::vector<std::string> texts;
   texts.reserve(rows.size());
-  for (const auto& r : rows) texts.push_back(Utf8(r.text));
+  for (const auto& r : rows) texts.push_back(kp::Utf16ToUtf8(r.text));
   const auto start = Clock::now();
   sqlite3* db = nullptr;
   if (sqlite3_open(path.c_str(), &db) != SQLITE_OK) return false;

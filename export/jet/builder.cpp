@@ -1,3 +1,4 @@
+#include "model/text_util.h"
 #include "export/jet/builder.h"
 
 #include <algorithm>
@@ -123,22 +124,6 @@ struct IndexEntry {
   }
 };
 
-std::string Utf8(const std::u16string& s) {
-  std::string out;
-  for (char16_t c : s) {
-    if (c < 0x80) {
-      out.push_back(char(c));
-    } else if (c < 0x800) {
-      out.push_back(char(0xC0 | (c >> 6)));
-      out.push_back(char(0x80 | (c & 0x3F)));
-    } else {
-      out.push_back(char(0xE0 | (c >> 12)));
-      out.push_back(char(0x80 | ((c >> 6) & 0x3F)));
-      out.push_back(char(0x80 | (c & 0x3F)));
-    }
-  }
-  return out;
-}
 
 class Builder {
  public:
@@ -163,10 +148,10 @@ class Builder {
     for (const auto& o : objects_) names.insert(Fold(o.name));
     for (const TableSpec& t : spec_.tables) {
       if (t.def.name.empty() || t.def.name.size() > 64 || !names.insert(Fold(t.def.name)).second) {
-        return Status::InvalidArgument("table name \"" + Utf8(t.def.name) +
+        return Status::InvalidArgument("table name \"" + Utf16ToUtf8(t.def.name) +
                                        "\" is empty, longer than 64 characters or used twice");
       }
-      KP_RETURN_IF_ERROR(AddTable(t).WithContext("table " + Utf8(t.def.name)));
+      KP_RETURN_IF_ERROR(AddTable(t).WithContext("table " + Utf16ToUtf8(t.def.name)));
     }
     KP_RETURN_IF_ERROR(WriteCatalog());
     KP_RETURN_IF_ERROR(WriteGlobalMap());

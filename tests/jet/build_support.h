@@ -2,6 +2,7 @@
 // byte masks for comparisons with engine-written files.
 #pragma once
 
+#include "model/text_util.h"
 #include <cstdio>
 #include <fstream>
 #include <iterator>
@@ -12,6 +13,8 @@
 #include "export/jet/bytes.h"
 
 namespace kp::jet::testing {
+
+inline std::string Utf8(const std::u16string& s) { return kp::Utf16ToUtf8(s); }
 
 inline Bytes ReadWholeFile(const std::string& path) {
   std::ifstream in(path, std::ios::binary);
@@ -105,22 +108,5 @@ inline std::vector<std::string> RowsByMdbReader(const std::string& file, const s
                           ok));
 }
 
-// UTF-16 (no surrogates) to UTF-8.
-inline std::string Utf8(const std::u16string& s) {
-  std::string out;
-  for (char16_t c : s) {
-    if (c < 0x80) {
-      out.push_back(char(c));
-    } else if (c < 0x800) {
-      out.push_back(char(0xC0 | (c >> 6)));
-      out.push_back(char(0x80 | (c & 0x3F)));
-    } else {
-      out.push_back(char(0xE0 | (c >> 12)));
-      out.push_back(char(0x80 | ((c >> 6) & 0x3F)));
-      out.push_back(char(0x80 | (c & 0x3F)));
-    }
-  }
-  return out;
-}
 
 }  // namespace kp::jet::testing
