@@ -62,10 +62,10 @@ bool Check(const kp::Status& s, const char* what) {
 bool RunEngine(const std::vector<CommentRow>& rows, const std::string& path, double* seconds) {
   std::vector<kp::jet::TableDef> defs;
   if (!Check(kp::jet::KpTableDefs(&defs), "template tables")) return false;
-  kp::jet::DatabaseSpec spec;
-  for (auto& d : defs) spec.tables.push_back({d, {}});
+  kp::jet::DatabaseSpec layout;
+  for (auto& d : defs) layout.tables.push_back({d, {}});
   std::filesystem::remove(path);
-  if (!Check(kp::jet::WriteDatabase(spec, path), "template")) return false;
+  if (!Check(kp::jet::WriteDatabase(layout, path), "template")) return false;
 
   const std::u16string kPageNo = u"PageNo", kId = u"ID", kColor = u"Color", kLeft = u"Left", kTop = u"Top",
                        kText = u"Text";
