@@ -11,7 +11,7 @@
 namespace kp {
 namespace {
 
-int Run(const std::string& args, std::string* out) {
+int RunTool(const std::string& args, std::string* out) {
   FILE* p = popen(("'" + std::string(KP_BUILD_DIR) + "/jet-compact' " + args + " 2>&1").c_str(), "r");
   char buf[4096];
   size_t n;
@@ -27,17 +27,17 @@ TEST(JetCompactTest, ExitStatusTellsTheOutcome) {
   const std::string dest = std::filesystem::temp_directory_path() / "jet_compact_tool.mdb";
   std::filesystem::remove(dest);
   std::string out;
-  EXPECT_EQ(Run("'" + source + "' '" + dest + "'", &out), 0) << out;
+  EXPECT_EQ(RunTool("'" + source + "' '" + dest + "'", &out), 0) << out;
   EXPECT_TRUE(std::filesystem::exists(dest));
-  EXPECT_EQ(Run("'" + source + "' '" + dest + "'", &out), 1);  // the destination exists
+  EXPECT_EQ(RunTool("'" + source + "' '" + dest + "'", &out), 1);  // the destination exists
   EXPECT_NE(out.find("exists"), std::string::npos) << out;
-  EXPECT_EQ(Run("/nonexistent/a.mdb /tmp/jet_compact_none.mdb", &out), 1);
+  EXPECT_EQ(RunTool("/nonexistent/a.mdb /tmp/jet_compact_none.mdb", &out), 1);
   EXPECT_NE(out.find("/nonexistent/a.mdb"), std::string::npos) << out;
-  EXPECT_EQ(Run("only-one", &out), 2);
-  EXPECT_EQ(Run("--bogus a b", &out), 2);
-  EXPECT_EQ(Run("--help", &out), 0);
+  EXPECT_EQ(RunTool("only-one", &out), 2);
+  EXPECT_EQ(RunTool("--bogus a b", &out), 2);
+  EXPECT_EQ(RunTool("--help", &out), 0);
   EXPECT_NE(out.find("usage: jet-compact SOURCE DESTINATION"), std::string::npos);
-  EXPECT_EQ(Run("--version", &out), 0);
+  EXPECT_EQ(RunTool("--version", &out), 0);
   std::filesystem::remove(dest);
 }
 
