@@ -63,6 +63,8 @@ TEST(CliTest, HelpVersionAndUsageErrors) {
       {"jet-check", "--version", 0, "jet-check (ZIriRAV Convert) 1.0\n"},
       {"jet-check", "", 2, "usage: jet-check"},
       {"jet-check", "--bogus x.mdb", 2, "usage: jet-check"},
+      {"jet-compact", "--help", 0, "usage: jet-compact SOURCE DESTINATION"},
+      {"jet-compact", "one-argument", 2, "usage: jet-compact"},
       {"make-template", "--help", 0, "usage: make-template OUT"},
       {"make-template", "--version", 0, "make-template (ZIriRAV Convert) 1.0\n"},
       {"make-template", "", 2, "usage: make-template OUT"},
