@@ -83,10 +83,20 @@ as_user env DISPLAY="$DISPLAY" openbox >/dev/null 2>&1 &
 as_user env DISPLAY="$DISPLAY" /usr/bin/zirirav-convert 2>"$work/gui.err" &
 app_pid=$!
 
-main=$(timeout 30 xdotool search --sync --onlyvisible --name '^ZIriRAV Convert Version 1\.0$' | head -1) ||
+# Windows come and go while xdotool walks the tree, which can make one search
+# fail: every wait polls.
+find_window() {  # prints the first visible window named $1 within $2 seconds
+  for _ in $(seq $(($2 * 5))); do
+    w=$(xdotool search --onlyvisible --name "$1" 2>/dev/null | head -1 || true)
+    [ -n "$w" ] && { echo "$w"; return 0; }
+    sleep 0.2
+  done
+  return 1
+}
+main=$(find_window '^ZIriRAV Convert Version 1\.0$' 120) ||
   fail "the main window did not show: $(cat "$work/gui.err")"
 wait_active_not() {  # waits until the active window is another than $1
-  for _ in $(seq 100); do
+  for _ in $(seq 300); do
     w=$(xdotool getactivewindow 2>/dev/null || true)
     [ -n "$w" ] && [ "$w" != "$1" ] && { sleep 0.5; return 0; }
     sleep 0.2
@@ -94,12 +104,11 @@ wait_active_not() {  # waits until the active window is another than $1
   fail "no new window after $2"
 }
 wait_message() {  # waits for a message box, presses OK, waits until it is gone
-  box=$(timeout 60 xdotool search --sync --onlyvisible --name '^ZIriRAV Convert$' | head -1) ||
-    fail "no message after $1"
+  box=$(find_window '^ZIriRAV Convert$' 120) || fail "no message after $1"
   sleep 0.5
-  xdotool windowactivate --sync "$box" key Return
+  xdotool windowactivate --sync "$box" key Return 2>/dev/null || true
   for _ in $(seq 50); do
-    xdotool search --onlyvisible --name '^ZIriRAV Convert$' | grep -qx "$box" || return 0
+    xdotool search --onlyvisible --name '^ZIriRAV Convert$' 2>/dev/null | grep -qx "$box" || return 0
     sleep 0.2
   done
   fail "the message after $1 stayed"
