@@ -243,6 +243,13 @@ void MainForm::CreateControls() {
     auto* box = new QGroupBox(Q(s.caption), this);
     box->setObjectName(QString::fromLatin1(s.name));
     box->setGeometry(PxRect(s.left, s.top, s.width, s.height));
+    // The frame's line runs through the middle of its caption, as on the
+    // desktop the design was drawn for, so the first row of controls (16 px
+    // down) sits inside it.
+    box->setStyleSheet(QStringLiteral(
+        "QGroupBox { border: 1px solid palette(mid); border-radius: 0px; margin-top: 6px; }"
+        "QGroupBox::title { subcontrol-origin: margin; subcontrol-position: top left;"
+        " left: 6px; top: 0px; padding: 0px 2px; }"));
     frames[size_t(f)] = box;
   };
 

@@ -28,6 +28,9 @@ void ShowAppMessage(QWidget* parent, const QString& text) {
   QMessageBox box(QMessageBox::NoIcon, QStringLiteral("ZIriRAV Convert"), text, QMessageBox::Ok,
                   parent);
   box.setWindowModality(Qt::ApplicationModal);
+  // Wide enough for the whole title in the window manager's frame.
+  box.setStyleSheet(QStringLiteral("QLabel { min-width: %1px; }")
+                        .arg(box.fontMetrics().horizontalAdvance(box.windowTitle()) + 80));
   box.exec();
 }
 
