@@ -1,7 +1,7 @@
 #!/usr/bin/env bash
 # Builds the Debian package from build/, installs it, and as a user without
 # root converts the sample with the installed ctl2mdb and exports it from the
-# installed window program under Xvfb (openbox, keys sent by xdotool). Both
+# installed window program under Xvfb (tests/gui/drive_window.sh). Both
 # outputs must be compacted and pass jet-check --strict. Then the package is
 # removed and nothing of it may be left. Needs root (apt-get); skipped without.
 set -euo pipefail
@@ -49,11 +49,7 @@ if ! id "$user" >/dev/null 2>&1; then
 fi
 work=$(runuser -u "$user" -- mktemp -d /tmp/kp-package-XXXXXX)
 chmod 755 "$work"
-xvfb_pid=""
-app_pid=""
 cleanup() {
-  [ -n "$app_pid" ] && kill "$app_pid" 2>/dev/null || true
-  [ -n "$xvfb_pid" ] && kill "$xvfb_pid" 2>/dev/null || true
   rm -rf "$work"
   if dpkg-query -W -f='${Status}' zirirav-convert 2>/dev/null | grep -q "install ok installed"; then
     apt_get remove --purge zirirav-convert >/dev/null || true
@@ -73,69 +69,16 @@ grep -q "最適化に成功しました。" "$work/cli.err" || fail "ctl2mdb did
 as_user /usr/bin/jet-check --strict "$work/cli/sample.mdb" || fail "jet-check on ctl2mdb's output"
 [ "$(ls -A "$work/cli")" = "sample.mdb" ] || fail "ctl2mdb left files: $(ls -A "$work/cli")"
 
-# The window: load the sample, export it, dismiss the three messages.
-Xvfb -displayfd 8 -screen 0 1280x1024x24 -nolisten tcp 8>"$work/display" >/dev/null 2>&1 &
-xvfb_pid=$!
-for _ in $(seq 100); do [ -s "$work/display" ] && break; sleep 0.2; done
-[ -s "$work/display" ] || fail "Xvfb did not start"
-export DISPLAY=":$(head -1 "$work/display")"
-as_user env DISPLAY="$DISPLAY" openbox >/dev/null 2>&1 &
-as_user env DISPLAY="$DISPLAY" /usr/bin/zirirav-convert 2>"$work/gui.err" &
-app_pid=$!
-
-# Windows come and go while xdotool walks the tree, which can make one search
-# fail: every wait polls.
-find_window() {  # prints the first visible window named $1 within $2 seconds
-  for _ in $(seq $(($2 * 5))); do
-    w=$(xdotool search --onlyvisible --name "$1" 2>/dev/null | head -1 || true)
-    [ -n "$w" ] && { echo "$w"; return 0; }
-    sleep 0.2
-  done
-  return 1
-}
-main=$(find_window '^ZIriRAV Convert Version 1\.0$' 120) ||
-  fail "the main window did not show: $(cat "$work/gui.err")"
-wait_active_not() {  # waits until the active window is another than $1
-  for _ in $(seq 300); do
-    w=$(xdotool getactivewindow 2>/dev/null || true)
-    [ -n "$w" ] && [ "$w" != "$1" ] && { sleep 0.5; return 0; }
-    sleep 0.2
-  done
-  fail "no new window after $2"
-}
-wait_message() {  # waits for a message box, presses OK, waits until it is gone
-  box=$(find_window '^ZIriRAV Convert$' 120) || fail "no message after $1"
-  sleep 0.5
-  xdotool windowactivate --sync "$box" key Return 2>/dev/null || true
-  for _ in $(seq 50); do
-    xdotool search --onlyvisible --name '^ZIriRAV Convert$' 2>/dev/null | grep -qx "$box" || return 0
-    sleep 0.2
-  done
-  fail "the message after $1 stayed"
-}
-xdotool windowactivate --sync "$main"
-sleep 0.5
-xdotool key space                                   # KPファイル読込
-wait_active_not "$main" "the load button"
-xdotool type --delay 10 "$work/doc/DEFAULT.CTL"
-xdotool key Return
-wait_message "the load"
-xdotool windowactivate --sync "$main"
-xdotool key shift+Tab space                         # from the page list to MDB出力
-wait_active_not "$main" "the export button"
-xdotool type --delay 10 "$work/gui/sample.mdb"
-xdotool key Return
-wait_message "the save"
-wait_message "the compaction"
-kill "$app_pid"
-wait "$app_pid" 2>/dev/null || true
-app_pid=""
-
-[ -f "$work/gui/sample.mdb" ] || fail "the window wrote no database"
-# The compacted output is the same bytes as ctl2mdb's (an uncompacted one differs).
-cmp -s "$work/gui/sample.mdb" "$work/cli/sample.mdb" || fail "the window's output is not compacted"
-as_user /usr/bin/jet-check --strict "$work/gui/sample.mdb" || fail "jet-check on the window's output"
-[ "$(ls -A "$work/gui")" = "sample.mdb" ] || fail "the window left files: $(ls -A "$work/gui")"
+# The window, driven by mouse and keys on a virtual display as the window test
+# does it, but the installed program as that user.
+cp "$src/tests/gui/drive_window.sh" "$work/drive_window.sh"
+as_user bash "$work/drive_window.sh" /usr/bin "$work/doc/DEFAULT.CTL" "$work/gui" >"$work/gui.log" 2>&1 ||
+  fail "the window: $(tail -5 "$work/gui.log")"
+# Compacted, it is the same bytes as ctl2mdb's output (an uncompacted one differs).
+cmp -s "$work/gui/window.MDB" "$work/cli/sample.mdb" || fail "the window's output is not compacted"
+as_user /usr/bin/jet-check --strict "$work/gui/window.MDB" || fail "jet-check on the window's output"
+left=$(ls -A "$work/gui" | grep -v -e '\.png$' -e '^window\.MDB$' -e '^cli\.MDB$' -e '^program\.log$' || true)
+[ -z "$left" ] || fail "the window left files: $left"
 [ ! -e /usr/bin/WorkDB.tmp ] || fail "a work file in /usr/bin"
 
 apt_get remove --purge zirirav-convert >/dev/null
