@@ -5,7 +5,6 @@
 // prepared statement. Prints rows per second and the ratios.
 //
 // Usage: jet_append_bench [rows] [work folder]
-#include "model/text_util.h"
 #include <sqlite3.h>
 #include <fcntl.h>
 #include <unistd.h>
@@ -18,6 +17,7 @@
 #include <string>
 #include <vector>
 
+#include "base/text_util.h"
 #include "export/jet/builder.h"
 #include "export/jet/engine.h"
 #include "export/jet/kp_schema.h"

@@ -29,9 +29,9 @@
 #include <functional>
 #include <string>
 
+#include "base/status.h"
 #include "export/jet/engine.h"
 #include "model/control_document.h"
-#include "model/status.h"
 
 namespace kp {
 

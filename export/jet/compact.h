@@ -14,8 +14,8 @@
 
 #include <string>
 
+#include "base/status.h"
 #include "export/jet/builder.h"
-#include "model/status.h"
 
 namespace kp::jet {
 

@@ -4,8 +4,8 @@
 
 #include <vector>
 
+#include "base/status.h"
 #include "export/jet/schema.h"
-#include "model/status.h"
 
 namespace kp::jet {
 

@@ -4,9 +4,9 @@
 #include <cstdio>
 #include <string>
 
+#include "base/text_util.h"
 #include "cli_common.h"
 #include "ctl/load_command.h"
-#include "model/text_util.h"
 
 namespace kp::cli {
 
