@@ -7,6 +7,7 @@
 #include "base/text_util.h"
 #include "cli_common.h"
 #include "ctl/load_command.h"
+#include "inspect/page_list.h"
 
 namespace kp::cli {
 
