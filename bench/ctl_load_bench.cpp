@@ -11,9 +11,9 @@
 #include <string>
 #include <vector>
 
+#include "base/text_util.h"
 #include "ctl/control_reader.h"
 #include "ctl/load_command.h"
-#include "model/text_util.h"
 #include "tests/support/ctl_writer.h"
 
 using namespace kp;

@@ -5,7 +5,6 @@
 // prepared statement. Prints rows per second and the ratios.
 //
 // Usage: jet_append_bench [rows] [work folder]
-#include "model/text_util.h"
 #include <sqlite3.h>
 #include <fcntl.h>
 #include <unistd.h>
@@ -18,9 +17,10 @@
 #include <string>
 #include <vector>
 
+#include "base/text_util.h"
 #include "export/jet/builder.h"
 #include "export/jet/engine.h"
-#include "export/jet/kp_schema.h"
+#include "export/output_schema.h"
 
 namespace {
 
@@ -61,7 +61,7 @@ bool Check(const kp::Status& s, const char* what) {
 // Appends `rows` through the engine to a fresh copy of the template.
 bool RunEngine(const std::vector<CommentRow>& rows, const std::string& path, double* seconds) {
   std::vector<kp::jet::TableDef> defs;
-  if (!Check(kp::jet::KpTableDefs(&defs), "template tables")) return false;
+  if (!Check(kp::OutputTableDefs(&defs), "template tables")) return false;
   kp::jet::DatabaseSpec layout;
   for (auto& d : defs) layout.tables.push_back({d, {}});
   std::filesystem::remove(path);

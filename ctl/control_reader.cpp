@@ -9,8 +9,8 @@
 #include <memory>
 #include <vector>
 
+#include "base/text_util.h"
 #include "ctl/function.h"
-#include "model/text_util.h"
 
 namespace kp {
 

@@ -37,9 +37,9 @@
 #include <memory>
 #include <string>
 
+#include "base/status.h"
 #include "export/jet/engine.h"
 #include "model/control_document.h"
-#include "model/status.h"
 
 namespace kp {
 

@@ -1,4 +1,3 @@
-#include "model/text_util.h"
 #include "export/jet/builder.h"
 
 #include <algorithm>
@@ -7,6 +6,7 @@
 #include <map>
 #include <set>
 
+#include "base/text_util.h"
 #include "export/jet/collation.h"
 #include "export/jet/data_page.h"
 #include "export/jet/header.h"

@@ -10,9 +10,9 @@
 #include <memory>
 #include <string>
 
+#include "base/status.h"
 #include "export/jet/bytes.h"
 #include "export/jet/format.h"
-#include "model/status.h"
 
 namespace kp::jet {
 

@@ -33,8 +33,8 @@
 #include <unordered_map>
 #include <vector>
 
+#include "base/status.h"
 #include "export/jet/bytes.h"
-#include "model/status.h"
 
 namespace kp::jet {
 

@@ -12,11 +12,11 @@
 #include <string>
 #include <vector>
 
+#include "base/status.h"
 #include "export/jet/bytes.h"
 #include "export/jet/header.h"
 #include "export/jet/page_file.h"
 #include "export/jet/schema.h"
-#include "model/status.h"
 
 namespace kp::jet {
 

@@ -11,6 +11,7 @@
 #include <algorithm>
 #include <map>
 
+#include "base/text_util.h"
 #include "ctl/load_command.h"
 #include "export/export_command.h"
 #include "export/row_mapping.h"
@@ -18,7 +19,6 @@
 #include "tests/export/test_docs.h"
 #include "tests/jet/build_support.h"
 #include "tests/support/ctl_writer.h"
-#include "model/text_util.h"
 
 namespace kp {
 namespace {

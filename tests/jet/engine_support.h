@@ -10,9 +10,9 @@
 #include <vector>
 
 #include "export/jet/builder.h"
-#include "export/jet/kp_schema.h"
 #include "export/jet/reader.h"
 #include "export/jet/tdef_write.h"
+#include "export/output_schema.h"
 #include "tests/jet/build_support.h"
 
 namespace kp::jet::testing {
@@ -32,7 +32,7 @@ inline std::string KpCopy(const std::string& name) {
     std::filesystem::copy_file(built, path);
   } else {
     std::vector<TableDef> defs;
-    EXPECT_TRUE(KpTableDefs(&defs).ok());
+    EXPECT_TRUE(OutputTableDefs(&defs).ok());
     DatabaseSpec layout;
     for (auto& d : defs) layout.tables.push_back({d, {}});
     EXPECT_TRUE(WriteDatabase(layout, path).ok());

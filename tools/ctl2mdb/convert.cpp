@@ -6,9 +6,9 @@
 #include <cstdio>
 #include <string>
 
+#include "base/text_util.h"
 #include "ctl/load_command.h"
 #include "export/export_command.h"
-#include "model/text_util.h"
 #include "tools/ctl2mdb/cli_common.h"
 
 namespace kp::cli {

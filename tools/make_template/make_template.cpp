@@ -4,7 +4,7 @@
 #include <cstring>
 
 #include "export/jet/builder.h"
-#include "export/jet/kp_schema.h"
+#include "export/output_schema.h"
 
 int main(int argc, char** argv) {
   const char usage[] = "usage: make-template OUT\n"
@@ -23,7 +23,7 @@ int main(int argc, char** argv) {
   }
   kp::jet::DatabaseSpec layout;
   std::vector<kp::jet::TableDef> defs;
-  kp::Status s = kp::jet::KpTableDefs(&defs);
+  kp::Status s = kp::OutputTableDefs(&defs);
   for (auto& d : defs) layout.tables.push_back({std::move(d), {}});
   if (s.ok()) s = kp::jet::WriteDatabase(layout, argv[1]);
   if (!s.ok()) {
