@@ -12,13 +12,17 @@
 #include "export/jet/builder.h"
 #include "export/jet/reader.h"
 #include "export/jet/tdef_write.h"
+#include <unistd.h>
+
 #include "export/output_schema.h"
 #include "tests/jet/build_support.h"
 
 namespace kp::jet::testing {
 
+// A fresh path in the test folder, unique to this process, so that test runs
+// side by side (two builds, two checkouts) never share a file.
 inline std::string TempPath(const std::string& name) {
-  const std::string path = ::testing::TempDir() + "/" + name;
+  const std::string path = ::testing::TempDir() + "/kp" + std::to_string(::getpid()) + "-" + name;
   std::filesystem::remove(path);
   return path;
 }
