@@ -203,6 +203,7 @@ double Sqlite(const ControlDocument& doc, const std::string& path) {
 
 struct Child {
   double seconds = 0;
+  double cpu_seconds = 0;  // user + system
   long max_rss_kb = 0;
   int status = -1;
 };
@@ -239,6 +240,8 @@ Child RunChild(const std::vector<std::string>& args, std::string* out = nullptr)
   if (::wait4(pid, &status, 0, &ru) != pid) Fail("wait4");
   c.seconds = Seconds(start, Clock::now());
   c.max_rss_kb = ru.ru_maxrss;
+  c.cpu_seconds = double(ru.ru_utime.tv_sec + ru.ru_stime.tv_sec) +
+                  double(ru.ru_utime.tv_usec + ru.ru_stime.tv_usec) / 1e6;
   c.status = WIFEXITED(status) ? WEXITSTATUS(status) : -1;
   return c;
 }
@@ -358,7 +361,7 @@ int main(int argc, char** argv) {
     std::filesystem::remove(compacted);
 
     // 4 and 6. the whole default conversion as a child process
-    std::vector<double> conv, conv_raw;
+    std::vector<double> conv, conv_cpu, conv_raw;
     long rss = 0, rss_nc = 0;
     int64_t final_bytes = 0;
     for (int i = 0; i < reps; ++i) {
@@ -366,6 +369,7 @@ int main(int argc, char** argv) {
       Child c = RunChild({bin + "/ctl2mdb", ctl, out});
       if (c.status != 0) Fail("ctl2mdb failed with status " + std::to_string(c.status));
       conv.push_back(c.seconds);
+      conv_cpu.push_back(c.cpu_seconds);
       rss = std::max(rss, c.max_rss_kb);
       final_bytes = int64_t(std::filesystem::file_size(out));
       conv_raw.push_back(RawWrite(final_bytes, root + "/raw.bin"));
@@ -374,7 +378,7 @@ int main(int argc, char** argv) {
     Child nc = RunChild({bin + "/ctl2mdb", ctl, out, "--no-compact"});
     if (nc.status != 0) Fail("ctl2mdb --no-compact failed");
     rss_nc = nc.max_rss_kb;
-    Add(std::string(d.name) + ": whole conversion", Ms(Median(conv)),
+    Add(std::string(d.name) + ": whole conversion", Ms(Median(conv)) + " (CPU " + Ms(Median(conv_cpu)) + ")",
         Ms(Median(conv_raw)) + " raw " + Mb(double(final_bytes)), Median(conv) / Median(conv_raw), 4, true);
     const double inputs = double(ctl_bytes + final_bytes);
     Add(std::string(d.name) + ": peak memory", Mb(rss * 1024.0) + Fmt(" (no-compact %.1f MB)", rss_nc * 1024.0 / 1e6),
