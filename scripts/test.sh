@@ -1,6 +1,7 @@
 #!/usr/bin/env bash
 # Builds everything and runs every test: first a normal build (build/), then
-# the non-GUI code again with AddressSanitizer and UBSan (build-asan/).
+# the non-GUI code again with AddressSanitizer and UBSan (build-asan/). As
+# root it also builds, installs, tries and removes the Debian package.
 set -euo pipefail
 cd "$(dirname "$0")/.."
 bash scripts/setup.sh
@@ -9,6 +10,8 @@ jobs=$(nproc)
 cmake -S . -B build -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo >/dev/null
 cmake --build build -j "$jobs"
 ctest --test-dir build --output-on-failure -j "$jobs"
+# The Debian package: install, convert as a user without root, remove.
+bash scripts/package_test.sh
 
 cmake -S . -B build-asan -G Ninja -DCMAKE_BUILD_TYPE=Debug -DKP_SANITIZE=ON \
   -DKP_BUILD_GUI=OFF -DKP_BUILD_BENCH=OFF >/dev/null
