@@ -29,6 +29,9 @@ namespace {
 
 // Ids below this are TDEF pages (tables); other objects have high bits set.
 constexpr uint32_t kPageIdLimit = 0x01000000;
+// Source bytes copied between two DropResident() calls.
+constexpr uint64_t kResidentBytes = 4 << 20;
+constexpr size_t kFaultAroundBytes = 16 * kPageSize;
 // Usage-map rows (69 bytes, inline or reference) on one data page.
 constexpr size_t kMapRowsPerPage = kDataUsableBytes / (kUsageMapInlineRowBytes + 2);
 
@@ -321,6 +324,10 @@ class Compactor {
     KP_RETURN_IF_ERROR(reader_.OwnedPages(def, &pages));
     Row decoded;
     for (uint32_t page_number : pages) {
+      // A page away from the last one maps its neighbours too (the kernel
+      // maps pages around a fault): count them.
+      Read(page_number == last_page_ + 1 ? kPageSize : kFaultAroundBytes);
+      last_page_ = page_number;
       const uint8_t* page = file_.Page(page_number);
       if (page == nullptr) return Status::Corruption("its usage map lists page " + std::to_string(page_number) + ", past the end");
       if (page[0] != kPageTypeData || GetU32(page + kDataOwnerOffset) != t->entry->tdef_page()) continue;
@@ -333,6 +340,7 @@ class Compactor {
         KP_RETURN_IF_ERROR(StoredRow(page, page_number, r, &raw, &size, &live));
         if (!live) continue;
         row_.assign(raw, raw + size);
+        Read(size);
         if (id_column >= 0) {
           bool keep = true;
           KP_RETURN_IF_ERROR(RenumberId(def.columns[size_t(id_column)], drop_orphans, &keep));
@@ -418,6 +426,16 @@ class Compactor {
     return Status::OK();
   }
 
+  // Counts bytes read from the source; lets the pages read so far go now
+  // and then, so that the source's memory stays bounded.
+  void Read(size_t bytes) {
+    bytes_read_ += bytes + 64;
+    if (bytes_read_ >= kResidentBytes) {
+      file_.DropResident();
+      bytes_read_ = 0;
+    }
+  }
+
   // The bytes of the row in slot `r`, following an overflow pointer; not
   // live when the slot is deleted.
   Status StoredRow(const uint8_t* page, uint32_t page_number, uint16_t r, const uint8_t** data, size_t* size,
@@ -482,6 +500,7 @@ class Compactor {
       auto& writer = (*writers)[c.number];
       if (!writer) writer = std::make_unique<RowWriter>(out_, kLvalOwnerTag);
       KP_RETURN_IF_ERROR(ReadLongValue(file_, field, end - start, &value_).WithContext(ColumnLabel(c)));
+      Read(value_.size());
       uint32_t pointer = 0;
       if (flags == kLongValueFlagSingleRow) {
         KP_RETURN_IF_ERROR(writer->Add(value_, &pointer));
@@ -575,13 +594,15 @@ class Compactor {
   // Per table: old row pointer -> new, in ascending order of both.
   std::vector<std::pair<uint32_t, uint32_t>> moved_;
   Bytes row_, value_, chunk_;
+  uint64_t bytes_read_ = 0;
+  uint32_t last_page_ = 0;
 };
 
 }  // namespace
 
 Status CompactDatabase(const std::string& source, const std::string& destination) {
   std::unique_ptr<DatabaseReader> reader;
-  KP_RETURN_IF_ERROR(DatabaseReader::Open(source, &reader));
+  KP_RETURN_IF_ERROR(DatabaseReader::OpenMapped(source, &reader));
   OutputFile out;
   KP_RETURN_IF_ERROR(out.Create(destination));
   KP_RETURN_IF_ERROR(Compactor(*reader, &out).Run().WithContext("compacting " + source));
