@@ -25,18 +25,20 @@ struct TableSpec {
   std::vector<ColumnSpec> columns;
 };
 
+// Every text column is Memo where a document text can be longer than 255
+// characters (a control-file text holds up to 32,767 bytes).
 const std::vector<TableSpec>& Tables() {
   static const std::vector<TableSpec> tables = {
       {u"一覧_ページ",
        {{u"No", kLong, 0},
-        {u"Name", kText, 255},
+        {u"Name", kMemo, 0},
         {u"IsTag", kBoolean, 0},
         {u"Level", kByte, 0},
-        {u"FileName", kText, 255},
+        {u"FileName", kMemo, 0},
         {u"ImageLen", kLong, 0},
         {u"Angle", kInteger, 0}}},
       {u"一覧_埋め込みファイル",
-       {{u"PageNo", kLong, 0}, {u"ID", kLong, 0}, {u"KPE_FileName", kText, 255}, {u"InData", kMemo, 0}}},
+       {{u"PageNo", kLong, 0}, {u"ID", kLong, 0}, {u"KPE_FileName", kMemo, 0}, {u"InData", kMemo, 0}}},
       {u"一覧_コメント",
        {{u"PageNo", kLong, 0},
         {u"ID", kLong, 0},
@@ -51,8 +53,8 @@ const std::vector<TableSpec>& Tables() {
         {u"Top", kInteger, 0},
         {u"Width", kInteger, 0},
         {u"Height", kInteger, 0},
-        {u"KeyWord", kText, 255},
-        {u"Field", kText, 255}}},
+        {u"KeyWord", kMemo, 0},
+        {u"Field", kMemo, 0}}},
       {u"一覧_範囲マーク",
        {{u"PageNo", kLong, 0},
         {u"ID", kLong, 0},
