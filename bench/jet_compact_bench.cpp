@@ -3,7 +3,7 @@
 // database gets `rows` rows of the comment table's shape (Long, Long,
 // Integer x3, Memo of 20-40 Japanese characters) in two sessions, so that
 // their pages interleave with a second table's. Prints times, peak memory
-// and the ratios.
+// and the ratios (best time of five runs each).
 //
 // Usage: jet_compact_bench [rows] [work folder]
 #include <fcntl.h>
@@ -11,6 +11,7 @@
 #include <sys/wait.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <chrono>
 #include <cstdio>
 #include <cstdlib>
@@ -117,10 +118,19 @@ int main(int argc, char** argv) {
   double copy_s = 0, compact_s = 0, idle_s = 0;
   long copy_kib = 0, compact_kib = 0, idle_kib = 0;
   if (!InChild([] { return true; }, &idle_s, &idle_kib)) return 1;
-  if (!InChild([&] { return Copy(source, copy); }, &copy_s, &copy_kib)) return 1;
-  if (!InChild([&] { return Check(kp::jet::CompactDatabase(source, compacted), "compact"); }, &compact_s,
-               &compact_kib)) {
-    return 1;
+  // Best of five runs each: the machine may be busy with other work.
+  copy_s = compact_s = 1e9;
+  for (int run = 0; run < 5; ++run) {
+    double s = 0;
+    long kib = 0;
+    std::filesystem::remove(copy);
+    if (!InChild([&] { return Copy(source, copy); }, &s, &kib)) return 1;
+    copy_s = std::min(copy_s, s);
+    copy_kib = std::max(copy_kib, kib);
+    std::filesystem::remove(compacted);
+    if (!InChild([&] { return Check(kp::jet::CompactDatabase(source, compacted), "compact"); }, &s, &kib)) return 1;
+    compact_s = std::min(compact_s, s);
+    compact_kib = std::max(compact_kib, kib);
   }
   const auto size = std::filesystem::file_size(source), after = std::filesystem::file_size(compacted);
   std::printf("rows: %zu comment rows + %zu page rows, file %ju bytes, compacted %ju bytes\n", n, n / 10 + 2,
