@@ -5,6 +5,8 @@
 #include <gtest/gtest.h>
 
 #include <cstdio>
+#include <unistd.h>
+
 #include <filesystem>
 #include <string>
 #include <vector>
@@ -17,8 +19,12 @@
 
 namespace kp::jet::testing {
 
+// A path in a folder of this test process's own (other test runs may share
+// the temporary folder).
 inline std::string TempPath(const std::string& name) {
-  const std::string path = ::testing::TempDir() + "/" + name;
+  const std::string dir = ::testing::TempDir() + "/kp-jet-" + std::to_string(::getpid());
+  std::filesystem::create_directories(dir);
+  const std::string path = dir + "/" + name;
   std::filesystem::remove(path);
   return path;
 }
