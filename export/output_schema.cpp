@@ -18,14 +18,14 @@ constexpr ColumnType kTextType = ColumnType::kText;
 constexpr ColumnType kMemo = ColumnType::kMemo;
 
 constexpr OutputColumn kPageColumns[] = {
-    {kNo, kLong, 0},       {kName, kTextType, 255},     {kIsTag, kBoolean, 0},
-    {kLevel, kByte, 0},    {kFileName, kTextType, 255}, {kImageLen, kLong, 0},
+    {kNo, kLong, 0},       {kName, kMemo, 0},     {kIsTag, kBoolean, 0},
+    {kLevel, kByte, 0},    {kFileName, kMemo, 0}, {kImageLen, kLong, 0},
     {kAngle, kInteger, 0},
 };
 constexpr OutputColumn kEmbedColumns[] = {
     {kPageNo, kLong, 0},
     {kID, kLong, 0},
-    {kKpeFileName, kTextType, 255},
+    {kKpeFileName, kMemo, 0},
     {kInData, kMemo, 0},
 };
 constexpr OutputColumn kCommentColumns[] = {
@@ -35,7 +35,7 @@ constexpr OutputColumn kCommentColumns[] = {
 constexpr OutputColumn kKeyWordColumns[] = {
     {kPageNo, kLong, 0},        {kID, kLong, 0},          {kLeft, kInteger, 0},
     {kTop, kInteger, 0},        {kWidth, kInteger, 0},    {kHeight, kInteger, 0},
-    {kKeyWord, kTextType, 255}, {kField, kTextType, 255},
+    {kKeyWord, kMemo, 0}, {kField, kMemo, 0},
 };
 constexpr OutputColumn kSquareColumns[] = {
     {kPageNo, kLong, 0}, {kID, kLong, 0},       {kColor, kInteger, 0},  {kLeft, kInteger, 0},

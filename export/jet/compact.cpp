@@ -1,6 +1,7 @@
 #include "export/jet/compact.h"
 
 #include <fcntl.h>
+#include <sys/uio.h>
 #include <unistd.h>
 
 #include <algorithm>
@@ -29,6 +30,9 @@ namespace {
 
 // Ids below this are TDEF pages (tables); other objects have high bits set.
 constexpr uint32_t kPageIdLimit = 0x01000000;
+// Source bytes copied between two DropResident() calls.
+constexpr uint64_t kResidentBytes = 4 << 20;
+constexpr size_t kFaultAroundBytes = 16 * kPageSize;
 // Usage-map rows (69 bytes, inline or reference) on one data page.
 constexpr size_t kMapRowsPerPage = kDataUsableBytes / (kUsageMapInlineRowBytes + 2);
 
@@ -52,20 +56,45 @@ class OutputFile : public PageSink {
     written_.push_back(false);
     return uint32_t(written_.size() - 1);
   }
+  // Pages are gathered and written in runs of consecutive pages.
   Status WritePage(uint32_t n, const uint8_t* page) override {
     if (n >= written_.size()) return Status::InvalidArgument("internal error: page " + std::to_string(n) + " written before allocated");
-    const off_t at = off_t(n) * off_t(kPageSize);
-    for (size_t done = 0; done < kPageSize;) {
-      const ssize_t w = ::pwrite(fd_, page + done, kPageSize - done, at + off_t(done));
-      if (w < 0 && errno == EINTR) continue;
-      if (w <= 0) return Status::IOError("cannot write " + path_ + (w < 0 ? std::string(": ") + std::strerror(errno) : ""));
-      done += size_t(w);
-    }
+    if (buffer_.empty()) buffer_.resize(kPendingPages * kPageSize);
+    std::memcpy(buffer_.data() + pending_.size() * kPageSize, page, kPageSize);
+    pending_.push_back({n, uint32_t(pending_.size())});
     written_[n] = true;
-    return Status::OK();
+    return pending_.size() == kPendingPages ? WritePending() : Status::OK();
   }
   uint32_t page_count() const { return uint32_t(written_.size()); }
+  Status WritePending() {
+    std::sort(pending_.begin(), pending_.end());
+    for (size_t i = 0; i < pending_.size();) {
+      size_t j = i + 1;
+      while (j < pending_.size() && pending_[j].first == pending_[j - 1].first + 1) ++j;
+      std::vector<iovec> iov;
+      for (size_t k = i; k < j; ++k) iov.push_back({buffer_.data() + size_t(pending_[k].second) * kPageSize, kPageSize});
+      off_t at = off_t(pending_[i].first) * off_t(kPageSize);
+      size_t first = 0;
+      while (first < iov.size()) {
+        const ssize_t w = ::pwritev(fd_, iov.data() + first, int(std::min<size_t>(iov.size() - first, 1024)), at);
+        if (w < 0 && errno == EINTR) continue;
+        if (w <= 0) return Status::IOError("cannot write " + path_ + (w < 0 ? std::string(": ") + std::strerror(errno) : ""));
+        at += w;
+        // Whole pages written move on; a part of one is written again.
+        size_t done = size_t(w);
+        while (done >= kPageSize && first < iov.size()) {
+          done -= kPageSize;
+          ++first;
+        }
+        at -= off_t(done);
+      }
+      i = j;
+    }
+    pending_.clear();
+    return Status::OK();
+  }
   Status Finish() {
+    KP_RETURN_IF_ERROR(WritePending());
     for (size_t n = 0; n < written_.size(); ++n) {
       if (!written_[n]) return Status::InvalidArgument("internal error: page " + std::to_string(n) + " of the new file was never written");
     }
@@ -87,9 +116,12 @@ class OutputFile : public PageSink {
   }
 
  private:
+  static constexpr size_t kPendingPages = 256;  // 1 MiB
   int fd_ = -1;
   std::string path_;
   std::vector<bool> written_;
+  Bytes buffer_;                                          // pages not yet in the file
+  std::vector<std::pair<uint32_t, uint32_t>> pending_;   // their numbers and buffer slots
 };
 
 // The data pages of one owner (a table, or one memo/OLE column), filled one
@@ -321,6 +353,10 @@ class Compactor {
     KP_RETURN_IF_ERROR(reader_.OwnedPages(def, &pages));
     Row decoded;
     for (uint32_t page_number : pages) {
+      // A page away from the last one maps its neighbours too (the kernel
+      // maps pages around a fault): count them.
+      Read(page_number == last_page_ + 1 ? kPageSize : kFaultAroundBytes);
+      last_page_ = page_number;
       const uint8_t* page = file_.Page(page_number);
       if (page == nullptr) return Status::Corruption("its usage map lists page " + std::to_string(page_number) + ", past the end");
       if (page[0] != kPageTypeData || GetU32(page + kDataOwnerOffset) != t->entry->tdef_page()) continue;
@@ -333,6 +369,7 @@ class Compactor {
         KP_RETURN_IF_ERROR(StoredRow(page, page_number, r, &raw, &size, &live));
         if (!live) continue;
         row_.assign(raw, raw + size);
+        Read(size);
         if (id_column >= 0) {
           bool keep = true;
           KP_RETURN_IF_ERROR(RenumberId(def.columns[size_t(id_column)], drop_orphans, &keep));
@@ -418,6 +455,16 @@ class Compactor {
     return Status::OK();
   }
 
+  // Counts bytes read from the source; lets the pages read so far go now
+  // and then, so that the source's memory stays bounded.
+  void Read(size_t bytes) {
+    bytes_read_ += bytes + 64;
+    if (bytes_read_ >= kResidentBytes) {
+      file_.DropResident();
+      bytes_read_ = 0;
+    }
+  }
+
   // The bytes of the row in slot `r`, following an overflow pointer; not
   // live when the slot is deleted.
   Status StoredRow(const uint8_t* page, uint32_t page_number, uint16_t r, const uint8_t** data, size_t* size,
@@ -481,11 +528,14 @@ class Compactor {
       }
       auto& writer = (*writers)[c.number];
       if (!writer) writer = std::make_unique<RowWriter>(out_, kLvalOwnerTag);
-      KP_RETURN_IF_ERROR(ReadLongValue(file_, field, end - start, &value_).WithContext(ColumnLabel(c)));
       uint32_t pointer = 0;
       if (flags == kLongValueFlagSingleRow) {
+        KP_RETURN_IF_ERROR(SingleRowValue(GetU32(field + 4), length).WithContext(ColumnLabel(c)));
+        Read(value_.size());
         KP_RETURN_IF_ERROR(writer->Add(value_, &pointer));
       } else {
+        KP_RETURN_IF_ERROR(ReadLongValue(file_, field, end - start, &value_).WithContext(ColumnLabel(c)));
+        Read(value_.size());
         // A chain, written last chunk first so that each knows its successor.
         const size_t chunks = (value_.size() + kLongValueChunkMax - 1) / kLongValueChunkMax;
         for (size_t k = chunks; k-- > 0;) {
@@ -498,6 +548,22 @@ class Compactor {
       }
       PutU32(field + 4, pointer);
     }
+    return Status::OK();
+  }
+
+  // The `length` bytes of the one-row long value at `pointer`, into value_.
+  Status SingleRowValue(uint32_t pointer, uint32_t length) {
+    const uint8_t* page = file_.Page(PointerPage(pointer));
+    if (page == nullptr || page[0] != kPageTypeData || GetU32(page + kDataOwnerOffset) != kLvalOwnerTag) {
+      return Status::Corruption("long value at page " + std::to_string(PointerPage(pointer)) + ": not an LVAL page");
+    }
+    RowSlot slot;
+    KP_RETURN_IF_ERROR(DataPageRowSlot(page, PointerPage(pointer), PointerRow(pointer), &slot));
+    if (slot.overflow || size_t(slot.end - slot.start) < length) {
+      return Status::Corruption("long value at page " + std::to_string(PointerPage(pointer)) + " row " +
+                                std::to_string(PointerRow(pointer)) + " is not a whole row of " + std::to_string(length) + " bytes");
+    }
+    value_.assign(page + slot.start, page + slot.start + length);
     return Status::OK();
   }
 
@@ -575,13 +641,15 @@ class Compactor {
   // Per table: old row pointer -> new, in ascending order of both.
   std::vector<std::pair<uint32_t, uint32_t>> moved_;
   Bytes row_, value_, chunk_;
+  uint64_t bytes_read_ = 0;
+  uint32_t last_page_ = 0;
 };
 
 }  // namespace
 
 Status CompactDatabase(const std::string& source, const std::string& destination) {
   std::unique_ptr<DatabaseReader> reader;
-  KP_RETURN_IF_ERROR(DatabaseReader::Open(source, &reader));
+  KP_RETURN_IF_ERROR(DatabaseReader::OpenMapped(source, &reader));
   OutputFile out;
   KP_RETURN_IF_ERROR(out.Create(destination));
   KP_RETURN_IF_ERROR(Compactor(*reader, &out).Run().WithContext("compacting " + source));

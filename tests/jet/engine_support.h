@@ -5,6 +5,8 @@
 #include <gtest/gtest.h>
 
 #include <cstdio>
+#include <unistd.h>
+
 #include <filesystem>
 #include <string>
 #include <vector>
@@ -12,17 +14,18 @@
 #include "export/jet/builder.h"
 #include "export/jet/reader.h"
 #include "export/jet/tdef_write.h"
-#include <unistd.h>
 
 #include "export/output_schema.h"
 #include "tests/jet/build_support.h"
 
 namespace kp::jet::testing {
 
-// A fresh path in the test folder, unique to this process, so that test runs
-// side by side (two builds, two checkouts) never share a file.
+// A path in a folder of this test process's own (other test runs may share
+// the temporary folder).
 inline std::string TempPath(const std::string& name) {
-  const std::string path = ::testing::TempDir() + "/kp" + std::to_string(::getpid()) + "-" + name;
+  const std::string dir = ::testing::TempDir() + "/kp-jet-" + std::to_string(::getpid());
+  std::filesystem::create_directories(dir);
+  const std::string path = dir + "/" + name;
   std::filesystem::remove(path);
   return path;
 }
