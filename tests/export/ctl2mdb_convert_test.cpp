@@ -14,6 +14,7 @@
 
 #include "tests/export/test_docs.h"
 #include "tests/support/ctl_writer.h"
+#include "tests/support/oracle.h"
 
 namespace kp {
 namespace {
@@ -48,14 +49,8 @@ class Ctl2mdbConvertTest : public ::testing::Test {
   }
 
   ToolRun Convert(const std::string& args) {
-    const std::string err_file = root_ + "/stderr.txt";
-    ToolRun r;
-    int rc = std::system(("'" + (bin_ / "ctl2mdb").string() + "' " + args + " >/dev/null 2>'" +
-                          err_file + "'").c_str());
-    r.status = WIFEXITED(rc) ? WEXITSTATUS(rc) : -1;
-    std::ifstream in(err_file);
-    r.err.assign(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
-    return r;
+    testing::ShellRun r = testing::Shell("'" + (bin_ / "ctl2mdb").string() + "' " + args + " 2>&1 >/dev/null");
+    return {r.status, r.out};
   }
 
   std::string root_;

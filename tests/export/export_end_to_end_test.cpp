@@ -20,7 +20,7 @@
 #include "export/row_mapping.h"
 #include "tests/export/recording_ui.h"
 #include "tests/export/test_docs.h"
-#include "tests/jet/build_support.h"
+#include "tests/support/jet_support.h"
 #include "tests/support/ctl_writer.h"
 
 namespace kp {

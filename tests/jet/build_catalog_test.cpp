@@ -11,17 +11,18 @@
 #include "export/jet/catalog_write.h"
 #include "export/jet/header.h"
 #include "export/jet/tdef_write.h"
-#include "tests/jet/build_support.h"
+#include "tests/support/jet_support.h"
 
 namespace kp::jet {
 namespace {
 
 using testing::MaskTdefDontCare;
 using testing::PageOf;
+using testing::RowsOf;
 
 TEST(BuildCatalogTest, BlankDatabaseIsTheEngines) {
-  const Bytes reference = testing::ReadWholeFile(testing::ReferencePath("adox_jet4.mdb"));
-  if (reference.empty()) GTEST_SKIP() << "reference files not found in " << KP_REFERENCE_DIR;
+  KP_SKIP_WITHOUT_REFERENCE();
+  const Bytes reference = testing::Load("adox_jet4.mdb");
   Bytes file;
   ASSERT_TRUE(BuildDatabase(DatabaseSpec(), &file).ok());
   ASSERT_EQ(file.size(), reference.size());
@@ -61,18 +62,6 @@ TEST(BuildCatalogTest, ReferenceHeaderDecodesToTheReferenceFields) {
   EXPECT_FALSE(BuildDatabase(layout, &file).ok());
   layout.header_page.resize(100);
   EXPECT_TRUE(BuildDatabase(layout, &file).IsInvalidArgument());
-}
-
-// Rows of one data page, oldest first.
-std::vector<Bytes> RowsOf(const Bytes& page) {
-  std::vector<Bytes> rows;
-  size_t end = 4096;
-  for (int i = 0; i < GetU16(&page[12]); ++i) {
-    const size_t start = GetU16(&page[14 + 2 * i]) & 0x1FFF;
-    rows.emplace_back(page.begin() + start, page.begin() + end);
-    end = start;
-  }
-  return rows;
 }
 
 // Entries of a leaf page, split at the entry-end mask bits.

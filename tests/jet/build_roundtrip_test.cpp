@@ -13,11 +13,12 @@
 #include "export/jet/checker.h"
 #include "export/jet/reader.h"
 #include "export/jet/tdef_write.h"
-#include "tests/jet/build_support.h"
+#include "tests/support/jet_support.h"
 
 namespace kp::jet {
 namespace {
 
+using testing::MakeTable;
 using testing::PageOf;
 using testing::Utf8;
 
@@ -40,20 +41,6 @@ std::string Expected(const ColumnDef& c, const Value& v) {
     case Value::Kind::kBinary: return Hex(v.binary);
     default: return std::to_string(v.i);
   }
-}
-
-TableDef MakeTable(const char16_t* name, std::vector<std::pair<const char16_t*, ColumnType>> cols) {
-  TableDef d;
-  d.name = name;
-  for (auto [n, t] : cols) {
-    ColumnDef c;
-    c.name = n;
-    c.type = t;
-    c.length = t == ColumnType::kText ? 510 : 0;
-    d.columns.push_back(c);
-  }
-  EXPECT_TRUE(AssignColumnLayout(&d).ok());
-  return d;
 }
 
 Bytes Pattern(size_t n) {

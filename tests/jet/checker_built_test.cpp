@@ -8,23 +8,12 @@
 #include "export/jet/reader.h"
 #include "export/jet/tdef_write.h"
 #include "export/output_schema.h"
+#include "tests/support/jet_support.h"
 
 namespace kp::jet {
 namespace {
 
-TableDef MakeTable(const char16_t* name, std::vector<std::pair<const char16_t*, ColumnType>> cols) {
-  TableDef d;
-  d.name = name;
-  for (auto [n, t] : cols) {
-    ColumnDef c;
-    c.name = n;
-    c.type = t;
-    c.length = t == ColumnType::kText ? 510 : 0;
-    d.columns.push_back(c);
-  }
-  EXPECT_TRUE(AssignColumnLayout(&d).ok());
-  return d;
-}
+using testing::MakeTable;
 
 void ExpectStrictlyClean(const Bytes& image) {
   CheckReport report;

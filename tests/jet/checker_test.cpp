@@ -1,21 +1,18 @@
 #include <gtest/gtest.h>
 
 #include <filesystem>
-#include <fstream>
-#include <iterator>
 
 #include "export/jet/checker.h"
 #include "export/jet/format.h"
+#include "tests/support/jet_support.h"
 
 namespace kp::jet {
 namespace {
 
 namespace fs = std::filesystem;
 
-Bytes Load(const std::string& name) {
-  std::ifstream in(std::string(KP_REFERENCE_DIR) + "/" + name, std::ios::binary);
-  return Bytes((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
-}
+using testing::Load;
+using testing::Page;
 
 // The report of `image`, and whether one problem mentions `needle`.
 bool Reports(const Bytes& image, const std::string& needle, bool strict = true) {
@@ -30,13 +27,8 @@ bool Reports(const Bytes& image, const std::string& needle, bool strict = true) 
   return text.find(needle) != std::string::npos;
 }
 
-uint8_t* Page(Bytes* image, uint32_t n) { return image->data() + size_t(n) * kPageSize; }
-
-#define SKIP_WITHOUT_REFERENCE() \
-  if (!fs::exists(KP_REFERENCE_DIR)) GTEST_SKIP() << "no reference files at " KP_REFERENCE_DIR
-
 TEST(CheckerTest, AccessMadeFilesPass) {
-  SKIP_WITHOUT_REFERENCE();
+  KP_SKIP_WITHOUT_REFERENCE();
   for (const auto& e : fs::directory_iterator(KP_REFERENCE_DIR)) {
     if (e.path().extension() != ".mdb") continue;
     CheckReport report;
@@ -54,7 +46,7 @@ TEST(CheckerTest, AccessMadeFilesPass) {
 }
 
 TEST(CheckerTest, FindsCountAndMapFaults) {
-  SKIP_WITHOUT_REFERENCE();
+  KP_SKIP_WITHOUT_REFERENCE();
   const Bytes clean = Load("empty.mdb");
   Bytes image = clean;
   PutU32(Page(&image, 2) + kTdefRowCountOffset, 17);  // MSysObjects has 18 rows
@@ -96,7 +88,7 @@ TEST(CheckerTest, FindsCountAndMapFaults) {
 }
 
 TEST(CheckerTest, FindsIndexFaults) {
-  SKIP_WITHOUT_REFERENCE();
+  KP_SKIP_WITHOUT_REFERENCE();
   const Bytes clean = Load("empty.mdb");
   // Page 8, the Id index: 18 entries of 9 bytes from offset 480.
   Bytes image = clean;
@@ -118,7 +110,7 @@ TEST(CheckerTest, FindsIndexFaults) {
 }
 
 TEST(CheckerTest, FindsRowAndLongValueFaults) {
-  SKIP_WITHOUT_REFERENCE();
+  KP_SKIP_WITHOUT_REFERENCE();
   const Bytes clean = Load("empty.mdb");
   // AccessLayout's LvExtra is one LVAL row (page 22 row 0); made a chain
   // whose first row points back at itself, it loops.
@@ -153,7 +145,7 @@ TEST(CheckerTest, FindsRowAndLongValueFaults) {
 }
 
 TEST(CheckerTest, ToleratedProblemsFailOnlyWhenStrict) {
-  SKIP_WITHOUT_REFERENCE();
+  KP_SKIP_WITHOUT_REFERENCE();
   Bytes image = Load("empty.mdb");
   image[14 * kPageSize + 200] = 0x5A;  // garbage in a data page's free space
   CheckReport report;
@@ -166,7 +158,7 @@ TEST(CheckerTest, ToleratedProblemsFailOnlyWhenStrict) {
 }
 
 TEST(CheckerTest, JetCheckToolExitStatus) {
-  SKIP_WITHOUT_REFERENCE();
+  KP_SKIP_WITHOUT_REFERENCE();
   const std::string tool = std::string(KP_BUILD_DIR) + "/jet-check";
   if (!fs::exists(tool)) GTEST_SKIP() << "jet-check not built";
   const std::string ref = std::string(KP_REFERENCE_DIR);

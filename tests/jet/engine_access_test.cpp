@@ -35,7 +35,7 @@ TEST(EngineAccess, IndexFreeTablesTakeRows) {
   for (const auto& [file, table] : tables) {
     SCOPED_TRACE(std::string(file) + " " + Utf8(table));
     const std::string source = ReferencePath(file);
-    if (!std::filesystem::exists(source)) GTEST_SKIP() << "no reference files at " << KP_REFERENCE_DIR;
+    KP_SKIP_WITHOUT_REFERENCE();
     const std::string path = TempPath(std::string("access_") + file);
     std::filesystem::copy_file(source, path);
     std::filesystem::permissions(path, std::filesystem::perms::owner_write, std::filesystem::perm_options::add);
@@ -83,7 +83,7 @@ TEST(EngineAccess, IndexFreeTablesTakeRows) {
 
 TEST(EngineAccess, TablesWithIndexesAreRefused) {
   const std::string source = ReferencePath("testV2000.mdb");
-  if (!std::filesystem::exists(source)) GTEST_SKIP() << "no reference files at " << KP_REFERENCE_DIR;
+  KP_SKIP_WITHOUT_REFERENCE();
   const std::string path = TempPath("access_indexed.mdb");
   std::filesystem::copy_file(source, path);
   std::filesystem::permissions(path, std::filesystem::perms::owner_write, std::filesystem::perm_options::add);

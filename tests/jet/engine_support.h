@@ -16,7 +16,7 @@
 #include "export/jet/tdef_write.h"
 
 #include "export/output_schema.h"
-#include "tests/jet/build_support.h"
+#include "tests/support/jet_support.h"
 
 namespace kp::jet::testing {
 

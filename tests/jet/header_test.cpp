@@ -1,23 +1,20 @@
 #include <gtest/gtest.h>
 
 #include <cmath>
-#include <filesystem>
 
 #include "export/jet/header.h"
 #include "export/jet/page_file.h"
+#include "tests/support/jet_support.h"
 
 namespace kp::jet {
 namespace {
 
-std::string Reference(const char* name) { return std::string(KP_REFERENCE_DIR) + "/" + name; }
-
-#define SKIP_WITHOUT_REFERENCE()                                                     \
-  if (!std::filesystem::exists(KP_REFERENCE_DIR)) GTEST_SKIP() << "no reference files at " KP_REFERENCE_DIR
+using testing::ReferencePath;
 
 TEST(HeaderTest, DecodesAccessMadeHeader) {
-  SKIP_WITHOUT_REFERENCE();
+  KP_SKIP_WITHOUT_REFERENCE();
   std::unique_ptr<PageFile> file;
-  ASSERT_TRUE(PageFile::Open(Reference("empty.mdb"), &file).ok());
+  ASSERT_TRUE(PageFile::Open(ReferencePath("empty.mdb"), &file).ok());
   EXPECT_EQ(file->page_count(), 24u);
   HeaderInfo h;
   ASSERT_TRUE(DecodeHeader(file->Page(0), &h).ok());
@@ -42,9 +39,9 @@ TEST(HeaderTest, DecodesAccessMadeHeader) {
 }
 
 TEST(HeaderTest, DateMaskAndPasswordRoundTrip) {
-  SKIP_WITHOUT_REFERENCE();
+  KP_SKIP_WITHOUT_REFERENCE();
   std::unique_ptr<PageFile> file;
-  ASSERT_TRUE(PageFile::Open(Reference("adox_jet4.mdb"), &file).ok());
+  ASSERT_TRUE(PageFile::Open(ReferencePath("adox_jet4.mdb"), &file).ok());
   HeaderInfo h;
   ASSERT_TRUE(DecodeHeader(file->Page(0), &h).ok());
   EXPECT_EQ(PasswordDateMask(h.creation_date), 42329u);

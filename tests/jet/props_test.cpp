@@ -1,18 +1,17 @@
 #include <gtest/gtest.h>
 
-#include <filesystem>
-
 #include "export/jet/format.h"
 #include "export/jet/page_file.h"
 #include "export/jet/props.h"
+#include "tests/support/jet_support.h"
 
 namespace kp::jet {
 namespace {
 
 TEST(PropsTest, ParsesAndRewritesAccessBlob) {
-  if (!std::filesystem::exists(KP_REFERENCE_DIR)) GTEST_SKIP() << "no reference files";
+  KP_SKIP_WITHOUT_REFERENCE();
   std::unique_ptr<PageFile> file;
-  ASSERT_TRUE(PageFile::Open(std::string(KP_REFERENCE_DIR) + "/empty.mdb", &file).ok());
+  ASSERT_TRUE(PageFile::Open(testing::ReferencePath("empty.mdb"), &file).ok());
   // MSysDb's blob: LVAL page 23, row 0, 92 bytes at the end of the page.
   const uint8_t* page = file->Page(23);
   const size_t start = GetU16(page + kDataRowOffsetsOffset);

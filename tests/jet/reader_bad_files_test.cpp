@@ -1,24 +1,18 @@
 // Bad files give errors, never a crash or a hang.
 #include <gtest/gtest.h>
 
-#include <filesystem>
-#include <fstream>
-#include <iterator>
 #include <random>
 
 #include "export/jet/checker.h"
 #include "export/jet/format.h"
 #include "export/jet/reader.h"
+#include "tests/support/jet_support.h"
 
 namespace kp::jet {
 namespace {
 
-Bytes Load(const std::string& name) {
-  std::ifstream in(std::string(KP_REFERENCE_DIR) + "/" + name, std::ios::binary);
-  return Bytes((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
-}
-
-uint8_t* Page(Bytes* image, uint32_t n) { return image->data() + size_t(n) * kPageSize; }
+using testing::Load;
+using testing::Page;
 
 // Opens `image` and reads every table; the first failure, or OK.
 Status ReadEverything(const Bytes& image) {
@@ -33,11 +27,8 @@ Status ReadEverything(const Bytes& image) {
   return Status::OK();
 }
 
-#define SKIP_WITHOUT_REFERENCE() \
-  if (!std::filesystem::exists(KP_REFERENCE_DIR)) GTEST_SKIP() << "no reference files at " KP_REFERENCE_DIR
-
 TEST(ReaderBadFilesTest, TruncatedFiles) {
-  SKIP_WITHOUT_REFERENCE();
+  KP_SKIP_WITHOUT_REFERENCE();
   const Bytes clean = Load("empty.mdb");
   ASSERT_TRUE(ReadEverything(clean).ok());
   // Cut after each page: the catalog or a table points past the end.
@@ -53,7 +44,7 @@ TEST(ReaderBadFilesTest, TruncatedFiles) {
 }
 
 TEST(ReaderBadFilesTest, PointersOutOfRangeAndLoops) {
-  SKIP_WITHOUT_REFERENCE();
+  KP_SKIP_WITHOUT_REFERENCE();
   const Bytes clean = Load("empty.mdb");
   Bytes image = clean;
   PutU32(Page(&image, 2) + kTdefOwnedMapOffset, MakePointer(9999, 0));
@@ -84,7 +75,7 @@ TEST(ReaderBadFilesTest, PointersOutOfRangeAndLoops) {
 }
 
 TEST(ReaderBadFilesTest, OverflowRowsLoopingAreErrors) {
-  SKIP_WITHOUT_REFERENCE();
+  KP_SKIP_WITHOUT_REFERENCE();
   Bytes image = Load("overflowTestV2000.mdb");
   ASSERT_TRUE(ReadEverything(image).ok());
   // Table1 page 27 row 2 is an overflow slot: point it at itself.
@@ -103,7 +94,7 @@ TEST(ReaderBadFilesTest, OverflowRowsLoopingAreErrors) {
 // Random damage to a file never crashes the reader or the checker (run under
 // the sanitizers by the test command), and neither hangs.
 TEST(ReaderBadFilesTest, RandomDamageNeverCrashes) {
-  SKIP_WITHOUT_REFERENCE();
+  KP_SKIP_WITHOUT_REFERENCE();
   for (const char* name : {"empty.mdb", "overflowTestV2000.mdb", "indexTestV2000.mdb"}) {
     const Bytes clean = Load(name);
     std::mt19937 rng(12345);

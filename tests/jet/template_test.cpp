@@ -12,26 +12,16 @@
 #include "export/jet/props.h"
 #include "export/jet/reader.h"
 #include "export/output_schema.h"
-#include "tests/jet/build_support.h"
+#include "tests/support/jet_support.h"
 
 namespace kp::jet {
 namespace {
 
 using testing::PageOf;
+using testing::RowsOf;
 using testing::Utf8;
 
 std::string TemplatePath() { return std::string(KP_BUILD_DIR) + "/KP.dbd"; }
-
-std::vector<Bytes> RowsOf(const Bytes& page) {
-  std::vector<Bytes> rows;
-  size_t end = 4096;
-  for (int i = 0; i < GetU16(&page[12]); ++i) {
-    const size_t start = GetU16(&page[14 + 2 * i]) & 0x1FFF;
-    rows.emplace_back(page.begin() + start, page.begin() + end);
-    end = start;
-  }
-  return rows;
-}
 
 class TemplateTest : public ::testing::Test {
  protected:
@@ -53,45 +43,33 @@ TEST_F(TemplateTest, IsWhatTheBuilderWritesFromTheDefinitions) {
 }
 
 TEST_F(TemplateTest, BothReadersSeeTheSixTablesAndTheirColumns) {
-  bool ok = false;
   std::vector<std::string> expected;
   for (const auto& d : defs_) {
-    for (const auto& c : d.columns) {
-      expected.push_back(Utf8(d.name) + "|" + Utf8(c.name) + "|" + ColumnTypeName(c.type) + "|" +
-                         std::to_string(c.length));
-    }
+    for (const auto& c : d.columns) expected.push_back(Utf8(d.name) + "|" + Utf8(c.name));
   }
-  // mdb-reader: tables, columns, types and sizes.
-  const std::string script =
-      "import { readFileSync } from 'node:fs'; import MDBReader from 'mdb-reader';"
-      "const r = new MDBReader(readFileSync(process.argv[1]));"
-      "for (const n of r.getTableNames()) for (const c of r.getTable(n).getColumns())"
-      " console.log([n, c.name, c.type, c.size].join('|'));";
-  auto seen = testing::Lines(testing::RunCommand(
-      "cd '" + std::string(KP_JS_DIR) + "' && node --input-type=module -e \"" + script + "\" '" +
-          TemplatePath() + "'",
-      &ok));
-  ASSERT_TRUE(ok);
-  ASSERT_EQ(seen.size(), expected.size());
-  for (size_t i = 0; i < seen.size(); ++i) {
-    // mdb-reader names the types in lower case and gives Boolean size 0.
-    const std::string want = expected[i];
-    const std::string table_col = want.substr(0, want.rfind('|', want.rfind('|') - 1));
-    EXPECT_EQ(seen[i].substr(0, table_col.size()), table_col) << i;
+  // mdb-reader: the tables and their columns, in order.
+  std::vector<std::string> names, seen;
+  ASSERT_TRUE(kp::testing::MdbReaderTableNames(TemplatePath(), false, &names).ok());
+  for (const std::string& n : names) {
+    kp::testing::OracleTable t;
+    ASSERT_TRUE(kp::testing::MdbReaderRows(TemplatePath(), n, &t).ok()) << n;
+    EXPECT_TRUE(t.rows.empty()) << n;
+    for (const std::string& c : t.columns) seen.push_back(n + "|" + c);
   }
+  EXPECT_EQ(seen, expected);
   // mdbtools: the same tables in the same order, each with its header row.
-  auto tables = testing::Lines(testing::RunCommand("mdb-tables -1 '" + TemplatePath() + "'", &ok));
-  ASSERT_TRUE(ok);
+  std::vector<std::string> tables;
+  ASSERT_TRUE(kp::testing::MdbtoolsTableNames(TemplatePath(), false, &tables).ok());
   ASSERT_EQ(tables.size(), defs_.size());
   for (size_t t = 0; t < defs_.size(); ++t) {
     EXPECT_EQ(tables[t], Utf8(defs_[t].name));
-    std::string header;
+    std::string header, out;
     for (const auto& c : defs_[t].columns) header += (header.empty() ? "" : ",") + Utf8(c.name);
-    auto out = testing::Lines(
-        testing::RunCommand("mdb-export -Q '" + TemplatePath() + "' '" + tables[t] + "'", &ok));
-    ASSERT_TRUE(ok);
-    ASSERT_EQ(out.size(), 1u) << "the template's tables are empty";
-    EXPECT_EQ(out[0], header);
+    ASSERT_TRUE(kp::testing::RunCapture("mdb-export -Q " + kp::testing::ShellQuote(TemplatePath()) + " " +
+                                            kp::testing::ShellQuote(tables[t]),
+                                        &out)
+                    .ok());
+    EXPECT_EQ(out, header + "\n") << "the template's tables are empty";
   }
 }
 
@@ -161,8 +139,8 @@ TEST_F(TemplateTest, ColumnPropertiesAreAsDefined) {
 }
 
 TEST_F(TemplateTest, CatalogIsTheEnginesPlusTheNewTables) {
-  const Bytes reference = testing::ReadWholeFile(testing::ReferencePath("adox_jet4.mdb"));
-  if (reference.empty()) GTEST_SKIP() << "reference files not found in " << KP_REFERENCE_DIR;
+  KP_SKIP_WITHOUT_REFERENCE();
+  const Bytes reference = testing::Load("adox_jet4.mdb");
   // The header page is the reference file's.
   EXPECT_TRUE(PageOf(file_, 0) == PageOf(reference, 0));
   // The engine's rows come first, unchanged; then one row per table.

@@ -1,10 +1,9 @@
 #include <gtest/gtest.h>
 
-#include <filesystem>
-
 #include "export/jet/format.h"
 #include "export/jet/page_file.h"
 #include "export/jet/usage_map.h"
+#include "tests/support/jet_support.h"
 
 namespace kp::jet {
 namespace {
@@ -17,9 +16,9 @@ std::pair<const uint8_t*, size_t> RowOf(const uint8_t* page, int r) {
 }
 
 TEST(UsageMapTest, DecodesAndReencodesAccessMaps) {
-  if (!std::filesystem::exists(KP_REFERENCE_DIR)) GTEST_SKIP() << "no reference files";
+  KP_SKIP_WITHOUT_REFERENCE();
   std::unique_ptr<PageFile> file;
-  ASSERT_TRUE(PageFile::Open(std::string(KP_REFERENCE_DIR) + "/empty.mdb", &file).ok());
+  ASSERT_TRUE(PageFile::Open(testing::ReferencePath("empty.mdb"), &file).ok());
   struct Case { int row; std::set<uint32_t> pages; };
   const Case cases[] = {{0x00, {14}}, {0x01, {14}}, {0x02, {}}, {0x0A, {23}}, {0x0E, {22}},
                         {0x10, {7}},  {0x12, {21}}, {0x1E, {13}}};

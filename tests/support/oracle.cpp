@@ -1,5 +1,8 @@
 #include "tests/support/oracle.h"
 
+#include <sys/wait.h>
+
+#include <cctype>
 #include <cstdio>
 #include <cstdlib>
 
@@ -191,15 +194,22 @@ std::string ShellQuote(const std::string& s) {
   return q + "'";
 }
 
-Status RunCapture(const std::string& command, std::string* out) {
-  out->clear();
+ShellRun Shell(const std::string& command) {
+  ShellRun r;
   FILE* f = popen(command.c_str(), "r");
-  if (f == nullptr) return Status::IOError("cannot run: " + command);
+  if (f == nullptr) return r;
   char buf[1 << 14];
   size_t n;
-  while ((n = fread(buf, 1, sizeof buf, f)) > 0) out->append(buf, n);
-  const int rc = pclose(f);
-  if (rc != 0) return Status::IOError("command failed (" + std::to_string(rc) + "): " + command);
+  while ((n = fread(buf, 1, sizeof buf, f)) > 0) r.out.append(buf, n);
+  const int st = pclose(f);
+  r.status = WIFEXITED(st) ? WEXITSTATUS(st) : -1;
+  return r;
+}
+
+Status RunCapture(const std::string& command, std::string* out) {
+  ShellRun r = Shell(command);
+  *out = std::move(r.out);
+  if (r.status != 0) return Status::IOError("command failed (" + std::to_string(r.status) + "): " + command);
   return Status::OK();
 }
 
@@ -294,6 +304,46 @@ Status MdbReaderTableNames(const std::string& file, bool system, std::vector<std
   names->clear();
   for (const auto& f : root.fields) names->push_back(f.first);
   return Status::OK();
+}
+
+namespace {
+
+std::vector<std::string> Joined(const OracleTable& t) {
+  std::vector<std::string> lines;
+  for (const auto& row : t.rows) {
+    std::string line;
+    for (size_t i = 0; i < row.size(); ++i) {
+      if (i) line += '|';
+      if (!row[i]) {
+        line += "<NULL>";
+        continue;
+      }
+      const std::string type = i < t.types.size() ? t.types[i] : "";
+      if (type == "boolean") {
+        line += *row[i] == "true" ? "1" : "0";
+      } else if (type == "binary" || type == "ole") {
+        for (char c : *row[i]) line.push_back(char(std::toupper(static_cast<unsigned char>(c))));
+      } else {
+        line += *row[i];
+      }
+    }
+    lines.push_back(std::move(line));
+  }
+  return lines;
+}
+
+}  // namespace
+
+std::vector<std::string> RowsByMdbtools(const std::string& file, const std::string& table, bool* ok) {
+  OracleTable t;
+  *ok = MdbtoolsRows(file, table, &t).ok();
+  return Joined(t);
+}
+
+std::vector<std::string> RowsByMdbReader(const std::string& file, const std::string& table, bool* ok) {
+  OracleTable t;
+  *ok = MdbReaderRows(file, table, &t).ok();
+  return Joined(t);
 }
 
 }  // namespace kp::testing

@@ -20,6 +20,14 @@ struct OracleTable {
   long row_count = -1;                                       // mdb-reader's TDEF row count
 };
 
+// A shell command's exit status (-1 when it could not run or was killed) and
+// standard output.
+struct ShellRun {
+  int status = -1;
+  std::string out;
+};
+ShellRun Shell(const std::string& command);
+
 // Runs a shell command; `*out` receives its standard output. Fails when it
 // cannot run or exits non-zero.
 Status RunCapture(const std::string& command, std::string* out);
@@ -41,6 +49,13 @@ Status MdbtoolsRows(const std::string& file, const std::string& table, OracleTab
 Status MdbReaderRows(const std::string& file, const std::string& table, OracleTable* out);
 // Table names mdb-reader lists (user tables; with `system` the system ones too).
 Status MdbReaderTableNames(const std::string& file, bool system, std::vector<std::string>* names);
+
+// The rows of `table` as lines in the two readers' common notation: fields
+// joined by '|', Null as <NULL>, Booleans 0/1, binary as upper-case hex.
+// mdbtools prints an empty text as <NULL> too. `*ok` is false when the reader
+// failed (or is missing).
+std::vector<std::string> RowsByMdbtools(const std::string& file, const std::string& table, bool* ok);
+std::vector<std::string> RowsByMdbReader(const std::string& file, const std::string& table, bool* ok);
 
 // Shell quoting for a single argument.
 std::string ShellQuote(const std::string& s);

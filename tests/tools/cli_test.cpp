@@ -3,10 +3,6 @@
 #include <gmock/gmock.h>
 #include <gtest/gtest.h>
 
-#include <sys/wait.h>
-
-#include <array>
-#include <cstdio>
 #include <filesystem>
 #include <fstream>
 #include <string>
@@ -22,22 +18,8 @@ namespace {
 namespace fs = std::filesystem;
 using ::testing::HasSubstr;
 
-struct ShellRun {
-  int status = -1;
-  std::string out;
-};
-
-ShellRun Shell(const std::string& command) {
-  ShellRun r;
-  FILE* p = popen(command.c_str(), "r");
-  if (!p) return r;
-  std::array<char, 4096> buf;
-  size_t n;
-  while ((n = fread(buf.data(), 1, buf.size(), p)) > 0) r.out.append(buf.data(), n);
-  int st = pclose(p);
-  r.status = WIFEXITED(st) ? WEXITSTATUS(st) : -1;
-  return r;
-}
+using testing::Shell;
+using testing::ShellRun;
 
 std::string Tool(const std::string& name) { return std::string(KP_BUILD_DIR) + "/" + name; }
 

@@ -1,32 +1,16 @@
 #include <gtest/gtest.h>
 
-#include <sys/wait.h>
-
-#include <array>
-#include <cstdio>
 #include <filesystem>
 #include <string>
 
 #include "tests/support/ctl_writer.h"
+#include "tests/support/oracle.h"
 
 namespace kp {
 namespace {
 
-struct CommandRun {
-  int status;
-  std::string out;
-};
-
-CommandRun RunCommand(const std::string& command) {
-  CommandRun r;
-  FILE* p = popen(command.c_str(), "r");
-  std::array<char, 4096> buf;
-  size_t n;
-  while ((n = fread(buf.data(), 1, buf.size(), p)) > 0) r.out.append(buf.data(), n);
-  int st = pclose(p);
-  r.status = WIFEXITED(st) ? WEXITSTATUS(st) : -1;
-  return r;
-}
+using testing::Shell;
+using testing::ShellRun;
 
 const std::string kTool = std::string(KP_BUILD_DIR) + "/ctl2mdb";
 
@@ -40,7 +24,7 @@ TEST(Ctl2mdbListTest, PrintsRowsThenTotals) {
   doc.Pages[1].Comments.resize(2);
   doc.Pages[1].CommentCount = 2;
   testing::WriteDocumentFolder(folder, doc);
-  CommandRun r = RunCommand(kTool + " --list " + folder + " 2>&1");
+  ShellRun r = Shell(kTool + " --list " + folder + " 2>&1");
   EXPECT_EQ(r.status, 0) << r.out;
   EXPECT_EQ(r.out,
             "     1\t●目次\t0\t0\t0\t0\t\\P1.TIF\t1,205.632\n"
@@ -50,21 +34,21 @@ TEST(Ctl2mdbListTest, PrintsRowsThenTotals) {
             "TotalComment\t2\nTotalKeyWord\t0\nTotalSquare\t0\nTotalHyperLink\t0\n");
 
   // A bare DEFAULT.CTL names the control file in the current folder.
-  CommandRun bare = RunCommand("cd " + folder + " && " + kTool + " --list DEFAULT.CTL 2>&1");
+  ShellRun bare = Shell("cd " + folder + " && " + kTool + " --list DEFAULT.CTL 2>&1");
   EXPECT_EQ(bare.status, 0) << bare.out;
   EXPECT_EQ(bare.out, r.out);
 
-  CommandRun wrong = RunCommand(kTool + " --list " + folder + "/default.ctl 2>&1 >/dev/null");
+  ShellRun wrong = Shell(kTool + " --list " + folder + "/default.ctl 2>&1 >/dev/null");
   EXPECT_EQ(wrong.status, 1);
   EXPECT_EQ(wrong.out.rfind("DEFAULT.CTLﾌｧｲﾙのみ受付けます。\n", 0), 0u) << wrong.out;
 
   std::filesystem::remove(folder + "/P2.TIF");
-  CommandRun failed = RunCommand(kTool + " --list " + folder + "/DEFAULT.CTL 2>&1 >/dev/null");
+  ShellRun failed = Shell(kTool + " --list " + folder + "/DEFAULT.CTL 2>&1 >/dev/null");
   EXPECT_EQ(failed.status, 1);
   EXPECT_NE(failed.out.find("読込に失敗しました。\n"), std::string::npos);
   EXPECT_NE(failed.out.find("P2.TIF"), std::string::npos) << failed.out;
 
-  EXPECT_EQ(RunCommand(kTool + " --list 2>/dev/null").status, 2);
+  EXPECT_EQ(Shell(kTool + " --list 2>/dev/null").status, 2);
   std::filesystem::remove_all(folder);
 }
 

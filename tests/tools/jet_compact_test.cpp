@@ -2,30 +2,26 @@
 // wrong usage.
 #include <gtest/gtest.h>
 
-#include <sys/wait.h>
-
 #include <unistd.h>
 
-#include <cstdio>
 #include <filesystem>
 #include <string>
+
+#include "tests/support/jet_support.h"
+#include "tests/support/oracle.h"
 
 namespace kp {
 namespace {
 
 int RunTool(const std::string& args, std::string* out) {
-  FILE* p = popen(("'" + std::string(KP_BUILD_DIR) + "/jet-compact' " + args + " 2>&1").c_str(), "r");
-  char buf[4096];
-  size_t n;
-  out->clear();
-  while ((n = fread(buf, 1, sizeof buf, p)) > 0) out->append(buf, n);
-  const int st = pclose(p);
-  return WIFEXITED(st) ? WEXITSTATUS(st) : -1;
+  testing::ShellRun r = testing::Shell("'" + std::string(KP_BUILD_DIR) + "/jet-compact' " + args + " 2>&1");
+  *out = r.out;
+  return r.status;
 }
 
 TEST(JetCompactTest, ExitStatusTellsTheOutcome) {
-  const std::string source = std::string(KP_REFERENCE_DIR) + "/queryTestV2000.mdb";
-  if (!std::filesystem::exists(source)) GTEST_SKIP() << "no reference files";
+  KP_SKIP_WITHOUT_REFERENCE();
+  const std::string source = jet::testing::ReferencePath("queryTestV2000.mdb");
   const std::string dest = std::filesystem::temp_directory_path() / ("jet_compact_tool_" + std::to_string(::getpid()) + ".mdb");
   std::filesystem::remove(dest);
   std::string out;
