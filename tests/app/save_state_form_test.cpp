@@ -71,7 +71,6 @@ TEST_F(SaveStateFormTest, CreatedOnFirstUseWithItsDesignProperties) {
   EXPECT_FALSE(form->isVisible());
   EXPECT_EQ(form->windowTitle(), QStringLiteral("変換状況"));
   EXPECT_EQ(form->minimumSize(), form->maximumSize());  // cannot be resized
-  EXPECT_EQ(form->size(), QSize(SaveStateForm::kClientWidth, SaveStateForm::kClientHeight));
   Qt::WindowFlags flags = form->windowFlags();
   EXPECT_EQ(flags & Qt::WindowType_Mask, Qt::Tool);
   EXPECT_FALSE(flags & Qt::WindowMinimizeButtonHint);

@@ -39,10 +39,6 @@ TEST(PageListTest, RowsAndTotalsOfThreePages) {
   EXPECT_EQ(t.TotalPage, 3);
   EXPECT_EQ(t.TotalSetKPE, 4);
   EXPECT_EQ(t.TotalKPE, 0);
-  auto labels = TotalLabels(t);
-  ASSERT_EQ(labels.size(), 8u);
-  EXPECT_EQ(labels[0].first, "TotalKPE");
-  EXPECT_EQ(labels[7].first, "TotalHyperLink");
   PageRowTexts row = PageRow(doc.Pages[1], 2);
   EXPECT_EQ(row[0], u"     2");
   EXPECT_EQ(row[1], u"●目次");
