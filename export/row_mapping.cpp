@@ -3,20 +3,14 @@
 #include <memory>
 #include <vector>
 
+#include "base/text_util.h"
+
 namespace kp {
 
 namespace {
 
 using jet::Value;
 using namespace column;
-
-// Column names are ASCII; good enough for a log line.
-std::string Ascii(const std::u16string& s) {
-  std::string out;
-  out.reserve(s.size());
-  for (char16_t c : s) out.push_back(c < 0x80 ? char(c) : '?');
-  return out;
-}
 
 // Appends rows to one open table and puts the place of any failure in front
 // of its cause.
@@ -32,7 +26,7 @@ class RowSink {
   Status AddNew() { return Wrap(rs_->AddNew(), "AddNew"); }
   Status Set(const char16_t* column, const Value& value) {
     Status s = rs_->SetField(column, value);
-    return s.ok() ? s : Wrap(s, "column " + Ascii(column));
+    return s.ok() ? s : Wrap(s, "column " + Utf16ToUtf8(column));
   }
   Status Update() { return Wrap(rs_->Update(), "Update"); }
 

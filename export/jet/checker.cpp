@@ -6,6 +6,7 @@
 #include <memory>
 #include <set>
 
+#include "base/text_util.h"
 #include "export/jet/collation.h"
 #include "export/jet/format.h"
 #include "export/jet/header.h"
@@ -38,12 +39,6 @@ std::string CheckReport::ToString() const {
 }
 
 namespace {
-
-std::string Narrow(const std::u16string& s) {
-  std::string out;
-  for (char16_t c : s) out.push_back(c < 0x80 ? char(c) : '?');
-  return out;
-}
 
 std::string Pages(const std::vector<uint32_t>& pages, size_t max = 8) {
   std::string s;
@@ -315,7 +310,7 @@ class Checker {
 
   // ---- tables -------------------------------------------------------------------------
   void CheckTable(const CatalogEntry& e) {
-    const std::string name = Narrow(e.name);
+    const std::string name = Utf16ToUtf8(e.name);
     const uint32_t tp = e.tdef_page();
     if (uint32_t(e.id) != tp && (uint32_t(e.id) >> 24) != 0) {
       Problem(tp, "table " + name + " has Id " + Hex(uint32_t(e.id)) + ", not its TDEF page");
@@ -429,7 +424,7 @@ class Checker {
           const size_t flen = rl.spans[c].second - rl.spans[c].first;
           if (flen >= kLongValueHeaderSize && (GetU32(field) & kLongValueFlagInline) &&
               (GetU32(field) & kLongValueLengthMask) > kLongValueInlineMax) {
-            Problem(at, where + ": inline " + Narrow(col.name) + " value of " +
+            Problem(at, where + ": inline " + Utf16ToUtf8(col.name) + " value of " +
                             std::to_string(GetU32(field) & kLongValueLengthMask) + " bytes, more than 64");
           }
           std::vector<uint32_t> lv;
@@ -458,7 +453,7 @@ class Checker {
       for (const auto& c : def.columns) {
         if (c.number == m.column_number) col = &c;
       }
-      const std::string cname = name + "." + (col ? Narrow(col->name) : std::to_string(m.column_number));
+      const std::string cname = name + "." + (col ? Utf16ToUtf8(col->name) : std::to_string(m.column_number));
       if (col == nullptr || !col->is_long_value()) {
         Problem(tp, "long-value maps listed for column " + cname + ", which is not a memo/OLE column");
         continue;

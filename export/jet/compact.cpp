@@ -263,10 +263,10 @@ class Compactor {
       if (e.is_table()) {
         TablePlan t;
         t.entry = &e;
-        t.label = "table " + Utf8Of(e.name);
+        t.label = "table " + Utf16ToUtf8(e.name);
         tables_.push_back(std::move(t));
       } else if (e.id > 0 && uint32_t(e.id) < kPageIdLimit) {
-        return Status::NotSupported("object \"" + Utf8Of(e.name) + "\" of type " + std::to_string(e.type) +
+        return Status::NotSupported("object \"" + Utf16ToUtf8(e.name) + "\" of type " + std::to_string(e.type) +
                                     " has the Id of a table page (" + std::to_string(e.id) + ")");
       }
     }

@@ -46,7 +46,7 @@ bool IsNumber(const std::u16string& s, bool* integral) {
 }
 
 Status NotUnderstood(const std::u16string& expression) {
-  return Status::NotSupported("default value " + Utf8Of(expression) + " is not a literal this layer can evaluate");
+  return Status::NotSupported("default value " + Utf16ToUtf8(expression) + " is not a literal this layer can evaluate");
 }
 
 }  // namespace
@@ -127,7 +127,7 @@ Status DefaultFor(const ColumnDef& column, const ColumnRules& rules, Value* valu
     } else if (std::floor(literal.d) == literal.d && std::fabs(literal.d) < 9.0e15) {
       literal = Value::Int(int64_t(literal.d));
     } else {
-      return Status::NotSupported(ColumnLabel(column) + ": default value " + Utf8Of(*rules.default_value) +
+      return Status::NotSupported(ColumnLabel(column) + ": default value " + Utf16ToUtf8(*rules.default_value) +
                                   " is not a whole number");
     }
   }
@@ -139,15 +139,15 @@ Status DefaultFor(const ColumnDef& column, const ColumnRules& rules, Value* valu
   }
   Status s = ConvertValue(column, literal, value);
   if (!s.ok()) {
-    return Status::NotSupported("default value " + Utf8Of(*rules.default_value) + " does not fit: " + s.message());
+    return Status::NotSupported("default value " + Utf16ToUtf8(*rules.default_value) + " does not fit: " + s.message());
   }
   return Status::OK();
 }
 
 Status PrepareAppend(const TableDef& def, std::vector<ColumnRules>* rules, Row* defaults) {
-  const std::string table = "table " + Utf8Of(def.name);
+  const std::string table = "table " + Utf16ToUtf8(def.name);
   if (!def.logical_indexes.empty() || !def.physical_indexes.empty()) {
-    std::string name = def.logical_indexes.empty() ? std::string() : " " + Utf8Of(def.logical_indexes[0].name);
+    std::string name = def.logical_indexes.empty() ? std::string() : " " + Utf16ToUtf8(def.logical_indexes[0].name);
     return Status::NotSupported(table + " has an index" + name +
                                 ": appended rows would leave it out of date, so the table is not opened for appending");
   }
@@ -161,7 +161,7 @@ Status PrepareAppend(const TableDef& def, std::vector<ColumnRules>* rules, Row* 
     ColumnRules r = RulesOf(def, c);
     if (r.validation_rule) {
       return Status::NotSupported(table + ": " + ColumnLabel(c) + " has a validation rule (" +
-                                  Utf8Of(*r.validation_rule) + "): the table is not opened for appending");
+                                  Utf16ToUtf8(*r.validation_rule) + "): the table is not opened for appending");
     }
     if ((c.flags & kColumnAutoGuid) != 0) {
       return Status::NotSupported(table + ": " + ColumnLabel(c) + " is a GUID autonumber: the table is not opened for appending");

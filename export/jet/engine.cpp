@@ -26,8 +26,8 @@ constexpr size_t kFlushPages = 1024;  // 4 MiB
 // The local table `name`, with its properties.
 Status FindUserTable(const DatabaseReader& reader, const std::u16string& name, TableDef* def) {
   const CatalogEntry* e = reader.FindTable(name);
-  if (e == nullptr || !e->is_table()) return Status::NotFound("no table named " + Utf8Of(name));
-  if (e->is_system()) return Status::NotSupported(Utf8Of(e->name) + " is a system table: rows are not appended to it");
+  if (e == nullptr || !e->is_table()) return Status::NotFound("no table named " + Utf16ToUtf8(name));
+  if (e->is_system()) return Status::NotSupported(Utf16ToUtf8(e->name) + " is a system table: rows are not appended to it");
   return reader.ReadTableDefAt(e->tdef_page(), def);
 }
 
@@ -81,8 +81,8 @@ class JetRecordset : public Recordset {
       }
     }
     if (i == columns.size()) {
-      return Fail(Status::NotFound("table " + Utf8Of(appender_->def().name) + " has no column " +
-                                   Utf8Of(column_name)));
+      return Fail(Status::NotFound("table " + Utf16ToUtf8(appender_->def().name) + " has no column " +
+                                   Utf16ToUtf8(column_name)));
     }
     if (int(i) == autonumber_) return Fail(Status::InvalidArgument(ColumnLabel(columns[i]) + " is an autonumber"));
     Status s = ConvertValue(columns[i], value, &row_[i]);
@@ -123,7 +123,7 @@ class JetRecordset : public Recordset {
     return db_->Usable();
   }
   Status Fail(Status s) {
-    failure_ = s.WithContext("table " + Utf8Of(appender_->def().name));
+    failure_ = s.WithContext("table " + Utf16ToUtf8(appender_->def().name));
     editing_ = false;
     return failure_;
   }

@@ -52,7 +52,7 @@ Status ParseTableQuery(const std::u16string& query, std::u16string* table) {
                   c.SkipBlanks(true) && c.Word("FROM") && c.SkipBlanks(true) && c.Bracketed(&name) &&
                   c.SkipBlanks(false) && c.AtEnd();
   if (!ok) {
-    return Status::InvalidArgument("query \"" + Utf8Of(query) +
+    return Status::InvalidArgument("query \"" + Utf16ToUtf8(query) +
                                    "\" is not understood: only SELECT * FROM [table name] is");
   }
   *table = std::move(name);

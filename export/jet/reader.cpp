@@ -2,6 +2,7 @@
 
 #include <set>
 
+#include "base/text_util.h"
 #include "export/jet/format.h"
 #include "export/jet/props.h"
 #include "export/jet/row_read.h"
@@ -115,9 +116,7 @@ const CatalogEntry* DatabaseReader::FindTable(const std::u16string& name) const 
 Status DatabaseReader::ReadTableDef(const std::u16string& name, TableDef* def) const {
   const CatalogEntry* e = FindTable(name);
   if (e == nullptr) {
-    std::string n;
-    for (char16_t c : name) n.push_back(c < 0x80 ? char(c) : '?');
-    return Status::NotFound("no table named " + n);
+    return Status::NotFound("no table named " + Utf16ToUtf8(name));
   }
   Status s = kp::jet::ReadTableDef(*file_, e->tdef_page(), def);
   if (!s.ok()) return s;

@@ -4,6 +4,7 @@
 #include <cstring>
 #include <set>
 
+#include "base/text_util.h"
 #include "export/jet/format.h"
 #include "export/jet/page_file.h"
 
@@ -15,11 +16,7 @@ std::string PageRow(uint32_t page, uint32_t row) {
   return "page " + std::to_string(page) + " row " + std::to_string(row);
 }
 
-std::string ColumnName(const ColumnDef& c) {
-  std::string s;
-  for (char16_t ch : c.name) s.push_back(ch < 0x80 ? char(ch) : '?');
-  return s;
-}
+std::string ColumnName(const ColumnDef& c) { return Utf16ToUtf8(c.name); }
 
 }  // namespace
 

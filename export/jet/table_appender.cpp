@@ -7,7 +7,7 @@ namespace kp::jet {
 
 Status TableAppender::Open(Pager* pager, const TableDef& def, std::unique_ptr<TableAppender>* result) {
   std::unique_ptr<TableAppender> a(new TableAppender(pager, def));
-  const std::string table = "table " + Utf8Of(def.name);
+  const std::string table = "table " + Utf16ToUtf8(def.name);
   uint8_t* tdef = nullptr;
   KP_RETURN_IF_ERROR(pager->Get(def.tdef_page, &tdef).WithContext(table));
   if (tdef[0] != kPageTypeTdef) {

@@ -43,33 +43,7 @@ Status InRange(const ColumnDef& c, const Value& in, int64_t lo, int64_t hi) {
 
 }  // namespace
 
-std::string Utf8Of(const std::u16string& text) {
-  std::string out;
-  for (size_t i = 0; i < text.size(); ++i) {
-    uint32_t c = text[i];
-    if (c >= 0xD800 && c < 0xDC00 && i + 1 < text.size() && text[i + 1] >= 0xDC00 && text[i + 1] < 0xE000) {
-      c = 0x10000 + ((c - 0xD800) << 10) + (text[++i] - 0xDC00);
-    }
-    if (c < 0x80) {
-      out.push_back(char(c));
-    } else if (c < 0x800) {
-      out.push_back(char(0xC0 | (c >> 6)));
-      out.push_back(char(0x80 | (c & 0x3F)));
-    } else if (c < 0x10000) {
-      out.push_back(char(0xE0 | (c >> 12)));
-      out.push_back(char(0x80 | ((c >> 6) & 0x3F)));
-      out.push_back(char(0x80 | (c & 0x3F)));
-    } else {
-      out.push_back(char(0xF0 | (c >> 18)));
-      out.push_back(char(0x80 | ((c >> 12) & 0x3F)));
-      out.push_back(char(0x80 | ((c >> 6) & 0x3F)));
-      out.push_back(char(0x80 | (c & 0x3F)));
-    }
-  }
-  return out;
-}
-
-std::string ColumnLabel(const ColumnDef& column) { return "column " + Utf8Of(column.name); }
+std::string ColumnLabel(const ColumnDef& column) { return "column " + Utf16ToUtf8(column.name); }
 
 ColumnRules RulesOf(const TableDef& def, const ColumnDef& column) {
   ColumnRules rules;

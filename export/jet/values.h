@@ -15,6 +15,7 @@
 #include <string>
 
 #include "base/status.h"
+#include "base/text_util.h"  // Utf16ToUtf8: names in messages
 #include "export/jet/schema.h"
 
 namespace kp::jet {
@@ -40,6 +41,5 @@ Status CheckRow(const TableDef& def, const std::vector<ColumnRules>& rules, cons
 
 // "column Name" for messages, the name in UTF-8.
 std::string ColumnLabel(const ColumnDef& column);
-std::string Utf8Of(const std::u16string& text);
 
 }  // namespace kp::jet

@@ -107,14 +107,14 @@ TEST(EngineDefaults, Literals) {
   for (const Literal& l : good) {
     Value v;
     std::u16string written;
-    ASSERT_TRUE(ParseDefaultLiteral(l.text, &v, &written).ok()) << Utf8Of(l.text);
-    EXPECT_EQ(v, l.value) << Utf8Of(l.text);
+    ASSERT_TRUE(ParseDefaultLiteral(l.text, &v, &written).ok()) << Utf16ToUtf8(l.text);
+    EXPECT_EQ(v, l.value) << Utf16ToUtf8(l.text);
   }
   for (const char16_t* bad : {u"Date()", u"1+1", u"\"open", u"\"a\" & \"b\"", u"=", u"--1", u"1e", u"Nulls",
                               u"&H10", u"GenGUID()"}) {
     Value v;
     std::u16string written;
-    EXPECT_TRUE(ParseDefaultLiteral(bad, &v, &written).IsNotSupported()) << Utf8Of(bad);
+    EXPECT_TRUE(ParseDefaultLiteral(bad, &v, &written).IsNotSupported()) << Utf16ToUtf8(bad);
   }
 }
 
@@ -185,7 +185,7 @@ TEST(EngineQuery, OnlySelectStarFromBracketedTable) {
                             u"SELECT * FROM []", u"SELECT * FROM [T", u"SELECT *FROM [T]", u"SELECT * FROM [T];",
                             u"", u"DELETE * FROM [T]", u"SELECT * FROM [T]]"}) {
     Status s = ParseTableQuery(q, &name);
-    EXPECT_TRUE(s.IsInvalidArgument()) << Utf8Of(q);
+    EXPECT_TRUE(s.IsInvalidArgument()) << Utf16ToUtf8(q);
   }
   EXPECT_NE(ParseTableQuery(u"SELECT x FROM [T]", &name).message().find("SELECT x FROM [T]"), std::string::npos);
 }
