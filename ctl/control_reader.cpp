@@ -10,6 +10,7 @@
 #include <vector>
 
 #include "ctl/function.h"
+#include "model/file_io.h"
 #include "model/text_util.h"
 
 namespace kp {
@@ -259,24 +260,27 @@ ControlReadResult ReadControlFile(const std::string& path, const std::u16string&
                                   ControlDocument* doc) {
   ControlReadResult result;
   result.kind = ControlReadResult::Kind::kReadFailure;
-  std::unique_ptr<FILE, int (*)(FILE*)> f(std::fopen(path.c_str(), "rb"), std::fclose);
-  if (!f) {
-    result.cause = "cannot open " + path;
+  std::unique_ptr<File> f;
+  Status opened = Files()->Open(path, OpenMode::kRead, &f);
+  if (!opened.ok()) {
+    result.cause = opened.message();
     return result;
   }
   std::vector<uint8_t> bytes;
-  struct stat st;
-  if (fstat(fileno(f.get()), &st) == 0 && st.st_size > 0) {
-    bytes.resize(size_t(st.st_size));
-    bytes.resize(std::fread(bytes.data(), 1, bytes.size(), f.get()));
-  }
+  uint64_t size = 0;
+  if (f->Size(&size).ok() && size < (uint64_t(1) << 32)) bytes.reserve(size_t(size));
   uint8_t buf[1 << 16];
-  size_t n;
-  while ((n = std::fread(buf, 1, sizeof(buf), f.get())) > 0) bytes.insert(bytes.end(), buf, buf + n);
-  if (std::ferror(f.get())) {
-    result.cause = "cannot read " + path;
-    return result;
+  for (;;) {
+    size_t n = 0;
+    Status read = f->Read(buf, sizeof(buf), &n);
+    if (!read.ok()) {
+      result.cause = read.message();
+      return result;
+    }
+    if (n == 0) break;
+    bytes.insert(bytes.end(), buf, buf + n);
   }
+  f.reset();
   return ParseControlFile(bytes.data(), bytes.size(), source_folder, sizer, doc);
 }
 

@@ -1,8 +1,5 @@
 #include "export/jet/compact.h"
 
-#include <fcntl.h>
-#include <unistd.h>
-
 #include <algorithm>
 #include <cerrno>
 #include <cstring>
@@ -13,6 +10,8 @@
 #include "export/jet/catalog_write.h"
 #include "export/jet/reader.h"
 #include "export/jet/values.h"
+#include "model/durable_file.h"
+#include "model/file_io.h"
 
 namespace kp::jet {
 
@@ -188,29 +187,6 @@ Status ReadSpec(const DatabaseReader& reader, DatabaseSpec* layout) {
   return Status::OK();
 }
 
-Status WriteNewFile(const std::string& path, const Bytes& bytes) {
-  const int fd = ::open(path.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0644);
-  if (fd < 0) {
-    if (errno == EEXIST) return Status::InvalidArgument(path + " already exists");
-    return Status::IOError("cannot create " + path + ": " + std::strerror(errno));
-  }
-  size_t done = 0;
-  Status s;
-  while (done < bytes.size()) {
-    const ssize_t w = ::write(fd, bytes.data() + done, bytes.size() - done);
-    if (w < 0 && errno == EINTR) continue;
-    if (w <= 0) {
-      s = Status::IOError("cannot write " + path + (w < 0 ? std::string(": ") + std::strerror(errno) : ""));
-      break;
-    }
-    done += size_t(w);
-  }
-  if (s.ok() && ::fsync(fd) != 0) s = Status::IOError("cannot write " + path + ": " + std::strerror(errno));
-  if (::close(fd) != 0 && s.ok()) s = Status::IOError("cannot close " + path + ": " + std::strerror(errno));
-  if (!s.ok()) ::unlink(path.c_str());
-  return s;
-}
-
 }  // namespace
 
 Status ReadCompactionSpec(const std::string& source, DatabaseSpec* layout) {
@@ -220,7 +196,7 @@ Status ReadCompactionSpec(const std::string& source, DatabaseSpec* layout) {
 }
 
 Status CompactDatabase(const std::string& source, const std::string& destination) {
-  if (::access(destination.c_str(), F_OK) == 0) {
+  if (Files()->Exists(destination)) {
     return Status::InvalidArgument("cannot compact into " + destination + ": it already exists");
   }
   std::unique_ptr<DatabaseReader> reader;
@@ -230,7 +206,8 @@ Status CompactDatabase(const std::string& source, const std::string& destination
   Bytes built;
   KP_RETURN_IF_ERROR(BuildDatabase(layout, &built).WithContext("compacting " + source));
   const Bytes& source_bytes = reader->file().data();
-  return WriteNewFile(destination, built.size() <= source_bytes.size() ? built : source_bytes);
+  const Bytes& bytes = built.size() <= source_bytes.size() ? built : source_bytes;
+  return WriteNewFile(destination, bytes.data(), bytes.size());
 }
 
 }  // namespace kp::jet
