@@ -408,16 +408,15 @@ class Checker {
           Problem(at, where + ": " + s.message());
           continue;
         }
-        // Rows written before columns were added have fewer columns.
-        if (rl.column_count != def.max_cols) {
+        // Rows written before columns were added have fewer columns (a valid
+        // state: the later columns are null in them); more is not.
+        if (rl.column_count > def.max_cols) {
           Problem(at, where + " has " + std::to_string(rl.column_count) + " columns, the TDEF " +
-                          std::to_string(def.max_cols),
-                  rl.column_count < def.max_cols);
+                          std::to_string(def.max_cols));
         }
-        if (var_cols > 0 && rl.variable_count != header_var) {
+        if (var_cols > 0 && rl.variable_count > header_var) {
           Problem(at, where + " has " + std::to_string(rl.variable_count) + " variable columns, the TDEF " +
-                          std::to_string(header_var),
-                  rl.variable_count < header_var);
+                          std::to_string(header_var));
         }
         if (rl.fixed_end > rl.variable_start) {
           Problem(at, where + ": fixed columns end at " + std::to_string(rl.fixed_end) +
@@ -654,10 +653,26 @@ class Checker {
       entries->insert(entries->end(), ip.entries.begin(), ip.entries.end());
       return true;
     }
+    // Children in entry order, then the tail (the last child, which has no
+    // entry of its own); each node entry is its child's last entry.
+    std::vector<uint32_t> children;
     for (const Bytes& e : ip.entries) {
       uint32_t child;
       if (!IndexEntryChild(e, &child)) return false;
-      if (!WalkIndex(iname, tp, child, depth + 1, visited, leaves, entries)) return false;
+      children.push_back(child);
+    }
+    if (ip.tail_page != 0) children.push_back(ip.tail_page);
+    for (size_t k = 0; k < children.size(); ++k) {
+      const size_t before = entries->size();
+      if (!WalkIndex(iname, tp, children[k], depth + 1, visited, leaves, entries)) return false;
+      if (k < ip.entries.size() && entries->size() > before) {
+        const Bytes& e = ip.entries[k];
+        const Bytes& last = entries->back();
+        if (!std::equal(e.begin(), e.end() - kIndexChildPointerBytes, last.begin(), last.end())) {
+          Problem(n, iname + ": node entry " + std::to_string(k) + " is not the last entry under page " +
+                         std::to_string(children[k]));
+        }
+      }
     }
     return true;
   }
@@ -707,11 +722,12 @@ class Checker {
       Problem(tp, "TDEF of " + name + ": variable index " + std::to_string(*var_indexes.rbegin()) +
                       " not below the header's " + std::to_string(header_var) + " variable columns");
     }
-    if (header_var != var_count || def.max_cols != def.columns.size()) {
+    // Fewer descriptors than the header counts is a table with deleted
+    // columns, a valid state; more is not.
+    if (header_var < var_count || def.max_cols < def.columns.size()) {
       Problem(tp, "TDEF of " + name + ": " + std::to_string(header_var) + " variable and " +
                       std::to_string(def.max_cols) + " columns in the header, " + std::to_string(var_count) + " and " +
-                      std::to_string(def.columns.size()) + " described (deleted columns)",
-              true);
+                      std::to_string(def.columns.size()) + " described");
     }
     std::sort(fixed.begin(), fixed.end());
     for (size_t k = 1; k < fixed.size(); ++k) {

@@ -1,26 +1,36 @@
-// Compaction: a closed database read logically and written again by the
-// builder: tight data and LVAL pages, exact usage maps, catalog indexes
-// rebuilt, table Ids (= TDEF pages) and their MSysACEs rows renumbered
-// together. The source's header page and its Owner/SID values are kept.
+// Compaction: a closed database copied into a new file that holds the same
+// objects with no dead space.
 //
-// Only what can be carried over exactly is compacted: the engine's own
-// catalog objects and security rows as it writes them, and local tables
-// without indexes whose columns are of known types. Anything else (saved
-// queries, relationships, linked tables, forms and other objects Access
-// adds, user indexes, custom permissions, unknown property chunks) makes
-// compaction fail with a message saying what. A rebuilt file larger than
-// the source is not used: the destination then gets the source's bytes.
+// Every table of the catalog (MSysObjects rows of Type 1: the system tables,
+// Access's own tables and the user's) is carried over with its definition
+// bytes, its live rows byte for byte and its long values; everything that
+// is not a table (containers, queries, forms, relationships, properties,
+// security rows) lives in the rows of those tables and goes with them.
+// Unknown column types are copied as the bytes they are stored as.
+//
+// What changes:
+//   - pages: TDEFs first (MSysObjects at page 2, then the tables in the order
+//     of their old Ids), then the usage-map pages, then per table its data
+//     pages, the LVAL pages of its memo/OLE columns and its index pages;
+//     deleted rows, overflow slots, dead space and unused pages are gone;
+//   - a table's Id is its new TDEF page: MSysObjects.Id and MSysACEs.ObjectId
+//     follow (security rows of page-sized Ids that name no table are dropped);
+//   - row counts, usage maps, index trees and their unique-key counts are
+//     computed anew; index keys are taken from the source index (the bytes the
+//     engine that wrote them computed, whatever its sort order), except where
+//     the key holds a renumbered Id, which is computed;
+//   - the header page is the source's.
+// It streams: rows go from the source to the new file as they are read; per
+// table it keeps a row-pointer translation (8 bytes a row) and the page sets
+// of its usage maps, and per index one page per tree level.
+// Compacting the result again gives the same bytes.
 #pragma once
 
 #include <string>
 
-#include "export/jet/builder.h"
 #include "model/status.h"
 
 namespace kp::jet {
-
-// Reads the logical content of `source` into a builder layout.
-Status ReadCompactionSpec(const std::string& source, DatabaseSpec* layout);
 
 // Writes the compacted copy of `source` to `destination`, which must not
 // exist. On failure `destination` is not left behind (when this call made
