@@ -109,6 +109,7 @@ Status ExportCommand::Save(const ControlDocument& doc, ExportUi* ui,
 
 Status ExportCommand::WriteDocument(const ControlDocument& doc, ExportUi* ui, const std::string& path,
                                     bool* whole) {
+  if (template_check_) KP_RETURN_IF_ERROR(template_check_(path));
   // Steps 5-6.
   if (!engine_ && factory_) engine_ = factory_();
   if (!engine_) return Status::NotSupported("no database engine");

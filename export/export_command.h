@@ -104,6 +104,12 @@ class ExportCommand {
   ExportResult Run(const ControlDocument& doc, ExportUi* ui,
                    const ExportOptions& options = ExportOptions());
 
+  // Run on the copy of the template before the first row (template_check.h);
+  // a failure is a save failure that writes nothing.
+  void set_template_check(std::function<Status(const std::string& path)> check) {
+    template_check_ = std::move(check);
+  }
+
   std::string TemplatePath() const;
   std::string WorkPath() const;
   // The engine, once the first export has made it.
@@ -118,6 +124,7 @@ class ExportCommand {
 
   std::string program_folder_;
   EngineFactory factory_;
+  std::function<Status(const std::string&)> template_check_;
   std::unique_ptr<jet::DBEngine> engine_;
 };
 
