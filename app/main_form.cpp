@@ -1,6 +1,7 @@
 #include "app/main_form.h"
 
 #include <QCloseEvent>
+#include <QFile>
 #include <QFileDialog>
 #include <QGridLayout>
 #include <QGroupBox>
@@ -64,7 +65,7 @@ MainForm::MainForm(QWidget* parent) : QMainWindow(parent) {
 
 void MainForm::KPFileLoadButton_Click() {
   QString path = QFileDialog::getOpenFileName(this, QString(), QString(), Q(u"KPファイル (*.CTL)"));
-  LoadResult result = LoadControlFile(path.toStdU16String());
+  LoadResult result = LoadControlFile(QFile::encodeName(path).toStdString());
   if (result.ok()) {
     FillPageList();
     OutputMDB_->setEnabled(true);
