@@ -185,7 +185,7 @@ TEST_F(DurableExportTest, CappedOutputIsNeverTorn) {
   testing::WriteDocumentFolder(root_ + "/doc", doc_);
   const std::string ctl_bytes = ReadAll(root_ + "/doc/DEFAULT.CTL");
 
-  auto run = [&](long cap) {
+  auto run = [&](long cap, bool compact = true) {
     std::error_code ec;
     fs::remove(bin_ + "/WorkDB.tmp", ec);
     const std::string exe = bin_ + "/ctl2mdb", doc = root_ + "/doc", out = output_;
@@ -195,17 +195,20 @@ TEST_F(DurableExportTest, CappedOutputIsNeverTorn) {
       signal(SIGXFSZ, SIG_IGN);
       struct rlimit limit = {rlim_t(cap), rlim_t(cap)};
       if (cap > 0) setrlimit(RLIMIT_FSIZE, &limit);
-      execl(exe.c_str(), exe.c_str(), doc.c_str(), out.c_str(), (char*)nullptr);
+      execl(exe.c_str(), exe.c_str(), doc.c_str(), out.c_str(), compact ? (char*)nullptr : "--no-compact",
+            (char*)nullptr);
       _exit(98);
     }
     int status = 0;
     waitpid(pid, &status, 0);
     return WIFEXITED(status) ? WEXITSTATUS(status) : 100 + WTERMSIG(status);
   };
+  // The largest file written is the uncompacted database.
+  ASSERT_EQ(run(0, /*compact=*/false), 0);
+  const long full_size = long(fs::file_size(output_));
   ASSERT_EQ(run(0), 0);
   const std::string full = OutputState(output_);
   ASSERT_EQ(full.rfind("valid:", 0), 0u) << full;
-  const long full_size = long(fs::file_size(output_));
   fs::remove(output_);
   const long largest = std::max<long>(full_size, long(template_bytes_.size())) + 8192;
 
