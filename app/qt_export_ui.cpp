@@ -1,7 +1,6 @@
 #include "app/qt_export_ui.h"
 
 #include <QFile>
-#include <QFileDialog>
 #include <QMessageBox>
 #include <QStringList>
 
@@ -19,7 +18,8 @@ QString QtNameFilter(const std::u16string& filter) {
   for (qsizetype i = 0; i + 1 < parts.size(); i += 2) {
     QString patterns = parts[i + 1];
     patterns.replace(QLatin1Char(';'), QLatin1Char(' '));
-    filters << parts[i] + QStringLiteral(" (") + patterns + QLatin1Char(')');
+    QString bracketed = QStringLiteral("(") + patterns + QLatin1Char(')');
+    filters << (parts[i].endsWith(bracketed) ? parts[i] : parts[i] + QLatin1Char(' ') + bracketed);
   }
   return filters.join(QStringLiteral(";;"));
 }
@@ -28,27 +28,29 @@ void ShowAppMessage(QWidget* parent, const QString& text) {
   QMessageBox box(QMessageBox::NoIcon, QStringLiteral("ZIriRAV Convert"), text, QMessageBox::Ok,
                   parent);
   box.setWindowModality(Qt::ApplicationModal);
+  // Wide enough for the whole title in the window manager's frame.
+  box.setStyleSheet(QStringLiteral("QLabel { min-width: %1px; }")
+                        .arg(box.fontMetrics().horizontalAdvance(box.windowTitle()) + 80));
   box.exec();
 }
 
+QtExportUi::QtExportUi(QWidget* main_window, AppDialogs* dialogs)
+    : main_window_(main_window), dialogs_(dialogs ? dialogs : PlatformDialogs()) {}
+
 QtExportUi::QtExportUi(QWidget* main_window, SaveDialog dialog)
-    : main_window_(main_window), dialog_(std::move(dialog)) {
-  if (!dialog_) {
-    dialog_ = [](QWidget* parent, const QString& qt_filter) {
-      return QFileDialog::getSaveFileName(parent, QString(), QString(), qt_filter);
-    };
-  }
-}
+    : main_window_(main_window), dialogs_(PlatformDialogs()), dialog_(std::move(dialog)) {}
 
 bool QtExportUi::AskSavePath(const std::u16string& filter, std::string* path) {
-  QString chosen = dialog_(main_window_, QtNameFilter(filter));
+  QString qt_filter = QtNameFilter(filter);
+  QString chosen = dialog_ ? dialog_(main_window_, qt_filter)
+                           : dialogs_->GetSaveFileName(main_window_, qt_filter);
   if (chosen.isEmpty()) return false;
   *path = QFile::encodeName(chosen).toStdString();
   return true;
 }
 
 void QtExportUi::ShowMessage(const std::u16string& text) {
-  ShowAppMessage(main_window_, FromU16(text));
+  dialogs_->ShowMessage(main_window_, FromU16(text));
 }
 
 void QtExportUi::ShowProgress() { SaveStateForm::Instance(true)->ShowForm(); }

@@ -9,12 +9,15 @@
 #include <QWidget>
 #include <functional>
 
+#include "app/app_dialogs.h"
 #include "export/export_command.h"
 
 namespace kp {
 
 // "MDBファイル|*.MDB" (name|pattern pairs) as a Qt name filter,
-// "MDBファイル (*.MDB)"; several pairs are joined with ";;".
+// "MDBファイル (*.MDB)"; several pairs are joined with ";;". A name that
+// already ends with its patterns in brackets ("KPファイル (*.CTL)") is kept
+// as it is.
 QString QtNameFilter(const std::u16string& filter);
 
 class QtExportUi : public ExportUi {
@@ -22,9 +25,10 @@ class QtExportUi : public ExportUi {
   // Returns the chosen file, or an empty string on cancel.
   using SaveDialog = std::function<QString(QWidget* parent, const QString& qt_filter)>;
 
-  // `main_window` may be null. `dialog` defaults to the platform's save dialog
-  // with no proposed name.
-  explicit QtExportUi(QWidget* main_window, SaveDialog dialog = {});
+  // `main_window` may be null; `dialogs` null means the platform's.
+  explicit QtExportUi(QWidget* main_window, AppDialogs* dialogs = nullptr);
+  // The platform's message boxes with `dialog` as the save dialog.
+  QtExportUi(QWidget* main_window, SaveDialog dialog);
 
   bool AskSavePath(const std::u16string& filter, std::string* path) override;
   void ShowMessage(const std::u16string& text) override;
@@ -37,7 +41,8 @@ class QtExportUi : public ExportUi {
 
  private:
   QWidget* main_window_;
-  SaveDialog dialog_;
+  AppDialogs* dialogs_;
+  SaveDialog dialog_;  // when set, asked instead of dialogs_
 };
 
 // A modal message box: OK only, no icon, title "ZIriRAV Convert".

@@ -1,12 +1,9 @@
 // The load command without its window: the name check, reading the file into
 // a fresh document, replacing the program-wide document on success, and the
-// texts the window shows (page-list rows, the eight totals, the messages).
+// messages. The page-list and total texts are in inspect/page_list.h.
 #pragma once
 
-#include <array>
-#include <cstdint>
 #include <string>
-#include <vector>
 
 #include "ctl/control_reader.h"
 #include "model/control_document.h"
@@ -46,28 +43,5 @@ LoadResult LoadControlFile(const std::string& path, ImageSizer* sizer, ControlDo
 LoadResult LoadControlFile(const std::u16string& path, ImageSizer* sizer, ControlDocument* target);
 // The same with the file system and the program-wide document (Module1).
 LoadResult LoadControlFile(const std::string& path);
-
-// The eight column texts of page number `number` (1-based) in the page list.
-using PageRowTexts = std::array<std::u16string, 8>;
-PageRowTexts PageRow(const PageRecord& page, int64_t number);
-// "@@@@@@": the number right-aligned in 6 characters; longer numbers in full.
-std::u16string FormatPageNumber(int64_t number);
-// ImageLen / 1024 as "###,###,###,###,##0.000" (halves round up).
-std::u16string FormatKilobytes(int64_t bytes);
-
-// The eight counts shown after a load, 64-bit so that no sum wraps.
-struct DocumentTotals {
-  int64_t TotalKPE = 0;
-  int64_t TotalSetKPE = 0;
-  int64_t TotalPage = 0;
-  int64_t TotalTag = 0;
-  int64_t TotalComment = 0;
-  int64_t TotalKeyWord = 0;
-  int64_t TotalSquare = 0;
-  int64_t TotalHyperLink = 0;
-};
-DocumentTotals ComputeTotals(const ControlDocument& doc);
-// Label name and count in the order the labels are set.
-std::vector<std::pair<std::string, int64_t>> TotalLabels(const DocumentTotals& totals);
 
 }  // namespace kp

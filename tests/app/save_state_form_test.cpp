@@ -169,7 +169,7 @@ TEST_F(SaveStateFormTest, FailureBeforeShowingCreatesNoWindow) {
 TEST(QtNameFilterTest, PairsBecomeQtFilters) {
   EXPECT_EQ(QtNameFilter(u"MDBファイル|*.MDB"), QStringLiteral("MDBファイル (*.MDB)"));
   EXPECT_EQ(QtNameFilter(u"KPファイル (*.CTL)|*.CTL|All|*.a;*.b"),
-            QStringLiteral("KPファイル (*.CTL) (*.CTL);;All (*.a *.b)"));
+            QStringLiteral("KPファイル (*.CTL);;All (*.a *.b)"));
 }
 
 }  // namespace

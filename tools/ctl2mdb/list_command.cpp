@@ -6,6 +6,7 @@
 
 #include "cli_common.h"
 #include "ctl/load_command.h"
+#include "inspect/page_list.h"
 #include "model/text_util.h"
 
 namespace kp::cli {
