@@ -5,7 +5,6 @@
 // prepared statement. Prints rows per second and the ratios.
 //
 // Usage: jet_append_bench [rows] [work folder]
-#include "model/text_util.h"
 #include <sqlite3.h>
 #include <fcntl.h>
 #include <unistd.h>
@@ -18,13 +17,16 @@
 #include <string>
 #include <vector>
 
+#include "base/text_util.h"
+#include "bench/bench_support.h"
 #include "export/jet/builder.h"
 #include "export/jet/engine.h"
-#include "export/jet/kp_schema.h"
+#include "export/output_schema.h"
 
 namespace {
 
-using Clock = std::chrono::steady_clock;
+using kp::bench::Clock;
+using kp::bench::Seconds;
 using kp::jet::Value;
 
 struct CommentRow {
@@ -51,8 +53,6 @@ std::vector<CommentRow> MakeRows(size_t n) {
 }
 
 
-double Seconds(Clock::time_point a, Clock::time_point b) { return std::chrono::duration<double>(b - a).count(); }
-
 bool Check(const kp::Status& s, const char* what) {
   if (!s.ok()) std::fprintf(stderr, "%s: %s\n", what, s.ToString().c_str());
   return s.ok();
@@ -61,7 +61,7 @@ bool Check(const kp::Status& s, const char* what) {
 // Appends `rows` through the engine to a fresh copy of the template.
 bool RunEngine(const std::vector<CommentRow>& rows, const std::string& path, double* seconds) {
   std::vector<kp::jet::TableDef> defs;
-  if (!Check(kp::jet::KpTableDefs(&defs), "template tables")) return false;
+  if (!Check(kp::OutputTableDefs(&defs), "template tables")) return false;
   kp::jet::DatabaseSpec layout;
   for (auto& d : defs) layout.tables.push_back({d, {}});
   std::filesystem::remove(path);
@@ -88,23 +88,6 @@ bool RunEngine(const std::vector<CommentRow>& rows, const std::string& path, dou
   }
   if (!Check(rs->Close(), "close table") || !Check(db->Close(), "close")) return false;
   *seconds = Seconds(start, Clock::now());
-  return true;
-}
-
-// Writes `bytes` bytes to a new file in 1 MiB writes.
-bool RunRaw(size_t bytes, const std::string& path, double* seconds) {
-  std::vector<char> chunk(1 << 20, 'x');
-  const auto start = Clock::now();
-  const int fd = ::open(path.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
-  if (fd < 0) return false;
-  for (size_t done = 0; done < bytes;) {
-    const size_t n = std::min(chunk.size(), bytes - done);
-    if (::write(fd, chunk.data(), n) != ssize_t(n)) return false;
-    done += n;
-  }
-  ::close(fd);
-  *seconds = Seconds(start, Clock::now());
-  std::filesystem::remove(path);
   return true;
 }
 
@@ -152,7 +135,8 @@ int main(int argc, char** argv) {
   double jet = 0, raw = 0, lite = 0;
   if (!RunEngine(rows, jet_path, &jet)) return 1;
   const size_t bytes = std::filesystem::file_size(jet_path);
-  if (!RunRaw(bytes, dir + "/jet_append_bench.raw", &raw)) return 1;
+  raw = kp::bench::RawWrite(int64_t(bytes), dir + "/jet_append_bench.raw", 1 << 20, false);
+  if (raw < 0) return 1;
   if (!RunSqlite(rows, dir + "/jet_append_bench.sqlite", &lite)) return 1;
   const size_t lite_bytes = std::filesystem::file_size(dir + "/jet_append_bench.sqlite");
 

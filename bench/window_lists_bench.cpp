@@ -34,6 +34,15 @@ double Measure(QTreeView* view, int reps, Fill fill) {
   return runs[runs.size() / 2];
 }
 
+// A report-style view of `model` at the window's size for it, shown offscreen.
+void ShowView(QTreeView* view, QAbstractItemModel* model, int width, int height) {
+  view->setUniformRowHeights(true);
+  view->setRootIsDecorated(false);
+  view->setModel(model);
+  view->resize(width, height);
+  view->show();
+}
+
 void Report(const char* what, double filled, double empty) {
   std::printf("%-44s %9.3f ms   empty reset %7.3f ms   ratio %6.2fx\n", what, filled * 1e3, empty * 1e3,
               filled / empty);
@@ -56,11 +65,7 @@ int main(int argc, char** argv) {
   ControlDocument shown;
   PageListModel page_model(&shown);
   QTreeView pages_view;
-  pages_view.setUniformRowHeights(true);
-  pages_view.setRootIsDecorated(false);
-  pages_view.setModel(&page_model);
-  pages_view.resize(578, 348);
-  pages_view.show();
+  ShowView(&pages_view, &page_model, 578, 348);
   double page_empty = Measure(&pages_view, reps, [&] { page_model.Replace([&] { shown = empty; }); });
   // The load moves its fresh document into place; each run here swaps one in
   // (the old one is freed outside the measurement: that is the document's
@@ -74,13 +79,9 @@ int main(int argc, char** argv) {
   for (int i = 0; i < 32767; ++i) testing::AddKeyWord(&keywords.Pages[0], 1, 2, 3, 4, u"ｷｰﾜｰﾄﾞ", u"項目");
   DetailListModel detail_model(DetailList::kKeyWord);
   QTreeView detail_view;
-  detail_view.setUniformRowHeights(true);
-  detail_view.setRootIsDecorated(false);
-  detail_view.setModel(&detail_model);
-  detail_view.resize(570, 212);
-  detail_view.show();
+  ShowView(&detail_view, &detail_model, 570, 212);
   auto tables = PageDetails(keywords, u"     1");
-  double detail_empty = Measure(&detail_view, reps, [&] { detail_model.SetTable(DetailTable()); });
+  double detail_empty = Measure(&detail_view, reps, [&] { detail_model.SetTable(DetailTable(nullptr, -1, DetailList::kKeyWord)); });
   double detail_full = Measure(&detail_view, reps, [&] { detail_model.SetTable(tables[1]); });
 
   std::printf("median of %d runs, offscreen, fill + paint\n", reps);

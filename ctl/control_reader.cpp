@@ -9,9 +9,9 @@
 #include <memory>
 #include <vector>
 
+#include "base/file_io.h"
+#include "base/text_util.h"
 #include "ctl/function.h"
-#include "model/file_io.h"
-#include "model/text_util.h"
 
 namespace kp {
 

@@ -1,6 +1,6 @@
 #include "ctl/function.h"
 
-#include "model/text_util.h"
+#include "base/text_util.h"
 
 namespace kp {
 

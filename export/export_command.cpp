@@ -1,11 +1,16 @@
 #include "export/export_command.h"
 
+#include <stdlib.h>
+#include <unistd.h>
+
+#include <cerrno>
+#include <cstring>
 #include <filesystem>
 #include <utility>
 
 #include "export/row_mapping.h"
-#include "model/durable_file.h"
-#include "model/file_io.h"
+#include "base/durable_file.h"
+#include "base/file_io.h"
 
 namespace kp {
 
@@ -31,13 +36,33 @@ Status ReplaceWithWorkFile(const std::string& work, const std::string& output) {
   return s;
 }
 
+// Picks a work file name beside `output` that no file has: the name is taken
+// by an exclusive create and given up again just before the compaction makes
+// the file, itself exclusively (so a file that appears meanwhile is never
+// overwritten; the compaction fails instead).
+Status ReserveWorkFileBeside(const std::string& output, std::string* work) {
+  fs::path out(output);
+  fs::path folder = out.has_parent_path() ? out.parent_path() : fs::path(".");
+  std::string pattern = (folder / ("." + out.filename().string() + ".XXXXXX")).string();
+  int fd = ::mkstemp(pattern.data());
+  if (fd < 0) return Status::IOError("create a work file in " + folder.string() + ": " + std::strerror(errno));
+  ::close(fd);
+  ::unlink(pattern.c_str());
+  *work = pattern;
+  return Status::OK();
+}
+
 }  // namespace
 
 ExportCommand::ExportCommand(std::string program_folder, EngineFactory factory)
     : program_folder_(std::move(program_folder)), factory_(std::move(factory)) {}
 
 std::string ExportCommand::TemplatePath() const {
-  return (fs::path(program_folder_) / kTemplateFileName).string();
+  fs::path beside = fs::path(program_folder_) / kTemplateFileName;
+  std::error_code ec;
+  if (fs::exists(beside, ec)) return beside.string();
+  fs::path installed = fs::path(program_folder_) / kInstalledDataFolder / kTemplateFileName;
+  return fs::exists(installed, ec) ? installed.lexically_normal().string() : beside.string();
 }
 
 std::string ExportCommand::WorkPath() const {
@@ -75,7 +100,7 @@ ExportResult ExportCommand::Run(const ControlDocument& doc, ExportUi* ui,
   }
 
   // Steps 14-18, failure path B.
-  s = Compact(path);
+  s = Compact(path, options.work_file);
   if (!s.ok()) {
     ui->ShowMessage(kCompactFailedMessage);
     result.outcome = ExportOutcome::kSavedNotCompacted;
@@ -139,12 +164,24 @@ Status ExportCommand::WriteDocument(const ControlDocument& doc, ExportUi* ui, co
   return s.ok() ? closed : s;
 }
 
-Status ExportCommand::Compact(const std::string& output_path) {
+Status ExportCommand::Compact(const std::string& output_path, WorkFilePlace place) {
   if (!engine_) return Status::NotSupported("no database engine");
-  std::string work = WorkPath();
-  // Step 14. A work file that is already there makes this fail and stays.
-  KP_RETURN_IF_ERROR(engine_->CompactDatabase(output_path, work)
-                         .WithContext("compact " + output_path + " into " + work));
+  std::string work;
+  const bool in_program_folder = place == WorkFilePlace::kProgramFolderIfWritable &&
+                                 ::access(program_folder_.c_str(), W_OK) == 0;
+  if (in_program_folder) {
+    work = WorkPath();
+  } else {
+    KP_RETURN_IF_ERROR(ReserveWorkFileBeside(output_path, &work));
+  }
+  // Step 14. A WorkDB.tmp that is already there makes this fail and stays;
+  // a unique work file of our own is removed.
+  Status s = engine_->CompactDatabase(output_path, work)
+                 .WithContext("compact " + output_path + " into " + work);
+  if (!s.ok()) {
+    if (!in_program_folder) RemoveQuietly(work);
+    return s;
+  }
   // Steps 16-17 as one rename.
   return ReplaceWithWorkFile(work, output_path);
 }

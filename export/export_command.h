@@ -5,10 +5,12 @@
 // Steps (failure path A guards 3-12, failure path B guards 14-17):
 //    1  the save dialog gets no proposed name and the filter "MDBファイル|*.MDB"
 //    3  ask for the output path (a cancel is a save failure)
-//    4  copy <program folder>/KP.dbd to a new file beside the output; steps
-//       6-11 write that file, synced once at the close, and only then is it
-//       renamed over the output (the folder synced). The output is thus at
-//       every moment nothing, the earlier file or a whole database.
+//    4  copy the template KP.dbd (the one beside the program, else
+//       <program folder>/../share/zirirav-convert/ of an installed program)
+//       to a new file beside the output; steps 6-11 write that file, synced
+//       once at the close, and only then is it renamed over the output (the
+//       folder synced). The output is thus at every moment nothing, the
+//       earlier file or a whole database.
 //    5  create the database engine once; it is kept for every later export
 //    6  open the output as a database
 //  7-9  show the progress window, disable the main window, bar Max = PageCount
@@ -16,7 +18,11 @@
 //   11  close the database
 //   12  bar Max 100, Value 1, caption "変換状況", hide, enable the main window,
 //       "保存に成功しました。"
-//   14  compact the output into <program folder>/WorkDB.tmp
+//   14  compact the output into the work file: <program folder>/WorkDB.tmp
+//       when that folder is writable (so one left there makes the compaction
+//       fail); otherwise, or when asked for, a new file of a unique name
+//       beside the output (same file system: the rename below stays atomic),
+//       which is removed on every path
 // 16-17 the work file replaces the output in ONE rename, so no failure here
 //       can lose the output: when the rename fails (also after a copy across
 //       file systems), the uncompacted output stays, the work file is removed
@@ -36,9 +42,9 @@
 #include <memory>
 #include <string>
 
+#include "base/status.h"
 #include "export/jet/engine.h"
 #include "model/control_document.h"
-#include "model/status.h"
 
 namespace kp {
 
@@ -86,9 +92,18 @@ struct ExportResult {
   std::string output_path;  // empty when the dialog was cancelled
 };
 
+enum class WorkFilePlace {
+  kProgramFolderIfWritable,  // WorkDB.tmp in the program's folder, else beside the output
+  kBesideOutput,             // always a unique work file beside the output
+};
+
 struct ExportOptions {
   bool compact = true;  // run steps 14-18
+  WorkFilePlace work_file = WorkFilePlace::kProgramFolderIfWritable;
 };
+
+// Where an installed program finds its template, relative to its folder.
+inline constexpr char kInstalledDataFolder[] = "../share/zirirav-convert";
 
 using EngineFactory = std::function<std::unique_ptr<jet::DBEngine>()>;
 
@@ -110,7 +125,9 @@ class ExportCommand {
     template_check_ = std::move(check);
   }
 
+  // KP.dbd beside the program when it is there, else the installed one.
   std::string TemplatePath() const;
+  // WorkDB.tmp in the program's folder.
   std::string WorkPath() const;
   // The engine, once the first export has made it.
   jet::DBEngine* engine() const { return engine_.get(); }
@@ -120,7 +137,7 @@ class ExportCommand {
   // Steps 5-11 on the database file `path`; *whole says whether it was
   // closed complete and synced.
   Status WriteDocument(const ControlDocument& doc, ExportUi* ui, const std::string& path, bool* whole);
-  Status Compact(const std::string& output_path);
+  Status Compact(const std::string& output_path, WorkFilePlace place);
 
   std::string program_folder_;
   EngineFactory factory_;

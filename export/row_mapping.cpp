@@ -8,19 +8,7 @@ namespace kp {
 namespace {
 
 using jet::Value;
-
-const OutputTable kTables[kOutputTableCount] = {
-    {u"一覧_ページ", u"SELECT * FROM [一覧_ページ]", u"変換状況 …ﾍﾟｰｼﾞ [出力中]", "pages"},
-    {u"一覧_埋め込みファイル", u"SELECT * FROM [一覧_埋め込みファイル]",
-     u"変換状況 …埋込ﾌｧｲﾙ [出力中]", "embedded files"},
-    {u"一覧_コメント", u"SELECT * FROM [一覧_コメント]", u"変換状況 …ｺﾒﾝﾄ [出力中]", "comments"},
-    {u"一覧_キーワード", u"SELECT * FROM [一覧_キーワード]", u"変換状況 …ｷｰﾜｰﾄﾞ [出力中]",
-     "keywords"},
-    {u"一覧_範囲マーク", u"SELECT * FROM [一覧_範囲マーク]", u"変換状況 …範囲ﾏｰｸ [出力中]",
-     "range marks"},
-    {u"一覧_ハイパーリンク", u"SELECT * FROM [一覧_ハイパーリンク]",
-     u"変換状況 …ﾊｲﾊﾟｰﾘﾝｸ [出力中]", "hyperlinks"},
-};
+using namespace column;
 
 // Column names are ASCII; good enough for a log line.
 std::string Ascii(const std::u16string& s) {
@@ -72,14 +60,14 @@ Value Str(const Text& s) { return Value::Str(s); }
 
 Status WritePageRow(const PageRecord& page, int32_t page_no, RowSink& sink) {
   KP_RETURN_IF_ERROR(sink.AddNew());
-  KP_RETURN_IF_ERROR(sink.Set(u"No", Long(page_no)));
-  KP_RETURN_IF_ERROR(sink.Set(u"Name", page.Name.empty() ? Value::Null() : Str(page.Name)));
-  KP_RETURN_IF_ERROR(sink.Set(u"IsTag", Value::Bool(page.IsTag == 2)));
-  KP_RETURN_IF_ERROR(sink.Set(u"Level", Long(page.Level)));
-  KP_RETURN_IF_ERROR(sink.Set(u"FileName", Str(page.FileName)));
-  KP_RETURN_IF_ERROR(sink.Set(u"ImageLen", Long(page.ImageLen)));
+  KP_RETURN_IF_ERROR(sink.Set(kNo, Long(page_no)));
+  KP_RETURN_IF_ERROR(sink.Set(kName, page.Name.empty() ? Value::Null() : Str(page.Name)));
+  KP_RETURN_IF_ERROR(sink.Set(kIsTag, Value::Bool(page.IsTag == 2)));
+  KP_RETURN_IF_ERROR(sink.Set(kLevel, Long(page.Level)));
+  KP_RETURN_IF_ERROR(sink.Set(kFileName, Str(page.FileName)));
+  KP_RETURN_IF_ERROR(sink.Set(kImageLen, Long(page.ImageLen)));
   int degrees = AngleDegrees(page.Angle);
-  if (degrees >= 0) KP_RETURN_IF_ERROR(sink.Set(u"Angle", Long(degrees)));
+  if (degrees >= 0) KP_RETURN_IF_ERROR(sink.Set(kAngle, Long(degrees)));
   return sink.Update();
 }
 
@@ -95,8 +83,8 @@ Status WriteListRows(const std::vector<Record>& list, int16_t count, const char*
                        " but the list holds " + std::to_string(list.size()) + " entries");
     }
     KP_RETURN_IF_ERROR(sink.AddNew());
-    KP_RETURN_IF_ERROR(sink.Set(u"PageNo", Long(page_no)));
-    KP_RETURN_IF_ERROR(sink.Set(u"ID", Long(j + 1)));
+    KP_RETURN_IF_ERROR(sink.Set(kPageNo, Long(page_no)));
+    KP_RETURN_IF_ERROR(sink.Set(kID, Long(j + 1)));
     KP_RETURN_IF_ERROR(assign(list[size_t(j)]));
     KP_RETURN_IF_ERROR(sink.Update());
   }
@@ -117,45 +105,45 @@ Status WritePage(const ControlDocument& doc, int table_index, const PageRecord& 
                            std::to_string(doc.EmbeddedFiles.size()) + " entries");
         }
         const EmbeddedFileRecord& file = doc.EmbeddedFiles[size_t(e.RegisterIndex)];
-        KP_RETURN_IF_ERROR(sink.Set(u"KPE_FileName", Str(file.KPE_FileName)));
-        return sink.Set(u"InData", Str(file.InData));
+        KP_RETURN_IF_ERROR(sink.Set(kKpeFileName, Str(file.KPE_FileName)));
+        return sink.Set(kInData, Str(file.InData));
       });
     case 2:
       return WriteListRows(page.Comments, page.CommentCount, "CommentCount", page_no, sink,
                            [&](const CommentRecord& c) -> Status {
-        KP_RETURN_IF_ERROR(sink.Set(u"Color", Long(c.Color)));
-        KP_RETURN_IF_ERROR(sink.Set(u"Left", Long(c.Left)));
-        KP_RETURN_IF_ERROR(sink.Set(u"Top", Long(c.Top)));
-        return sink.Set(u"Text", Str(c.Text));
+        KP_RETURN_IF_ERROR(sink.Set(kColor, Long(c.Color)));
+        KP_RETURN_IF_ERROR(sink.Set(kLeft, Long(c.Left)));
+        KP_RETURN_IF_ERROR(sink.Set(kTop, Long(c.Top)));
+        return sink.Set(kText, Str(c.Text));
       });
     case 3:
       return WriteListRows(page.KeyWords, page.KeyWordCount, "KeyWordCount", page_no, sink,
                            [&](const KeyWordRecord& k) -> Status {
-        KP_RETURN_IF_ERROR(sink.Set(u"Left", Long(k.Left)));
-        KP_RETURN_IF_ERROR(sink.Set(u"Top", Long(k.Top)));
-        KP_RETURN_IF_ERROR(sink.Set(u"Width", Long(k.Width)));
-        KP_RETURN_IF_ERROR(sink.Set(u"Height", Long(k.Height)));
-        KP_RETURN_IF_ERROR(sink.Set(u"KeyWord", Str(k.KeyWord)));
-        return sink.Set(u"Field", Str(k.Field));
+        KP_RETURN_IF_ERROR(sink.Set(kLeft, Long(k.Left)));
+        KP_RETURN_IF_ERROR(sink.Set(kTop, Long(k.Top)));
+        KP_RETURN_IF_ERROR(sink.Set(kWidth, Long(k.Width)));
+        KP_RETURN_IF_ERROR(sink.Set(kHeight, Long(k.Height)));
+        KP_RETURN_IF_ERROR(sink.Set(kKeyWord, Str(k.KeyWord)));
+        return sink.Set(kField, Str(k.Field));
       });
     case 4:
       return WriteListRows(page.Squares, page.SquareCount, "SquareCount", page_no, sink,
                            [&](const SquareRecord& q) -> Status {
-        KP_RETURN_IF_ERROR(sink.Set(u"Color", Long(q.Color)));
-        KP_RETURN_IF_ERROR(sink.Set(u"Left", Long(q.Left)));
-        KP_RETURN_IF_ERROR(sink.Set(u"Top", Long(q.Top)));
-        KP_RETURN_IF_ERROR(sink.Set(u"Width", Long(q.Width)));
-        return sink.Set(u"Height", Long(q.Height));
+        KP_RETURN_IF_ERROR(sink.Set(kColor, Long(q.Color)));
+        KP_RETURN_IF_ERROR(sink.Set(kLeft, Long(q.Left)));
+        KP_RETURN_IF_ERROR(sink.Set(kTop, Long(q.Top)));
+        KP_RETURN_IF_ERROR(sink.Set(kWidth, Long(q.Width)));
+        return sink.Set(kHeight, Long(q.Height));
       });
     case 5:
       return WriteListRows(page.HyperLinks, page.HyperLinkCount, "HyperLinkCount", page_no,
                            sink, [&](const HyperLinkRecord& h) -> Status {
-        KP_RETURN_IF_ERROR(sink.Set(u"Left", Long(h.Left)));
-        KP_RETURN_IF_ERROR(sink.Set(u"Top", Long(h.Top)));
-        KP_RETURN_IF_ERROR(sink.Set(u"Width", Long(h.Width)));
-        KP_RETURN_IF_ERROR(sink.Set(u"Height", Long(h.Height)));
-        KP_RETURN_IF_ERROR(sink.Set(u"LinkInfo1", Str(h.LinkInfo1)));
-        return sink.Set(u"LinkInfo2", Str(h.LinkInfo2));
+        KP_RETURN_IF_ERROR(sink.Set(kLeft, Long(h.Left)));
+        KP_RETURN_IF_ERROR(sink.Set(kTop, Long(h.Top)));
+        KP_RETURN_IF_ERROR(sink.Set(kWidth, Long(h.Width)));
+        KP_RETURN_IF_ERROR(sink.Set(kHeight, Long(h.Height)));
+        KP_RETURN_IF_ERROR(sink.Set(kLinkInfo1, Str(h.LinkInfo1)));
+        return sink.Set(kLinkInfo2, Str(h.LinkInfo2));
       });
   }
   return Status::InvalidArgument("no output table " + std::to_string(table_index));
@@ -163,14 +151,12 @@ Status WritePage(const ControlDocument& doc, int table_index, const PageRecord& 
 
 }  // namespace
 
-const OutputTable& OutputTableAt(int index) { return kTables[index]; }
-
 Status WriteTable(const ControlDocument& doc, int table_index, jet::Database& db,
                   const PageDoneCallback& on_page_done) {
   if (table_index < 0 || table_index >= kOutputTableCount) {
     return Status::InvalidArgument("no output table " + std::to_string(table_index));
   }
-  const OutputTable& table = kTables[table_index];
+  const OutputTable& table = OutputTableAt(table_index);
   std::unique_ptr<jet::Recordset> rs;
   KP_RETURN_IF_ERROR(db.OpenRecordset(table.query, &rs).WithContext(
       std::string(table.log_name) + " table, OpenRecordset"));

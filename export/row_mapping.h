@@ -1,15 +1,6 @@
 // Row mapping: how a loaded ControlDocument becomes the rows of the six
-// output tables.
-//
-// The tables are written in this order, each opened by its query text:
-//
-//   #  table                 columns, assigned in this order
-//   0  一覧_ページ           No, Name, IsTag, Level, FileName, ImageLen, Angle
-//   1  一覧_埋め込みファイル PageNo, ID, KPE_FileName, InData
-//   2  一覧_コメント         PageNo, ID, Color, Left, Top, Text
-//   3  一覧_キーワード       PageNo, ID, Left, Top, Width, Height, KeyWord, Field
-//   4  一覧_範囲マーク       PageNo, ID, Color, Left, Top, Width, Height
-//   5  一覧_ハイパーリンク   PageNo, ID, Left, Top, Width, Height, LinkInfo1, LinkInfo2
+// output tables (export/output_schema.h), written in that order, each opened
+// by its query text, columns assigned in the schema's order.
 //
 // Values: No/PageNo = page position + 1; ID = item position in its page's list
 // + 1; Name is Null only when empty; IsTag is True only for the byte 2; Angle
@@ -29,23 +20,12 @@
 #include <functional>
 #include <string>
 
+#include "base/status.h"
 #include "export/jet/engine.h"
+#include "export/output_schema.h"
 #include "model/control_document.h"
-#include "model/status.h"
 
 namespace kp {
-
-struct OutputTable {
-  const char16_t* name;     // table name in the template
-  const char16_t* query;    // "SELECT * FROM [name]"
-  const char16_t* caption;  // progress-window caption while it is written
-  const char* log_name;     // short ASCII name for causes and logs
-};
-
-constexpr int kOutputTableCount = 6;
-
-// REQUIRES: 0 <= index < kOutputTableCount.
-const OutputTable& OutputTableAt(int index);
 
 // Called after the rows of page position p are written, with p + 1; also
 // for a page that gave no rows.

@@ -3,9 +3,9 @@
 #include <memory>
 #include <vector>
 
-#include "export/jet/kp_schema.h"
+#include "base/text_util.h"
 #include "export/jet/reader.h"
-#include "model/text_util.h"
+#include "export/output_schema.h"
 
 namespace kp {
 
@@ -25,6 +25,9 @@ int IntegerRank(ColumnType t) {
 
 bool Fits(const jet::ColumnDef& have, const jet::ColumnDef& want) {
   if (IntegerRank(want.type) > 0) return IntegerRank(have.type) >= IntegerRank(want.type);
+  // A Text column where the export writes Memo (a template of older days)
+  // takes every text up to its size; a longer one fails at its row.
+  if (want.type == ColumnType::kMemo && have.type == ColumnType::kText) return true;
   if (have.type != want.type) return false;
   return want.type != ColumnType::kText || have.length >= want.length;
 }
@@ -33,7 +36,7 @@ bool Fits(const jet::ColumnDef& have, const jet::ColumnDef& want) {
 
 Status CheckTemplate(const std::string& path) {
   std::vector<jet::TableDef> wanted;
-  KP_RETURN_IF_ERROR(jet::KpTableDefs(&wanted));
+  KP_RETURN_IF_ERROR(OutputTableDefs(&wanted));
   std::unique_ptr<jet::DatabaseReader> reader;
   KP_RETURN_IF_ERROR(jet::DatabaseReader::Open(path, &reader).WithContext("template"));
   for (const jet::TableDef& want : wanted) {

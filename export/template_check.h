@@ -7,7 +7,7 @@
 
 #include <string>
 
-#include "model/status.h"
+#include "base/status.h"
 
 namespace kp {
 

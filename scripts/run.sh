@@ -9,9 +9,9 @@ cmake -S . -B build -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo >/dev/null
 cmake --build build -j "$(nproc)"
 
 sample="samples/kp-sample/DEFAULT.CTL"
-if [ -n "${DISPLAY:-}${WAYLAND_DISPLAY:-}" ] && [ -x build/ziriravconvert ]; then
+if [ -n "${DISPLAY:-}${WAYLAND_DISPLAY:-}" ] && [ -x build/zirirav-convert ]; then
   echo "Starting the window. To try it, load $sample"
-  exec build/ziriravconvert
+  exec build/zirirav-convert
 fi
 out="build/kp-sample.mdb"
 rm -f "$out"

@@ -1,7 +1,8 @@
 #!/usr/bin/env bash
 # Builds everything and runs every test: first a normal build (build/), then
 # the non-GUI code again with AddressSanitizer and UBSan (build-asan/), then a
-# short run of each fuzz target (build-fuzz/).
+# short run of each fuzz target (build-fuzz/). As root it also builds, installs,
+# tries and removes the Debian package.
 set -euo pipefail
 cd "$(dirname "$0")/.."
 bash scripts/setup.sh
@@ -10,6 +11,8 @@ jobs=$(nproc)
 cmake -S . -B build -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo >/dev/null
 cmake --build build -j "$jobs"
 ctest --test-dir build --output-on-failure -j "$jobs"
+# The Debian package: install, convert as a user without root, remove.
+bash scripts/package_test.sh
 
 cmake -S . -B build-asan -G Ninja -DCMAKE_BUILD_TYPE=Debug -DKP_SANITIZE=ON \
   -DKP_BUILD_GUI=OFF -DKP_BUILD_BENCH=OFF >/dev/null

@@ -1,7 +1,6 @@
-#include "model/text_util.h"
 #include "export/jet/builder.h"
 
-#include "model/durable_file.h"
+#include "base/durable_file.h"
 
 #include <algorithm>
 #include <cstdio>
@@ -9,6 +8,7 @@
 #include <map>
 #include <set>
 
+#include "base/text_util.h"
 #include "export/jet/collation.h"
 #include "export/jet/data_page.h"
 #include "export/jet/header.h"

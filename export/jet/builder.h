@@ -21,10 +21,10 @@
 #include <string>
 #include <vector>
 
+#include "base/status.h"
 #include "export/jet/bytes.h"
 #include "export/jet/catalog_write.h"
 #include "export/jet/schema.h"
-#include "model/status.h"
 
 namespace kp::jet {
 

@@ -69,7 +69,7 @@ class Checker {
   void Run() {
     CheckHeader();
     use_[0] = "header";
-    Status s = DatabaseReader::OpenBytes(file_.data(), &reader_);
+    Status s = DatabaseReader::OpenBytes(Bytes(file_.bytes(), file_.bytes() + file_.size()), &reader_);
     if (!s.ok()) {
       Problem(kCatalogTdefPage, "cannot read the catalog: " + s.message());
       return;
@@ -768,7 +768,7 @@ Status CheckDatabaseImage(Bytes image, const CheckOptions& options, CheckReport*
 Status CheckDatabase(const std::string& path, const CheckOptions& options, CheckReport* report) {
   std::unique_ptr<PageFile> file;
   KP_RETURN_IF_ERROR(PageFile::Open(path, &file));
-  Bytes image = file->data();
+  Bytes image(file->bytes(), file->bytes() + file->size());
   Status s = CheckDatabaseImage(std::move(image), options, report);
   return s.ok() ? s : s.WithContext(path);
 }

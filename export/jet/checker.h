@@ -39,8 +39,8 @@
 #include <string>
 #include <vector>
 
+#include "base/status.h"
 #include "export/jet/bytes.h"
-#include "model/status.h"
 
 namespace kp::jet {
 

@@ -29,9 +29,9 @@
 #include <cstdint>
 #include <string>
 
+#include "base/status.h"
 #include "export/jet/bytes.h"
 #include "export/jet/schema.h"
-#include "model/status.h"
 
 namespace kp::jet {
 

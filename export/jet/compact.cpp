@@ -8,6 +8,8 @@
 #include <set>
 #include <vector>
 
+#include "base/durable_file.h"
+#include "base/file_io.h"
 #include "export/jet/collation.h"
 #include "export/jet/data_page.h"
 #include "export/jet/format.h"
@@ -19,8 +21,6 @@
 #include "export/jet/tdef_write.h"
 #include "export/jet/usage_map.h"
 #include "export/jet/values.h"
-#include "model/durable_file.h"
-#include "model/file_io.h"
 
 namespace kp::jet {
 
@@ -28,6 +28,9 @@ namespace {
 
 // Ids below this are TDEF pages (tables); other objects have high bits set.
 constexpr uint32_t kPageIdLimit = 0x01000000;
+// Source bytes copied between two DropResident() calls.
+constexpr uint64_t kResidentBytes = 4 << 20;
+constexpr size_t kFaultAroundBytes = 16 * kPageSize;
 // Usage-map rows (69 bytes, inline or reference) on one data page.
 constexpr size_t kMapRowsPerPage = kDataUsableBytes / (kUsageMapInlineRowBytes + 2);
 
@@ -48,15 +51,35 @@ class OutputFile : public PageSink {
     written_.push_back(false);
     return uint32_t(written_.size() - 1);
   }
+  // Pages are gathered and written in runs of consecutive pages.
   Status WritePage(uint32_t n, const uint8_t* page) override {
     if (n >= written_.size()) return Status::InvalidArgument("internal error: page " + std::to_string(n) + " written before allocated");
-    KP_RETURN_IF_ERROR(file_->WriteAt(uint64_t(n) * kPageSize, page, kPageSize));
+    if (buffer_.empty()) buffer_.resize(kPendingPages * kPageSize);
+    std::memcpy(buffer_.data() + pending_.size() * kPageSize, page, kPageSize);
+    pending_.push_back({n, uint32_t(pending_.size())});
     written_[n] = true;
-    return Status::OK();
+    return pending_.size() == kPendingPages ? WritePending() : Status::OK();
   }
   uint32_t page_count() const { return uint32_t(written_.size()); }
   // Synced once and closed; on a failure the file is removed.
+  Status WritePending() {
+    std::sort(pending_.begin(), pending_.end());
+    for (size_t i = 0; i < pending_.size();) {
+      size_t j = i + 1;
+      while (j < pending_.size() && pending_[j].first == pending_[j - 1].first + 1) ++j;
+      // One write per run of consecutive pages, gathered in page order.
+      run_.resize((j - i) * kPageSize);
+      for (size_t k = i; k < j; ++k) {
+        std::memcpy(run_.data() + (k - i) * kPageSize, buffer_.data() + size_t(pending_[k].second) * kPageSize, kPageSize);
+      }
+      KP_RETURN_IF_ERROR(file_->WriteAt(uint64_t(pending_[i].first) * kPageSize, run_.data(), run_.size()));
+      i = j;
+    }
+    pending_.clear();
+    return Status::OK();
+  }
   Status Finish() {
+    KP_RETURN_IF_ERROR(WritePending());
     for (size_t n = 0; n < written_.size(); ++n) {
       if (!written_[n]) return Status::InvalidArgument("internal error: page " + std::to_string(n) + " of the new file was never written");
     }
@@ -75,9 +98,13 @@ class OutputFile : public PageSink {
   }
 
  private:
+  static constexpr size_t kPendingPages = 256;  // 1 MiB
   std::unique_ptr<File> file_;
   std::string path_;
   std::vector<bool> written_;
+  Bytes buffer_;                                          // pages not yet in the file
+  Bytes run_;                                             // one run of them, in page order
+  std::vector<std::pair<uint32_t, uint32_t>> pending_;   // their numbers and buffer slots
 };
 
 // The data pages of one owner (a table, or one memo/OLE column), filled one
@@ -309,6 +336,10 @@ class Compactor {
     KP_RETURN_IF_ERROR(reader_.OwnedPages(def, &pages));
     Row decoded;
     for (uint32_t page_number : pages) {
+      // A page away from the last one maps its neighbours too (the kernel
+      // maps pages around a fault): count them.
+      Read(page_number == last_page_ + 1 ? kPageSize : kFaultAroundBytes);
+      last_page_ = page_number;
       const uint8_t* page = file_.Page(page_number);
       if (page == nullptr) return Status::Corruption("its usage map lists page " + std::to_string(page_number) + ", past the end");
       if (page[0] != kPageTypeData || GetU32(page + kDataOwnerOffset) != t->entry->tdef_page()) continue;
@@ -321,6 +352,7 @@ class Compactor {
         KP_RETURN_IF_ERROR(StoredRow(page, page_number, r, &raw, &size, &live));
         if (!live) continue;
         row_.assign(raw, raw + size);
+        Read(size);
         if (id_column >= 0) {
           bool keep = true;
           KP_RETURN_IF_ERROR(RenumberId(def.columns[size_t(id_column)], drop_orphans, &keep));
@@ -406,6 +438,16 @@ class Compactor {
     return Status::OK();
   }
 
+  // Counts bytes read from the source; lets the pages read so far go now
+  // and then, so that the source's memory stays bounded.
+  void Read(size_t bytes) {
+    bytes_read_ += bytes + 64;
+    if (bytes_read_ >= kResidentBytes) {
+      file_.DropResident();
+      bytes_read_ = 0;
+    }
+  }
+
   // The bytes of the row in slot `r`, following an overflow pointer; not
   // live when the slot is deleted.
   Status StoredRow(const uint8_t* page, uint32_t page_number, uint16_t r, const uint8_t** data, size_t* size,
@@ -469,11 +511,14 @@ class Compactor {
       }
       auto& writer = (*writers)[c.number];
       if (!writer) writer = std::make_unique<RowWriter>(out_, kLvalOwnerTag);
-      KP_RETURN_IF_ERROR(ReadLongValue(file_, field, end - start, &value_).WithContext(ColumnLabel(c)));
       uint32_t pointer = 0;
       if (flags == kLongValueFlagSingleRow) {
+        KP_RETURN_IF_ERROR(SingleRowValue(GetU32(field + 4), length).WithContext(ColumnLabel(c)));
+        Read(value_.size());
         KP_RETURN_IF_ERROR(writer->Add(value_, &pointer));
       } else {
+        KP_RETURN_IF_ERROR(ReadLongValue(file_, field, end - start, &value_).WithContext(ColumnLabel(c)));
+        Read(value_.size());
         // A chain, written last chunk first so that each knows its successor.
         const size_t chunks = (value_.size() + kLongValueChunkMax - 1) / kLongValueChunkMax;
         for (size_t k = chunks; k-- > 0;) {
@@ -486,6 +531,22 @@ class Compactor {
       }
       PutU32(field + 4, pointer);
     }
+    return Status::OK();
+  }
+
+  // The `length` bytes of the one-row long value at `pointer`, into value_.
+  Status SingleRowValue(uint32_t pointer, uint32_t length) {
+    const uint8_t* page = file_.Page(PointerPage(pointer));
+    if (page == nullptr || page[0] != kPageTypeData || GetU32(page + kDataOwnerOffset) != kLvalOwnerTag) {
+      return Status::Corruption("long value at page " + std::to_string(PointerPage(pointer)) + ": not an LVAL page");
+    }
+    RowSlot slot;
+    KP_RETURN_IF_ERROR(DataPageRowSlot(page, PointerPage(pointer), PointerRow(pointer), &slot));
+    if (slot.overflow || size_t(slot.end - slot.start) < length) {
+      return Status::Corruption("long value at page " + std::to_string(PointerPage(pointer)) + " row " +
+                                std::to_string(PointerRow(pointer)) + " is not a whole row of " + std::to_string(length) + " bytes");
+    }
+    value_.assign(page + slot.start, page + slot.start + length);
     return Status::OK();
   }
 
@@ -563,13 +624,15 @@ class Compactor {
   // Per table: old row pointer -> new, in ascending order of both.
   std::vector<std::pair<uint32_t, uint32_t>> moved_;
   Bytes row_, value_, chunk_;
+  uint64_t bytes_read_ = 0;
+  uint32_t last_page_ = 0;
 };
 
 }  // namespace
 
 Status CompactDatabase(const std::string& source, const std::string& destination) {
   std::unique_ptr<DatabaseReader> reader;
-  KP_RETURN_IF_ERROR(DatabaseReader::Open(source, &reader));
+  KP_RETURN_IF_ERROR(DatabaseReader::OpenMapped(source, &reader));
   OutputFile out;
   KP_RETURN_IF_ERROR(out.Create(destination));
   KP_RETURN_IF_ERROR(Compactor(*reader, &out).Run().WithContext("compacting " + source));

@@ -28,7 +28,7 @@
 
 #include <string>
 
-#include "model/status.h"
+#include "base/status.h"
 
 namespace kp::jet {
 

@@ -18,9 +18,9 @@
 
 #include <cstdint>
 
+#include "base/status.h"
 #include "export/jet/bytes.h"
 #include "export/jet/format.h"
-#include "model/status.h"
 
 namespace kp::jet {
 

@@ -12,9 +12,9 @@
 #include <string>
 #include <vector>
 
+#include "base/status.h"
 #include "export/jet/schema.h"
 #include "export/jet/values.h"
-#include "model/status.h"
 
 namespace kp::jet {
 

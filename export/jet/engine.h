@@ -21,8 +21,8 @@
 #include <memory>
 #include <string>
 
+#include "base/status.h"
 #include "export/jet/schema.h"
-#include "model/status.h"
 
 namespace kp::jet {
 

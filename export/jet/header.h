@@ -22,8 +22,8 @@
 #include <cstdint>
 #include <string>
 
+#include "base/status.h"
 #include "export/jet/bytes.h"
-#include "model/status.h"
 
 namespace kp::jet {
 

@@ -21,8 +21,8 @@
 #include <set>
 #include <vector>
 
+#include "base/status.h"
 #include "export/jet/bytes.h"
-#include "model/status.h"
 
 namespace kp::jet {
 

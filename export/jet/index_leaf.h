@@ -20,8 +20,8 @@
 #include <cstdint>
 #include <vector>
 
+#include "base/status.h"
 #include "export/jet/bytes.h"
-#include "model/status.h"
 
 namespace kp::jet {
 

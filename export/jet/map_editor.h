@@ -16,8 +16,8 @@
 #include <string>
 #include <vector>
 
+#include "base/status.h"
 #include "export/jet/pager.h"
-#include "model/status.h"
 
 namespace kp::jet {
 

@@ -1,6 +1,14 @@
 #include "export/jet/page_file.h"
 
-#include "model/file_io.h"
+#include <fcntl.h>
+#include <sys/mman.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <cerrno>
+#include <cstring>
+
+#include "base/file_io.h"
 
 namespace kp::jet {
 
@@ -26,6 +34,7 @@ Status PageFile::FromBytes(Bytes data, std::unique_ptr<PageFile>* out) {
   std::unique_ptr<PageFile> f(new PageFile());
   f->page_count_ = uint32_t(data.size() / kPageSize);
   f->data_ = std::move(data);
+  f->base_ = f->data_.data();
   *out = std::move(f);
   return Status::OK();
 }
@@ -50,6 +59,43 @@ Status PageFile::Open(const std::string& path, std::unique_ptr<PageFile>* out) {
   if (!s.ok()) return s.WithContext(path);
   (*out)->path_ = path;
   return Status::OK();
+}
+
+Status PageFile::OpenMapped(const std::string& path, std::unique_ptr<PageFile>* out) {
+  const int fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC);
+  if (fd < 0) return Status::IOError("cannot open " + path + ": " + std::strerror(errno));
+  struct stat st {};
+  if (::fstat(fd, &st) != 0) {
+    ::close(fd);
+    return Status::IOError("cannot read " + path + ": " + std::strerror(errno));
+  }
+  const uint64_t size = uint64_t(st.st_size);
+  Status s;
+  if (size == 0) s = Status::Corruption("empty file");
+  else if (size % kPageSize != 0) s = Status::Corruption("file size " + std::to_string(size) + " is not a multiple of " + std::to_string(kPageSize) + " (truncated?)");
+  else if (size / kPageSize > 0xFFFFFF) s = Status::NotSupported("file has more pages than a pointer can name");
+  if (!s.ok()) {
+    ::close(fd);
+    return s.WithContext(path);
+  }
+  void* map = ::mmap(nullptr, size_t(size), PROT_READ, MAP_PRIVATE, fd, 0);
+  ::close(fd);
+  if (map == MAP_FAILED) return Status::IOError("cannot map " + path + ": " + std::strerror(errno));
+  std::unique_ptr<PageFile> f(new PageFile());
+  f->mapping_ = map;
+  f->base_ = static_cast<const uint8_t*>(map);
+  f->page_count_ = uint32_t(size / kPageSize);
+  f->path_ = path;
+  *out = std::move(f);
+  return Status::OK();
+}
+
+PageFile::~PageFile() {
+  if (mapping_ != nullptr) ::munmap(mapping_, size());
+}
+
+void PageFile::DropResident() const {
+  if (mapping_ != nullptr) ::madvise(mapping_, size(), MADV_DONTNEED);
 }
 
 Status PageFile::ReadPage(uint32_t n, Bytes* page) const {

@@ -1,7 +1,10 @@
 // PageFile: a Jet file opened read-only as a sequence of 4096-byte pages.
 //
 // The whole file is read into memory at Open (Jet files are small next to
-// memory, and the reader and checker touch most pages). Every access is
+// memory, and the reader and checker touch most pages), or mapped by
+// OpenMapped for a reader that passes over a big file once (compaction):
+// then DropResident() lets the pages read so far go, so that the memory in
+// use does not grow with the file. Every access is
 // bounds-checked: asking for a page past the end is a Corruption status that
 // names the page, never an out-of-range read.
 #pragma once
@@ -10,9 +13,9 @@
 #include <memory>
 #include <string>
 
+#include "base/status.h"
 #include "export/jet/bytes.h"
 #include "export/jet/format.h"
-#include "model/status.h"
 
 namespace kp::jet {
 
@@ -23,16 +26,27 @@ class PageFile {
   static Status Open(const std::string& path, std::unique_ptr<PageFile>* out);
   // The same over bytes already in memory (a file image built by the layer).
   static Status FromBytes(Bytes data, std::unique_ptr<PageFile>* out);
+  // Maps `path` read-only instead of reading it. The file must not shrink
+  // while it is open.
+  static Status OpenMapped(const std::string& path, std::unique_ptr<PageFile>* out);
+  ~PageFile();
+  PageFile(const PageFile&) = delete;
+  PageFile& operator=(const PageFile&) = delete;
 
   uint32_t page_count() const { return page_count_; }
   const std::string& path() const { return path_; }
-  const Bytes& data() const { return data_; }
+  // The whole file image.
+  const uint8_t* bytes() const { return base_; }
+  size_t size() const { return size_t(page_count_) * kPageSize; }
+  // A mapped file: gives back the memory of the pages read so far (they are
+  // read again from the file when used again). Nothing for a file in memory.
+  void DropResident() const;
 
   // Copies page `n` into `*page` (kPageSize bytes).
   Status ReadPage(uint32_t n, Bytes* page) const;
   // Page `n` in place, or nullptr when it is past the end.
   const uint8_t* Page(uint32_t n) const {
-    return n < page_count_ ? data_.data() + size_t(n) * kPageSize : nullptr;
+    return n < page_count_ ? base_ + size_t(n) * kPageSize : nullptr;
   }
   // Page `n` in place after checking that it exists and that its type byte
   // is `type`; `what` names the structure expected there, for the message
@@ -43,7 +57,9 @@ class PageFile {
   PageFile() = default;
 
   std::string path_;
-  Bytes data_;
+  Bytes data_;                     // the image, when read into memory
+  const uint8_t* base_ = nullptr;  // the image: data_ or the mapping
+  void* mapping_ = nullptr;
   uint32_t page_count_ = 0;
 };
 

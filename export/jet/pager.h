@@ -33,9 +33,9 @@
 #include <unordered_map>
 #include <vector>
 
+#include "base/file_io.h"
+#include "base/status.h"
 #include "export/jet/bytes.h"
-#include "model/file_io.h"
-#include "model/status.h"
 
 namespace kp::jet {
 

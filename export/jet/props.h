@@ -17,9 +17,9 @@
 #include <string>
 #include <vector>
 
+#include "base/status.h"
 #include "export/jet/bytes.h"
 #include "export/jet/schema.h"
-#include "model/status.h"
 
 namespace kp::jet {
 

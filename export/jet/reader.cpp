@@ -38,6 +38,15 @@ Status DatabaseReader::Open(const std::string& path, std::unique_ptr<DatabaseRea
   return Status::OK();
 }
 
+Status DatabaseReader::OpenMapped(const std::string& path, std::unique_ptr<DatabaseReader>* out) {
+  std::unique_ptr<DatabaseReader> r(new DatabaseReader());
+  KP_RETURN_IF_ERROR(PageFile::OpenMapped(path, &r->file_));
+  Status s = r->Load();
+  if (!s.ok()) return s.WithContext(path);
+  *out = std::move(r);
+  return Status::OK();
+}
+
 Status DatabaseReader::OpenBytes(Bytes image, std::unique_ptr<DatabaseReader>* out) {
   std::unique_ptr<DatabaseReader> r(new DatabaseReader());
   KP_RETURN_IF_ERROR(PageFile::FromBytes(std::move(image), &r->file_));

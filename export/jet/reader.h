@@ -12,11 +12,11 @@
 #include <string>
 #include <vector>
 
+#include "base/status.h"
 #include "export/jet/bytes.h"
 #include "export/jet/header.h"
 #include "export/jet/page_file.h"
 #include "export/jet/schema.h"
-#include "model/status.h"
 
 namespace kp::jet {
 
@@ -50,6 +50,8 @@ class DatabaseReader {
   // Opens `path` read-only; refuses files that are not Jet 4, are
   // encrypted or have a password.
   static Status Open(const std::string& path, std::unique_ptr<DatabaseReader>* out);
+  // The same over the file mapped, not read (PageFile::OpenMapped).
+  static Status OpenMapped(const std::string& path, std::unique_ptr<DatabaseReader>* out);
   // The same over a file image in memory.
   static Status OpenBytes(Bytes image, std::unique_ptr<DatabaseReader>* out);
 

@@ -17,12 +17,12 @@
 #include <map>
 #include <memory>
 
+#include "base/status.h"
 #include "export/jet/data_page.h"
 #include "export/jet/map_editor.h"
 #include "export/jet/pager.h"
 #include "export/jet/row_write.h"
 #include "export/jet/schema.h"
-#include "model/status.h"
 
 namespace kp::jet {
 

@@ -14,8 +14,8 @@
 #include <optional>
 #include <string>
 
+#include "base/status.h"
 #include "export/jet/schema.h"
-#include "model/status.h"
 
 namespace kp::jet {
 

@@ -17,8 +17,8 @@
 
 #include "app/save_state_form.h"
 #include "app/tab_control.h"
+#include "base/text_util.h"
 #include "export/jet/reader.h"
-#include "model/text_util.h"
 #include "tests/export/test_docs.h"
 #include "tests/support/ctl_writer.h"
 

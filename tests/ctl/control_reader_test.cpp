@@ -5,7 +5,7 @@
 
 #include "ctl/control_reader.h"
 #include "ctl/load_command.h"
-#include "model/text_util.h"
+#include "base/text_util.h"
 #include "tests/support/ctl_writer.h"
 
 namespace kp {

@@ -235,6 +235,64 @@ TEST_F(ExportCommandTest, CompactionAcrossFileSystems) {
   fs::remove_all(other);
 }
 
+TEST_F(ExportCommandTest, TemplateBesideTheProgramElseTheInstalledOne) {
+  fs::path installed = root_ / "share" / "zirirav-convert";
+  fs::create_directories(installed);
+  WriteAll(installed / "KP.dbd", "INSTALLED");
+  EXPECT_EQ(command_->TemplatePath(), (program_ / "KP.dbd").string());
+  fs::remove(program_ / "KP.dbd");
+  EXPECT_EQ(command_->TemplatePath(), (installed / "KP.dbd").string());
+  RecordingUi ui(output_);
+  EXPECT_EQ(command_->Run(PlainDocument(1), &ui).outcome, ExportOutcome::kSavedAndCompacted);
+  EXPECT_EQ(ReadAll(output_), std::string("INSTALLED") + FakeEngine::kCompactedMarker);
+}
+
+// The work file beside the output (the program's folder not writable, or
+// asked for): a WorkDB.tmp in the program's folder plays no part, and the
+// work file is gone after a success and after a failed compaction.
+TEST_F(ExportCommandTest, WorkFileBesideTheOutputIsGoneOnEveryPath) {
+  WriteAll(program_ / "WorkDB.tmp", "someone else's");
+  ExportOptions beside;
+  beside.work_file = WorkFilePlace::kBesideOutput;
+  auto files_beside_output = [this] {
+    std::vector<std::string> names;
+    for (const auto& e : fs::directory_iterator(root_))
+      if (e.is_regular_file()) names.push_back(e.path().filename().string());
+    return names;
+  };
+  RecordingUi ui(output_);
+  ExportResult r = command_->Run(PlainDocument(2), &ui, beside);
+  EXPECT_EQ(r.outcome, ExportOutcome::kSavedAndCompacted) << r.cause.ToString();
+  EXPECT_EQ(ReadAll(output_), std::string(kTemplateBytes) + FakeEngine::kCompactedMarker);
+  EXPECT_EQ(files_beside_output(), std::vector<std::string>{"出力.mdb"});
+
+  // A compaction that fails after it began writing its copy.
+  struct HalfWriter : FakeEngine {
+    using FakeEngine::FakeEngine;
+    Status CompactDatabase(const std::string&, const std::string& d) override {
+      destination = d;
+      if (fs::exists(d)) return Status::InvalidArgument("exists");
+      WriteAll(d, "half");
+      return Status::IOError("injected: disk full");
+    }
+    std::string destination;
+  };
+  HalfWriter* engine = nullptr;
+  ExportCommand failing(program_.string(), [&] {
+    auto e = std::make_unique<HalfWriter>(log_);
+    engine = e.get();
+    return e;
+  });
+  RecordingUi ui2(output_);
+  r = failing.Run(PlainDocument(2), &ui2, beside);
+  EXPECT_EQ(r.outcome, ExportOutcome::kSavedNotCompacted);
+  ASSERT_NE(engine, nullptr);
+  EXPECT_EQ(fs::path(engine->destination).parent_path(), root_);
+  EXPECT_EQ(ReadAll(output_), kTemplateBytes);
+  EXPECT_EQ(files_beside_output(), std::vector<std::string>{"出力.mdb"});
+  EXPECT_EQ(ReadAll(program_ / "WorkDB.tmp"), "someone else's");
+}
+
 TEST_F(ExportCommandTest, NoCompactOption) {
   RecordingUi ui(output_);
   ExportOptions options;

@@ -11,14 +11,17 @@
 #include <algorithm>
 #include <map>
 
+#include "base/text_util.h"
 #include "ctl/load_command.h"
 #include "export/export_command.h"
+#include "export/jet/builder.h"
+#include "export/output_schema.h"
+#include "export/jet/tdef_write.h"
 #include "export/row_mapping.h"
 #include "tests/export/recording_ui.h"
 #include "tests/export/test_docs.h"
 #include "tests/jet/build_support.h"
 #include "tests/support/ctl_writer.h"
-#include "model/text_util.h"
 
 namespace kp {
 namespace {
@@ -303,9 +306,41 @@ TEST_F(ExportEndToEndTest, WorkFileAlreadyPresentLeavesACompleteUncompactedOutpu
   ExpectJetCheckPasses();
 }
 
-TEST_F(ExportEndToEndTest, FailureInTheFourthTableKeepsACompleteValidPrefix) {
+// The longest texts a control file can hold go into every text column.
+TEST_F(ExportEndToEndTest, TextsOfAnyLengthGoIn) {
   ControlDocument doc = RichDocument();
-  // A keyword longer than its Text(255) column fails on page 3's second keyword.
+  doc.Pages[0].Name = Repeat(u"名", 300);
+  doc.Pages[1].FileName = u"\\" + Repeat(u"f", 240) + u".TIF";  // an image file name the file system takes
+  doc.EmbeddedFiles[0].KPE_FileName = Repeat(u"埋", 400);
+  doc.Pages[2].KeyWords[1].KeyWord = Repeat(u"x", 32767);
+  doc.Pages[2].KeyWords[1].Field = Repeat(u"分", 16383);
+  doc = WrittenAndLoaded(doc);
+  ExportResult r = Export(doc);
+  ASSERT_EQ(r.outcome, ExportOutcome::kSavedAndCompacted) << r.cause.ToString();
+  ExpectTablesOf(doc);
+  ExpectJetCheckPasses();
+}
+
+TEST_F(ExportEndToEndTest, FailureInTheFourthTableKeepsACompleteValidPrefix) {
+  // A user's template whose keyword column is Text(255): a longer keyword
+  // fails on page 3's second keyword.
+  std::vector<jet::TableDef> defs;
+  ASSERT_TRUE(OutputTableDefs(&defs).ok());
+  jet::DatabaseSpec layout;
+  for (jet::TableDef& d : defs) {
+    for (jet::ColumnDef& c : d.columns) {
+      if (c.name == u"KeyWord") {
+        c = jet::ColumnDef();
+        c.name = u"KeyWord";
+        c.type = jet::ColumnType::kText;
+        c.length = 510;
+      }
+    }
+    ASSERT_TRUE(jet::AssignColumnLayout(&d).ok());
+    layout.tables.push_back({d, {}});
+  }
+  ASSERT_TRUE(jet::WriteDatabase(layout, (program_ / "KP.dbd").string()).ok());
+  ControlDocument doc = RichDocument();
   doc.Pages[2].KeyWords[1].KeyWord = Repeat(u"x", 256);
   doc = WrittenAndLoaded(doc);
   ExportResult r = Export(doc);

@@ -8,7 +8,7 @@
 #include <string>
 #include <vector>
 
-#include "model/file_io.h"
+#include "base/file_io.h"
 
 namespace kp::testing {
 

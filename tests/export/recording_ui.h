@@ -4,10 +4,10 @@
 // sequence the user would have seen.
 #pragma once
 
-#include "model/text_util.h"
 #include <string>
 #include <vector>
 
+#include "base/text_util.h"
 #include "export/export_command.h"
 
 namespace kp::testing {

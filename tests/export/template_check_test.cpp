@@ -11,7 +11,8 @@
 
 #include "export/export_command.h"
 #include "export/jet/builder.h"
-#include "export/jet/kp_schema.h"
+#include "export/jet/tdef_write.h"
+#include "export/output_schema.h"
 #include "tests/export/recording_ui.h"
 #include "tests/export/test_docs.h"
 #include "tests/support/ctl_writer.h"
@@ -30,7 +31,7 @@ std::string ReadAll(const std::string& p) {
 void WriteTemplate(const std::string& path, const std::function<void(jet::DatabaseSpec*)>& change) {
   jet::DatabaseSpec layout;
   std::vector<jet::TableDef> defs;
-  ASSERT_TRUE(jet::KpTableDefs(&defs).ok());
+  ASSERT_TRUE(OutputTableDefs(&defs).ok());
   for (auto& d : defs) layout.tables.push_back({std::move(d), {}});
   change(&layout);
   ASSERT_TRUE(jet::WriteDatabase(layout, path).ok());
@@ -70,15 +71,31 @@ TEST(TemplateCheckTest, TemplatesFromElsewhere) {
          });
        },
        "is missing"},
-      {"a text column too small",
+      {"a Long column narrowed to Integer",
        [&] {
          WriteTemplate(dbd, [](jet::DatabaseSpec* l) {
            for (auto& c : l->tables[0].def.columns) {
-             if (c.type == jet::ColumnType::kText) c.length = 20;
+             if (c.type == jet::ColumnType::kLong) c.type = jet::ColumnType::kInteger;
            }
+           ASSERT_TRUE(jet::AssignColumnLayout(&l->tables[0].def).ok());
          });
        },
        "narrower"},
+      {"Memo columns as Text(255), as in older templates",
+       [&] {
+         WriteTemplate(dbd, [](jet::DatabaseSpec* l) {
+           for (auto& t : l->tables) {
+             for (auto& c : t.def.columns) {
+               if (c.type == jet::ColumnType::kMemo) {
+                 c.type = jet::ColumnType::kText;
+                 c.length = 510;
+               }
+             }
+             ASSERT_TRUE(jet::AssignColumnLayout(&t.def).ok());
+           }
+         });
+       },
+       ""},
       {"not a database", [&] { testing::WriteFile(dbd, "just some text, not a database"); }, "template"},
       {"an Access database without the tables",
        [&] { fs::copy_file(std::string(KP_REFERENCE_DIR) + "/empty.mdb", dbd); }, "is missing"},

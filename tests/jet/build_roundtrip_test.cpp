@@ -4,6 +4,7 @@
 // and empty text, Japanese text, long values around every storage boundary,
 // a page filled exactly, and more rows than one page may hold.
 #include <gtest/gtest.h>
+#include <unistd.h>
 
 #include <cstdio>
 #include <set>
@@ -77,7 +78,7 @@ void ExpectSameLines(const std::vector<std::string>& got, const std::vector<std:
 class BuildRoundTripTest : public ::testing::Test {
  protected:
   void SetUp() override {
-    path_ = ::testing::TempDir() + "build_roundtrip_" +
+    path_ = ::testing::TempDir() + "build_roundtrip_" + std::to_string(::getpid()) + "_" +
             ::testing::UnitTest::GetInstance()->current_test_info()->name() + ".mdb";
   }
   void TearDown() override { std::remove(path_.c_str()); }

@@ -2,7 +2,6 @@
 // byte masks for comparisons with engine-written files.
 #pragma once
 
-#include "model/text_util.h"
 #include <cstdio>
 #include <fstream>
 #include <iterator>
@@ -10,6 +9,7 @@
 #include <string>
 #include <vector>
 
+#include "base/text_util.h"
 #include "export/jet/bytes.h"
 
 namespace kp::jet::testing {

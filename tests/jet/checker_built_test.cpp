@@ -4,10 +4,10 @@
 
 #include "export/jet/builder.h"
 #include "export/jet/checker.h"
-#include "export/jet/kp_schema.h"
 #include "export/jet/props.h"
 #include "export/jet/reader.h"
 #include "export/jet/tdef_write.h"
+#include "export/output_schema.h"
 
 namespace kp::jet {
 namespace {
@@ -102,7 +102,7 @@ TEST(CheckerBuiltTest, ManyRowsOverSeveralPages) {
 
 TEST(CheckerBuiltTest, TheSixOutputTablesWithTheirProperties) {
   std::vector<TableDef> tables;
-  ASSERT_TRUE(KpTableDefs(&tables).ok());
+  ASSERT_TRUE(OutputTableDefs(&tables).ok());
   DatabaseSpec layout;
   for (const auto& t : tables) layout.tables.push_back(TableSpec{t, {}});
   Bytes image;

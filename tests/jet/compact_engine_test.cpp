@@ -12,8 +12,8 @@
 #include "export/jet/compact.h"
 #include "export/jet/engine.h"
 #include "export/jet/reader.h"
-#include "tests/support/oracle.h"
 #include "tests/jet/engine_support.h"
+#include "tests/support/oracle.h"
 
 namespace kp::jet {
 namespace {
@@ -60,7 +60,7 @@ TEST(CompactEngine, SameRowsNoLargerAndStableOnASecondPass) {
   ExpectCheckerClean(once);
   EXPECT_LE(std::filesystem::file_size(once), std::filesystem::file_size(source));
   std::vector<TableDef> defs;
-  ASSERT_TRUE(KpTableDefs(&defs).ok());
+  ASSERT_TRUE(OutputTableDefs(&defs).ok());
   for (const TableDef& d : defs) {
     EXPECT_EQ(ReadBack(once, d.name), ReadBack(source, d.name)) << Utf8(d.name);
   }

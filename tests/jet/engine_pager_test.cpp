@@ -4,6 +4,7 @@
 #include <gtest/gtest.h>
 #include <signal.h>
 #include <sys/resource.h>
+#include <unistd.h>
 
 #include <cstdio>
 #include <fstream>
@@ -30,7 +31,7 @@ std::string MakeFile(const std::string& name) {
   t.def.columns.push_back(c);
   EXPECT_TRUE(AssignColumnLayout(&t.def).ok());
   layout.tables.push_back(t);
-  const std::string path = ::testing::TempDir() + "/" + name;
+  const std::string path = ::testing::TempDir() + "/" + std::to_string(::getpid()) + "-" + name;
   std::remove(path.c_str());
   EXPECT_TRUE(WriteDatabase(layout, path).ok());
   return path;
@@ -158,7 +159,7 @@ TEST(EnginePager, FailedWritesAreReported) {
 }
 
 TEST(EnginePager, RefusesFilesThatAreNotWholePages) {
-  const std::string path = ::testing::TempDir() + "/pager_odd.mdb";
+  const std::string path = ::testing::TempDir() + "/" + std::to_string(::getpid()) + "-pager_odd.mdb";
   { std::ofstream(path, std::ios::binary) << std::string(5000, '\0'); }
   std::unique_ptr<Pager> pager;
   EXPECT_TRUE(Pager::Open(path, &pager).IsCorruption());

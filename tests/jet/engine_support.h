@@ -5,20 +5,27 @@
 #include <gtest/gtest.h>
 
 #include <cstdio>
+#include <unistd.h>
+
 #include <filesystem>
 #include <string>
 #include <vector>
 
 #include "export/jet/builder.h"
-#include "export/jet/kp_schema.h"
 #include "export/jet/reader.h"
 #include "export/jet/tdef_write.h"
+
+#include "export/output_schema.h"
 #include "tests/jet/build_support.h"
 
 namespace kp::jet::testing {
 
+// A path in a folder of this test process's own (other test runs may share
+// the temporary folder).
 inline std::string TempPath(const std::string& name) {
-  const std::string path = ::testing::TempDir() + "/" + name;
+  const std::string dir = ::testing::TempDir() + "/kp-jet-" + std::to_string(::getpid());
+  std::filesystem::create_directories(dir);
+  const std::string path = dir + "/" + name;
   std::filesystem::remove(path);
   return path;
 }
@@ -32,7 +39,7 @@ inline std::string KpCopy(const std::string& name) {
     std::filesystem::copy_file(built, path);
   } else {
     std::vector<TableDef> defs;
-    EXPECT_TRUE(KpTableDefs(&defs).ok());
+    EXPECT_TRUE(OutputTableDefs(&defs).ok());
     DatabaseSpec layout;
     for (auto& d : defs) layout.tables.push_back({d, {}});
     EXPECT_TRUE(WriteDatabase(layout, path).ok());

@@ -9,9 +9,9 @@
 #include "export/jet/builder.h"
 #include "export/jet/catalog_write.h"
 #include "export/jet/checker.h"
-#include "export/jet/kp_schema.h"
 #include "export/jet/props.h"
 #include "export/jet/reader.h"
+#include "export/output_schema.h"
 #include "tests/jet/build_support.h"
 
 namespace kp::jet {
@@ -38,7 +38,7 @@ class TemplateTest : public ::testing::Test {
   void SetUp() override {
     file_ = testing::ReadWholeFile(TemplatePath());
     ASSERT_FALSE(file_.empty()) << TemplatePath() << " is missing: the build writes it";
-    ASSERT_TRUE(KpTableDefs(&defs_).ok());
+    ASSERT_TRUE(OutputTableDefs(&defs_).ok());
   }
   Bytes file_;
   std::vector<TableDef> defs_;

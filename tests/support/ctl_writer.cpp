@@ -10,8 +10,8 @@
 #include <stdexcept>
 #include <unordered_map>
 
+#include "base/text_util.h"
 #include "ctl/function.h"
-#include "model/text_util.h"
 
 namespace kp::testing {
 

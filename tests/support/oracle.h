@@ -7,7 +7,7 @@
 #include <string>
 #include <vector>
 
-#include "model/status.h"
+#include "base/status.h"
 
 namespace kp::testing {
 

@@ -4,6 +4,8 @@
 
 #include <sys/wait.h>
 
+#include <unistd.h>
+
 #include <cstdio>
 #include <filesystem>
 #include <string>
@@ -24,7 +26,7 @@ int RunTool(const std::string& args, std::string* out) {
 TEST(JetCompactTest, ExitStatusTellsTheOutcome) {
   const std::string source = std::string(KP_REFERENCE_DIR) + "/queryTestV2000.mdb";
   if (!std::filesystem::exists(source)) GTEST_SKIP() << "no reference files";
-  const std::string dest = std::filesystem::temp_directory_path() / "jet_compact_tool.mdb";
+  const std::string dest = std::filesystem::temp_directory_path() / ("jet_compact_tool_" + std::to_string(::getpid()) + ".mdb");
   std::filesystem::remove(dest);
   std::string out;
   EXPECT_EQ(RunTool("'" + source + "' '" + dest + "'", &out), 0) << out;

@@ -7,8 +7,8 @@
 #include <sstream>
 #include <string>
 
+#include "base/text_util.h"
 #include "ctl/load_command.h"
-#include "model/text_util.h"
 #include "tests/support/ctl_writer.h"
 
 namespace kp {

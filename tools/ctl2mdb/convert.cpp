@@ -6,9 +6,9 @@
 #include <cstdio>
 #include <string>
 
+#include "base/text_util.h"
 #include "ctl/load_command.h"
 #include "export/export_command.h"
-#include "model/text_util.h"
 #include "tools/ctl2mdb/cli_common.h"
 
 namespace kp::cli {
@@ -96,9 +96,7 @@ int RunConvert(const std::vector<std::string>& args) {
     }
   }
   if (path.empty() || output.empty()) {
-    std::fprintf(stderr, "usage: ctl2mdb PATH OUTPUT.mdb [--no-compact]\n"
-                         "       ctl2mdb --list PATH\n");
-    return kExitUsage;
+    return PrintUsage(stderr, kExitUsage);
   }
 
   ControlDocument doc;
@@ -113,6 +111,9 @@ int RunConvert(const std::vector<std::string>& args) {
   CliExportUi ui(output);
   ExportOptions options;
   options.compact = compact;
+  // Conversions may run side by side (a batch, two shells): each has its own
+  // work file beside its output, never the shared WorkDB.tmp.
+  options.work_file = WorkFilePlace::kBesideOutput;
   ExportResult r = DefaultExportCommand().Run(doc, &ui, options);
   switch (r.outcome) {
     case ExportOutcome::kSavedAndCompacted:

@@ -4,10 +4,10 @@
 #include <cstdio>
 #include <string>
 
+#include "base/text_util.h"
 #include "cli_common.h"
 #include "ctl/load_command.h"
 #include "inspect/page_list.h"
-#include "model/text_util.h"
 
 namespace kp::cli {
 

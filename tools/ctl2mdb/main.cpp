@@ -2,6 +2,7 @@
 //
 //   ctl2mdb --list PATH                       print the page list and the totals
 //   ctl2mdb PATH OUTPUT.mdb [--no-compact]    convert
+//   ctl2mdb --batch ROOT OUTDIR [-j N]        convert every DEFAULT.CTL under ROOT
 //
 // PATH is a DEFAULT.CTL or the folder that holds one. Exit status: 0 success,
 // 1 failure, 2 usage error, 3 saved but not compacted.
@@ -9,24 +10,40 @@
 #include <string>
 #include <vector>
 
+#include "batch.h"
 #include "cli_common.h"
 #include "convert.h"
 
-namespace {
+namespace kp::cli {
 
-int Usage() {
-  std::fprintf(stderr,
-               "usage: ctl2mdb --list PATH\n"
-               "       ctl2mdb PATH OUTPUT.mdb [--no-compact]\n"
-               "PATH is a DEFAULT.CTL or the folder that holds one.\n");
-  return kp::cli::kExitUsage;
+int PrintUsage(FILE* to, int status) {
+  std::fprintf(to,
+               "usage: ctl2mdb PATH OUTPUT.mdb [--no-compact]\n"
+               "       ctl2mdb --list PATH\n"
+               "       ctl2mdb --batch ROOT OUTDIR [-j N]\n"
+               "       ctl2mdb --help | --version\n"
+               "PATH is a DEFAULT.CTL or the folder that holds one. --batch converts every\n"
+               "DEFAULT.CTL under ROOT into OUTDIR/<its folder under ROOT>.mdb, N at a time\n"
+               "(default: the number of cores).\n"
+               "Exit status: 0 success, 1 failure, 2 usage error, 3 saved but not compacted.\n");
+  return status;
 }
 
-}  // namespace
+}  // namespace kp::cli
 
 int main(int argc, char** argv) {
   std::vector<std::string> args(argv + 1, argv + argc);
+  if (args.size() == 1 && (args[0] == "--help" || args[0] == "-h")) {
+    return kp::cli::PrintUsage(stdout, kp::cli::kExitOk);
+  }
+  if (args.size() == 1 && args[0] == "--version") {
+    std::printf("ctl2mdb (ZIriRAV Convert) %s\n", KP_VERSION);
+    return kp::cli::kExitOk;
+  }
+  if (!args.empty() && args[0] == "--batch") {
+    return kp::cli::RunBatch(std::vector<std::string>(args.begin() + 1, args.end()), argv[0]);
+  }
   if (args.size() == 2 && args[0] == "--list") return kp::cli::RunList(args[1]);
   if (args.size() >= 2 && args[0] != "--list") return kp::cli::RunConvert(args);
-  return Usage();
+  return kp::cli::PrintUsage(stderr, kp::cli::kExitUsage);
 }

@@ -1,18 +1,29 @@
 // make-template OUT: writes the template database (the six output tables,
 // empty) to OUT.
 #include <cstdio>
+#include <cstring>
 
 #include "export/jet/builder.h"
-#include "export/jet/kp_schema.h"
+#include "export/output_schema.h"
 
 int main(int argc, char** argv) {
-  if (argc != 2) {
-    std::fprintf(stderr, "usage: make-template OUT\n");
+  const char usage[] = "usage: make-template OUT\n"
+                       "Writes the template database KP.dbd (the six output tables, empty) to OUT.\n";
+  if (argc == 2 && (std::strcmp(argv[1], "--help") == 0 || std::strcmp(argv[1], "-h") == 0)) {
+    std::fputs(usage, stdout);
+    return 0;
+  }
+  if (argc == 2 && std::strcmp(argv[1], "--version") == 0) {
+    std::printf("make-template (ZIriRAV Convert) %s\n", KP_VERSION);
+    return 0;
+  }
+  if (argc != 2 || argv[1][0] == '-') {
+    std::fputs(usage, stderr);
     return 2;
   }
   kp::jet::DatabaseSpec layout;
   std::vector<kp::jet::TableDef> defs;
-  kp::Status s = kp::jet::KpTableDefs(&defs);
+  kp::Status s = kp::OutputTableDefs(&defs);
   for (auto& d : defs) layout.tables.push_back({std::move(d), {}});
   if (s.ok()) s = kp::jet::WriteDatabase(layout, argv[1]);
   if (!s.ok()) {

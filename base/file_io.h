@@ -19,7 +19,7 @@
 #include <memory>
 #include <string>
 
-#include "model/status.h"
+#include "base/status.h"
 
 namespace kp {
 

@@ -1,9 +1,9 @@
-#include "model/durable_file.h"
+#include "base/durable_file.h"
 
 #include <memory>
 #include <vector>
 
-#include "model/file_io.h"
+#include "base/file_io.h"
 
 namespace kp {
 

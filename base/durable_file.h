@@ -15,7 +15,7 @@
 #include <cstddef>
 #include <string>
 
-#include "model/status.h"
+#include "base/status.h"
 
 namespace kp {
 

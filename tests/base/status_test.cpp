@@ -1,7 +1,6 @@
-#include <gtest/gtest.h>
+#include "base/status.h"
 
-#include "model/control_document.h"
-#include "model/status.h"
+#include <gtest/gtest.h>
 
 namespace kp {
 namespace {
@@ -12,13 +11,6 @@ TEST(StatusTest, CarriesKindMessageAndContext) {
   EXPECT_TRUE(s.IsCorruption());
   EXPECT_EQ(s.ToString(), "Corruption: page 14: bad row offset");
   EXPECT_EQ(Status::OK().WithContext("x").ToString(), "OK");
-}
-
-TEST(DocumentModelTest, AngleCodesGiveDegreesOnlyFromOneToFour) {
-  EXPECT_EQ(AngleDegrees(1), 0);
-  EXPECT_EQ(AngleDegrees(4), 270);
-  EXPECT_EQ(AngleDegrees(0), -1);
-  EXPECT_EQ(AngleDegrees(5), -1);
 }
 
 }  // namespace

@@ -1,4 +1,4 @@
-#include "model/text_util.h"
+#include "base/text_util.h"
 
 #include <cstdint>
 

@@ -1,0 +1,146 @@
+#include "bench/bench_support.h"
+
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <algorithm>
+#include <cstdio>
+#include <filesystem>
+
+#include "tests/support/ctl_writer.h"
+
+namespace kp::bench {
+
+double Median(std::vector<double> runs) {
+  if (runs.empty()) return 0;
+  std::sort(runs.begin(), runs.end());
+  const size_t n = runs.size();
+  return n % 2 ? runs[n / 2] : (runs[n / 2 - 1] + runs[n / 2]) / 2;
+}
+
+namespace {
+
+std::u16string LongText(int n) {
+  std::u16string s = u"長い本文 " + std::u16string(1, char16_t(u'A' + n % 26)) + u": ";
+  while (s.size() < 400) s += u"これは長めの説明文です。The quick brown fox jumps over the lazy dog. ";
+  return s;
+}
+
+}  // namespace
+
+ControlDocument MakeDocument(int pages, const PageShape& shape) {
+  ControlDocument doc;
+  for (int i = 0; i < 50; ++i) {
+    const std::string n = std::to_string(i + 1);
+    doc.EmbeddedFiles.push_back({1, u"\\埋め込み資料" + std::u16string(n.begin(), n.end()) + u".KPE",
+                                 i % 2 ? u"説明文テキスト" : u"attached file"});
+  }
+  doc.EmbeddedFileCount = 50;
+  const std::u16string japanese = u"これは評価用のコメント本文です。長めの文章で一行を埋めます。";
+  const std::u16string ascii = u"A comment in plain ASCII text, of a usual length.";
+  const std::u16string long_text = LongText(0);
+  int item = 0;
+  for (int n = 1; n <= pages; ++n) {
+    PageRecord p = testing::SimplePage(n);
+    if (n % 3 == 1) {
+      p.Name = n % 2 ? u"見出し" : u"Heading";
+      p.IsTag = 2;
+    }
+    p.Level = uint8_t(n % 4);
+    p.Angle = uint8_t(1 + n % 4);
+    for (int i = 0; i < shape.comments; ++i, ++item)
+      p.Comments.push_back({int16_t(i % 16), int16_t(i * 7), int16_t(i * 11),
+                            item % 7 == 0 ? long_text : item % 2 ? japanese : ascii});
+    for (int i = 0; i < shape.keywords; ++i)
+      p.KeyWords.push_back({1, 2, 3, 4, i % 2 ? u"キーワード" : u"keyword", u"項目"});
+    for (int i = 0; i < shape.squares; ++i) p.Squares.push_back({int16_t(i % 16), 10, 20, 30, 40});
+    for (int i = 0; i < shape.hyperlinks; ++i, ++item)
+      p.HyperLinks.push_back({1, 2, 3, 4, u"\\P1.TIF", item % 7 == 0 ? long_text : u"リンク先の説明"});
+    for (int i = 0; i < shape.embeds; ++i) p.Embeds.push_back({(n + i) % 50});
+    p.CommentCount = int16_t(p.Comments.size());
+    p.KeyWordCount = int16_t(p.KeyWords.size());
+    p.SquareCount = int16_t(p.Squares.size());
+    p.HyperLinkCount = int16_t(p.HyperLinks.size());
+    p.EmbedCount = int16_t(p.Embeds.size());
+    doc.Pages.push_back(std::move(p));
+  }
+  doc.PageCount = pages;
+  return doc;
+}
+
+int64_t RowCount(const ControlDocument& doc) {
+  int64_t rows = 0;
+  for (const PageRecord& p : doc.Pages)
+    rows += 1 + p.CommentCount + p.KeyWordCount + p.SquareCount + p.HyperLinkCount + p.EmbedCount;
+  return rows;
+}
+
+std::vector<std::string> ImagePaths(const std::string& folder, const ControlDocument& doc) {
+  std::vector<std::string> paths;
+  for (const PageRecord& p : doc.Pages) {
+    std::string path = folder;
+    for (char16_t c : p.FileName) path += c == u'\\' ? '/' : char(c);
+    paths.push_back(std::move(path));
+  }
+  return paths;
+}
+
+double ReadAndStat(const std::string& ctl, const std::vector<std::string>& images) {
+  const auto start = Clock::now();
+  std::vector<char> bytes(std::filesystem::file_size(ctl));
+  FILE* f = std::fopen(ctl.c_str(), "rb");
+  if (!f) return -1;
+  int64_t total = int64_t(std::fread(bytes.data(), 1, bytes.size(), f));
+  std::fclose(f);
+  struct stat st;
+  for (const std::string& path : images)
+    if (::stat(path.c_str(), &st) == 0) total += st.st_size;
+  const double s = Seconds(start, Clock::now());
+  return total < 0 ? -1 : s;
+}
+
+double RawWrite(int64_t bytes, const std::string& path, size_t chunk, bool sync) {
+  std::vector<char> data(chunk, 'x');
+  const auto start = Clock::now();
+  const int fd = ::open(path.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
+  if (fd < 0) return -1;
+  bool ok = true;
+  for (int64_t done = 0; ok && done < bytes;) {
+    const size_t n = size_t(std::min<int64_t>(int64_t(chunk), bytes - done));
+    ok = ::write(fd, data.data(), n) == ssize_t(n);
+    done += int64_t(n);
+  }
+  if (ok && sync) ok = ::fsync(fd) == 0;
+  ok = ::close(fd) == 0 && ok;
+  const double s = Seconds(start, Clock::now());
+  std::filesystem::remove(path);
+  return ok ? s : -1;
+}
+
+double CopyFile(const std::string& from, const std::string& to) {
+  std::vector<char> buf(64 * 1024);
+  const auto start = Clock::now();
+  const int in = ::open(from.c_str(), O_RDONLY);
+  if (in < 0) return -1;
+  const int out = ::open(to.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
+  bool ok = out >= 0;
+  while (ok) {
+    const ssize_t n = ::read(in, buf.data(), buf.size());
+    if (n <= 0) {
+      ok = n == 0;
+      break;
+    }
+    ok = ::write(out, buf.data(), size_t(n)) == n;
+  }
+  if (out >= 0) {
+    ok = ok && ::fsync(out) == 0;
+    ok = ::close(out) == 0 && ok;
+  }
+  ::close(in);
+  const double s = Seconds(start, Clock::now());
+  std::filesystem::remove(to);
+  return ok ? s : -1;
+}
+
+}  // namespace kp::bench

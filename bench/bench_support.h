@@ -1,0 +1,53 @@
+// Helpers shared by the benchmarks: clocks and medians, the generated
+// documents, and the machine's baselines (raw reads, raw writes, copies).
+#pragma once
+
+#include <chrono>
+#include <cstdint>
+#include <string>
+#include <vector>
+
+#include "model/control_document.h"
+
+namespace kp::bench {
+
+using Clock = std::chrono::steady_clock;
+
+inline double Seconds(Clock::time_point a, Clock::time_point b) {
+  return std::chrono::duration<double>(b - a).count();
+}
+
+// The median of `runs` (which it sorts); 0 when empty.
+double Median(std::vector<double> runs);
+
+// How many items each page carries in each list.
+struct PageShape {
+  int comments = 0, keywords = 0, squares = 0, hyperlinks = 0, embeds = 0;
+  int Items() const { return comments + keywords + squares + hyperlinks + embeds; }
+};
+
+// A document of `pages` pages of `shape`, with a register of 50 embedded
+// files. Texts mix Japanese and ASCII; every seventh comment and hyperlink
+// text is long (several hundred characters, a long string in the file).
+ControlDocument MakeDocument(int pages, const PageShape& shape);
+
+// Rows the export writes for `doc`: one per page plus one per list item.
+int64_t RowCount(const ControlDocument& doc);
+
+// The image file of every page of `doc` written under `folder` (ASCII names).
+std::vector<std::string> ImagePaths(const std::string& folder, const ControlDocument& doc);
+
+// Baseline of a load: reads the bytes of `ctl` in one go and stats every
+// file of `images`. Returns seconds, or a negative value when the read failed.
+double ReadAndStat(const std::string& ctl, const std::vector<std::string>& images);
+
+// Baseline of a write: `bytes` bytes written to a new file at `path` in
+// `chunk`-byte writes, then one fsync when `sync`. Removes the file after.
+// Returns seconds, or a negative value when the write failed.
+double RawWrite(int64_t bytes, const std::string& path, size_t chunk = 4096, bool sync = true);
+
+// Baseline of a compaction: `from` copied to `to` by reads and writes of
+// 64 KiB, then one fsync. Removes `to` after. Returns seconds (< 0 failed).
+double CopyFile(const std::string& from, const std::string& to);
+
+}  // namespace kp::bench

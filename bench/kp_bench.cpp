@@ -1,0 +1,429 @@
+// The whole job, measured in one run against baselines of the same machine:
+// load, export, compaction, the default conversion, the growth of the cost
+// with the row count, the peak memory of a conversion, and the window's lists
+// (when their benchmark was built). Each step runs several times; the table
+// shows medians and ratios.
+//
+// Usage: kp_bench [--quick] [--reps N] [--dir FOLDER]
+//   --quick  small sizes and three repetitions, a smoke run of every step
+//   --dir    where the documents and databases are written (default: temp)
+#include <fcntl.h>
+#include <sqlite3.h>
+#include <sys/resource.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+#include <filesystem>
+#include <memory>
+#include <string>
+#include <vector>
+
+#include "bench/bench_support.h"
+#include "ctl/load_command.h"
+#include "export/export_command.h"
+#include "export/jet/compact.h"
+#include "export/jet/engine.h"
+#include "base/text_util.h"
+#include "tests/support/ctl_writer.h"
+
+using namespace kp;
+using namespace kp::bench;
+
+namespace {
+
+class SilentUi : public ExportUi {
+ public:
+  explicit SilentUi(std::string path) : path_(std::move(path)) {}
+  bool AskSavePath(const std::u16string&, std::string* path) override {
+    *path = path_;
+    return true;
+  }
+  void ShowMessage(const std::u16string&) override {}
+  void ShowProgress() override {}
+  void HideProgress() override {}
+  void SetProgressCaption(const std::u16string&) override {}
+  void SetProgressMax(float) override {}
+  void SetProgressValue(float) override {}
+  void SetMainWindowEnabled(bool) override {}
+
+ private:
+  std::string path_;
+};
+
+[[noreturn]] void Fail(const std::string& what) {
+  std::fprintf(stderr, "kp_bench: %s\n", what.c_str());
+  std::exit(1);
+}
+
+// Exports `doc` into a fresh copy of the template at `out`, uncompacted.
+double Export(ExportCommand& command, const ControlDocument& doc, const std::string& out) {
+  std::filesystem::remove(out);
+  SilentUi ui(out);
+  ExportOptions options;
+  options.compact = false;
+  const auto start = Clock::now();
+  ExportResult r = command.Run(doc, &ui, options);
+  const double s = Seconds(start, Clock::now());
+  if (r.outcome != ExportOutcome::kSaved) Fail("export failed: " + r.cause.ToString());
+  return s;
+}
+
+double Load(const std::string& ctl, ControlDocument* doc) {
+  FileSystemImageSizer sizer;
+  const auto start = Clock::now();
+  LoadResult r = LoadControlFile(Utf8ToUtf16(ctl), &sizer, doc);
+  const double s = Seconds(start, Clock::now());
+  if (!r.ok()) Fail("load failed: " + r.cause);
+  return s;
+}
+
+// The same rows into six SQLite tables of the same columns: one
+// transaction, one prepared statement per table, texts bound as UTF-16.
+double Sqlite(const ControlDocument& doc, const std::string& path) {
+  std::filesystem::remove(path);
+  const auto start = Clock::now();
+  sqlite3* db = nullptr;
+  if (sqlite3_open(path.c_str(), &db) != SQLITE_OK) Fail("sqlite open");
+  const char* schema =
+      "CREATE TABLE page (No INTEGER, Name TEXT, IsTag INTEGER, Level INTEGER, FileName TEXT, "
+      "ImageLen INTEGER, Angle INTEGER);"
+      "CREATE TABLE embed (PageNo INTEGER, ID INTEGER, KPE_FileName TEXT, InData TEXT);"
+      "CREATE TABLE comment (PageNo INTEGER, ID INTEGER, Color INTEGER, \"Left\" INTEGER, Top INTEGER, "
+      "Text TEXT);"
+      "CREATE TABLE keyword (PageNo INTEGER, ID INTEGER, \"Left\" INTEGER, Top INTEGER, Width INTEGER, "
+      "Height INTEGER, KeyWord TEXT, Field TEXT);"
+      "CREATE TABLE square (PageNo INTEGER, ID INTEGER, Color INTEGER, \"Left\" INTEGER, Top INTEGER, "
+      "Width INTEGER, Height INTEGER);"
+      "CREATE TABLE link (PageNo INTEGER, ID INTEGER, \"Left\" INTEGER, Top INTEGER, Width INTEGER, "
+      "Height INTEGER, LinkInfo1 TEXT, LinkInfo2 TEXT);"
+      "BEGIN";
+  if (sqlite3_exec(db, schema, nullptr, nullptr, nullptr) != SQLITE_OK) Fail("sqlite schema");
+  auto prepare = [&](const char* sql) {
+    sqlite3_stmt* st = nullptr;
+    if (sqlite3_prepare_v2(db, sql, -1, &st, nullptr) != SQLITE_OK) Fail("sqlite prepare");
+    return st;
+  };
+  auto text = [](sqlite3_stmt* st, int i, const std::u16string& s) {
+    sqlite3_bind_text16(st, i, s.data(), int(s.size() * 2), SQLITE_STATIC);
+  };
+  auto step = [](sqlite3_stmt* st) {
+    if (sqlite3_step(st) != SQLITE_DONE) Fail("sqlite insert");
+    sqlite3_reset(st);
+  };
+  sqlite3_stmt* st = prepare("INSERT INTO page VALUES (?,?,?,?,?,?,?)");
+  for (size_t i = 0; i < doc.Pages.size(); ++i) {
+    const PageRecord& p = doc.Pages[i];
+    sqlite3_bind_int(st, 1, int(i + 1));
+    if (p.Name.empty()) sqlite3_bind_null(st, 2); else text(st, 2, p.Name);
+    sqlite3_bind_int(st, 3, p.IsTagged());
+    sqlite3_bind_int(st, 4, p.Level);
+    text(st, 5, p.FileName);
+    sqlite3_bind_int(st, 6, p.ImageLen);
+    sqlite3_bind_int(st, 7, (p.Angle - 1) * 90);
+    step(st);
+  }
+  sqlite3_finalize(st);
+  st = prepare("INSERT INTO embed VALUES (?,?,?,?)");
+  for (size_t i = 0; i < doc.Pages.size(); ++i)
+    for (size_t j = 0; j < doc.Pages[i].Embeds.size(); ++j) {
+      const EmbeddedFileRecord& e = doc.EmbeddedFiles[size_t(doc.Pages[i].Embeds[j].RegisterIndex)];
+      sqlite3_bind_int(st, 1, int(i + 1));
+      sqlite3_bind_int(st, 2, int(j + 1));
+      text(st, 3, e.KPE_FileName);
+      text(st, 4, e.InData);
+      step(st);
+    }
+  sqlite3_finalize(st);
+  st = prepare("INSERT INTO comment VALUES (?,?,?,?,?,?)");
+  for (size_t i = 0; i < doc.Pages.size(); ++i)
+    for (size_t j = 0; j < doc.Pages[i].Comments.size(); ++j) {
+      const CommentRecord& c = doc.Pages[i].Comments[j];
+      sqlite3_bind_int(st, 1, int(i + 1));
+      sqlite3_bind_int(st, 2, int(j + 1));
+      sqlite3_bind_int(st, 3, c.Color);
+      sqlite3_bind_int(st, 4, c.Left);
+      sqlite3_bind_int(st, 5, c.Top);
+      text(st, 6, c.Text);
+      step(st);
+    }
+  sqlite3_finalize(st);
+  st = prepare("INSERT INTO keyword VALUES (?,?,?,?,?,?,?,?)");
+  for (size_t i = 0; i < doc.Pages.size(); ++i)
+    for (size_t j = 0; j < doc.Pages[i].KeyWords.size(); ++j) {
+      const KeyWordRecord& k = doc.Pages[i].KeyWords[j];
+      sqlite3_bind_int(st, 1, int(i + 1));
+      sqlite3_bind_int(st, 2, int(j + 1));
+      sqlite3_bind_int(st, 3, k.Left);
+      sqlite3_bind_int(st, 4, k.Top);
+      sqlite3_bind_int(st, 5, k.Width);
+      sqlite3_bind_int(st, 6, k.Height);
+      text(st, 7, k.KeyWord);
+      text(st, 8, k.Field);
+      step(st);
+    }
+  sqlite3_finalize(st);
+  st = prepare("INSERT INTO square VALUES (?,?,?,?,?,?,?)");
+  for (size_t i = 0; i < doc.Pages.size(); ++i)
+    for (size_t j = 0; j < doc.Pages[i].Squares.size(); ++j) {
+      const SquareRecord& q = doc.Pages[i].Squares[j];
+      sqlite3_bind_int(st, 1, int(i + 1));
+      sqlite3_bind_int(st, 2, int(j + 1));
+      sqlite3_bind_int(st, 3, q.Color);
+      sqlite3_bind_int(st, 4, q.Left);
+      sqlite3_bind_int(st, 5, q.Top);
+      sqlite3_bind_int(st, 6, q.Width);
+      sqlite3_bind_int(st, 7, q.Height);
+      step(st);
+    }
+  sqlite3_finalize(st);
+  st = prepare("INSERT INTO link VALUES (?,?,?,?,?,?,?,?)");
+  for (size_t i = 0; i < doc.Pages.size(); ++i)
+    for (size_t j = 0; j < doc.Pages[i].HyperLinks.size(); ++j) {
+      const HyperLinkRecord& h = doc.Pages[i].HyperLinks[j];
+      sqlite3_bind_int(st, 1, int(i + 1));
+      sqlite3_bind_int(st, 2, int(j + 1));
+      sqlite3_bind_int(st, 3, h.Left);
+      sqlite3_bind_int(st, 4, h.Top);
+      sqlite3_bind_int(st, 5, h.Width);
+      sqlite3_bind_int(st, 6, h.Height);
+      text(st, 7, h.LinkInfo1);
+      text(st, 8, h.LinkInfo2);
+      step(st);
+    }
+  sqlite3_finalize(st);
+  if (sqlite3_exec(db, "COMMIT", nullptr, nullptr, nullptr) != SQLITE_OK) Fail("sqlite commit");
+  sqlite3_close(db);
+  const double s = Seconds(start, Clock::now());
+  std::filesystem::remove(path);
+  return s;
+}
+
+struct Child {
+  double seconds = 0;
+  double cpu_seconds = 0;  // user + system
+  long max_rss_kb = 0;
+  int status = -1;
+};
+
+// Runs `args` as a child process (stdout/stderr to /dev/null unless `out`),
+// returning its wall time, exit status and peak resident set.
+Child RunChild(const std::vector<std::string>& args, std::string* out = nullptr) {
+  std::vector<char*> argv;
+  for (const std::string& a : args) argv.push_back(const_cast<char*>(a.c_str()));
+  argv.push_back(nullptr);
+  int pipe_fd[2] = {-1, -1};
+  if (out && ::pipe(pipe_fd) != 0) Fail("pipe");
+  Child c;
+  const auto start = Clock::now();
+  const pid_t pid = ::fork();
+  if (pid < 0) Fail("fork");
+  if (pid == 0) {
+    const int null_fd = ::open("/dev/null", O_WRONLY);
+    ::dup2(out ? pipe_fd[1] : null_fd, 1);
+    ::dup2(null_fd, 2);
+    if (out) ::close(pipe_fd[0]);
+    ::execv(argv[0], argv.data());
+    ::_exit(127);
+  }
+  if (out) {
+    ::close(pipe_fd[1]);
+    char buf[4096];
+    ssize_t n;
+    while ((n = ::read(pipe_fd[0], buf, sizeof buf)) > 0) out->append(buf, size_t(n));
+    ::close(pipe_fd[0]);
+  }
+  struct rusage ru {};
+  int status = 0;
+  if (::wait4(pid, &status, 0, &ru) != pid) Fail("wait4");
+  c.seconds = Seconds(start, Clock::now());
+  c.max_rss_kb = ru.ru_maxrss;
+  c.cpu_seconds = double(ru.ru_utime.tv_sec + ru.ru_stime.tv_sec) +
+                  double(ru.ru_utime.tv_usec + ru.ru_stime.tv_usec) / 1e6;
+  c.status = WIFEXITED(status) ? WEXITSTATUS(status) : -1;
+  return c;
+}
+
+struct Row {
+  std::string step, measured, baseline, ratio, target;
+};
+std::vector<Row> table;
+
+std::string Fmt(const char* f, double v) {
+  char buf[64];
+  std::snprintf(buf, sizeof buf, f, v);
+  return buf;
+}
+std::string Ms(double s) { return Fmt("%.1f ms", s * 1e3); }
+std::string Mb(double bytes) { return Fmt("%.1f MB", bytes / 1e6); }
+
+void Add(std::string step, std::string measured, std::string baseline, double ratio, double limit,
+         bool at_most, const char* unit = "x") {
+  const bool met = at_most ? ratio <= limit : ratio >= limit;
+  Row r{std::move(step), std::move(measured), std::move(baseline), Fmt("%.2f", ratio) + unit,
+        (at_most ? "<= " : ">= ") + Fmt("%.1f", limit) + unit + (met ? "  met" : "  MISSED")};
+  std::printf("  %s: %s vs %s -> %s (%s)\n", r.step.c_str(), r.measured.c_str(), r.baseline.c_str(),
+              r.ratio.c_str(), r.target.c_str());
+  std::fflush(stdout);
+  table.push_back(std::move(r));
+}
+
+struct Doc {
+  const char* name;
+  int pages;
+  PageShape shape;
+};
+
+}  // namespace
+
+int main(int argc, char** argv) {
+  bool quick = false;
+  int reps = 5;
+  std::string dir;
+  for (int i = 1; i < argc; ++i) {
+    const std::string a = argv[i];
+    if (a == "--quick") {
+      quick = true;
+      reps = 3;
+    } else if (a == "--reps" && i + 1 < argc) {
+      reps = std::max(1, std::atoi(argv[++i]));
+    } else if (a == "--dir" && i + 1 < argc) {
+      dir = argv[++i];
+    } else {
+      std::fprintf(stderr, "usage: kp_bench [--quick] [--reps N] [--dir FOLDER]\n");
+      return 2;
+    }
+  }
+  const std::string bin = ProgramFolder();
+  const std::string root = dir.empty() ? testing::MakeTempFolder("kp-bench") : dir + "/kp-bench";
+  std::filesystem::create_directories(root);
+  ExportCommand command(bin, [] { return jet::CreateJetEngine(); });
+
+  // small; the 3,000-page one of about 211k rows; 100,000 pages with a
+  // million annotations (ten a page across the four lists and the embeds).
+  std::vector<Doc> docs = {{"small", 100, {3, 2, 2, 2, 1}},
+                           {"3k pages", 3000, {30, 15, 14, 8, 3}},
+                           {"100k pages", 100000, {4, 2, 2, 1, 1}}};
+  if (quick) docs = {{"small", 100, {3, 2, 2, 2, 1}}, {"2k pages", 2000, {4, 2, 2, 1, 1}}};
+  std::printf("kp_bench: %d repetitions each, medians; work folder %s\n", reps, root.c_str());
+
+  for (const Doc& d : docs) {
+    const std::string folder = root + "/doc";
+    std::filesystem::remove_all(folder);
+    ControlDocument generated = MakeDocument(d.pages, d.shape);
+    const std::string ctl = testing::WriteDocumentFolder(folder, generated, {}, 1000);
+    const int64_t rows = RowCount(generated);
+    const int64_t ctl_bytes = int64_t(std::filesystem::file_size(ctl));
+    std::printf("\n%s: %d pages, %lld rows, control file %s\n", d.name, d.pages, (long long)rows,
+                Mb(double(ctl_bytes)).c_str());
+
+    // 1. load
+    const std::vector<std::string> images = ImagePaths(folder, generated);
+    std::vector<double> base, load;
+    ControlDocument doc;
+    for (int i = 0; i < reps; ++i) {
+      base.push_back(ReadAndStat(ctl, images));
+      doc = ControlDocument();
+      load.push_back(Load(ctl, &doc));
+    }
+    generated = ControlDocument();
+    Add(std::string(d.name) + ": load", Ms(Median(load)), Ms(Median(base)) + " read+stat",
+        Median(load) / Median(base), 2, true);
+
+    // 2. export (uncompacted) vs raw write of its bytes and vs SQLite
+    const std::string out = root + "/out.mdb";
+    std::vector<double> exp, raw, lite;
+    for (int i = 0; i < reps; ++i) exp.push_back(Export(command, doc, out));
+    const int64_t out_bytes = int64_t(std::filesystem::file_size(out));
+    for (int i = 0; i < reps; ++i) raw.push_back(RawWrite(out_bytes, root + "/raw.bin"));
+    for (int i = 0; i < reps; ++i) lite.push_back(Sqlite(doc, root + "/out.sqlite"));
+    const double e = Median(exp), w = Median(raw), q = Median(lite);
+    Add(std::string(d.name) + ": export vs raw write", Ms(e) + Fmt(" (%.0f rows/s)", double(rows) / e),
+        Ms(w) + " raw " + Mb(double(out_bytes)), e / w, 2, true);
+    Add(std::string(d.name) + ": export vs SQLite", Fmt("%.0f rows/s", double(rows) / e),
+        Fmt("%.0f rows/s", double(rows) / q), q / e, 4, false);
+
+    // 3. compaction vs copying the file
+    std::vector<double> comp, copy;
+    const std::string compacted = root + "/compacted.mdb";
+    for (int i = 0; i < reps; ++i) {
+      std::filesystem::remove(compacted);
+      const auto start = Clock::now();
+      Status s = jet::CompactDatabase(out, compacted);
+      comp.push_back(Seconds(start, Clock::now()));
+      if (!s.ok()) Fail("compaction: " + s.ToString());
+      copy.push_back(CopyFile(out, root + "/copy.mdb"));
+    }
+    Add(std::string(d.name) + ": compaction vs copy", Ms(Median(comp)), Ms(Median(copy)) + " copy",
+        Median(comp) / Median(copy), 3, true);
+    std::filesystem::remove(compacted);
+
+    // 4 and 6. the whole default conversion as a child process
+    std::vector<double> conv, conv_cpu, conv_raw;
+    long rss = 0, rss_nc = 0;
+    int64_t final_bytes = 0;
+    for (int i = 0; i < reps; ++i) {
+      std::filesystem::remove(out);
+      Child c = RunChild({bin + "/ctl2mdb", ctl, out});
+      if (c.status != 0) Fail("ctl2mdb failed with status " + std::to_string(c.status));
+      conv.push_back(c.seconds);
+      conv_cpu.push_back(c.cpu_seconds);
+      rss = std::max(rss, c.max_rss_kb);
+      final_bytes = int64_t(std::filesystem::file_size(out));
+      conv_raw.push_back(RawWrite(final_bytes, root + "/raw.bin"));
+    }
+    std::filesystem::remove(out);
+    Child nc = RunChild({bin + "/ctl2mdb", ctl, out, "--no-compact"});
+    if (nc.status != 0) Fail("ctl2mdb --no-compact failed");
+    rss_nc = nc.max_rss_kb;
+    Add(std::string(d.name) + ": whole conversion", Ms(Median(conv)) + " (CPU " + Ms(Median(conv_cpu)) + ")",
+        Ms(Median(conv_raw)) + " raw " + Mb(double(final_bytes)), Median(conv) / Median(conv_raw), 4, true);
+    const double inputs = double(ctl_bytes + final_bytes);
+    Add(std::string(d.name) + ": peak memory", Mb(rss * 1024.0) + Fmt(" (no-compact %.1f MB)", rss_nc * 1024.0 / 1e6),
+        Mb(inputs) + " ctl+output", rss * 1024.0 / inputs, 1.5, true);
+    std::filesystem::remove(out);
+    std::filesystem::remove_all(folder);
+  }
+
+  // 5. growth: export time per row at 10k, 100k and 1M rows (pages of ten
+  // annotations: eleven rows a page).
+  {
+    std::printf("\ngrowth (export, uncompacted)\n");
+    const std::vector<int> row_counts = quick ? std::vector<int>{1000, 10000} : std::vector<int>{10000, 100000, 1000000};
+    std::vector<double> per_row;
+    for (int n : row_counts) {
+      const ControlDocument doc = MakeDocument(n / 11, {4, 2, 2, 1, 1});
+      const int64_t rows = RowCount(doc);
+      std::vector<double> runs;
+      for (int i = 0; i < reps; ++i) runs.push_back(Export(command, doc, root + "/grow.mdb"));
+      per_row.push_back(Median(runs) / double(rows));
+      std::printf("  %lld rows: %.1f ms, %.3f us/row\n", (long long)rows, Median(runs) * 1e3, per_row.back() * 1e6);
+    }
+    std::filesystem::remove(root + "/grow.mdb");
+    Add(Fmt("growth: per row at %.0f rows", row_counts.back()), Fmt("%.3f us", per_row.back() * 1e6),
+        Fmt("%.3f us", per_row.front() * 1e6) + Fmt(" at %.0f rows", row_counts.front()),
+        per_row.back() / per_row.front(), 1.2, true);
+  }
+
+  // 7. the window's lists, when their benchmark is built
+  std::string lists_out;
+  const std::string lists = bin + "/window_lists_bench";
+  if (std::filesystem::exists(lists)) {
+    std::vector<std::string> args{lists};
+    if (quick) args.push_back("10000");
+    Child c = RunChild(args, &lists_out);
+    if (c.status != 0) lists_out = "window_lists_bench failed\n";
+  } else {
+    lists_out = "window_lists_bench not built (needs Qt)\n";
+  }
+
+  std::printf("\n| step | measured | baseline | ratio | target |\n|---|---|---|---|---|\n");
+  for (const Row& r : table)
+    std::printf("| %s | %s | %s | %s | %s |\n", r.step.c_str(), r.measured.c_str(), r.baseline.c_str(),
+                r.ratio.c_str(), r.target.c_str());
+  std::printf("\nwindow lists (target: each within 10x of an empty model reset):\n%s", lists_out.c_str());
+  if (dir.empty()) std::filesystem::remove_all(root);
+  return 0;
+}
