@@ -22,14 +22,12 @@ namespace kp::jet {
 
 namespace {
 
-constexpr size_t kPage = 4096;
-
 // The pages of the file being built, page 0 first.
 class PageSet {
  public:
-  explicit PageSet(size_t reserved) : pages_(reserved, Bytes(kPage, 0)) {}
+  explicit PageSet(size_t reserved) : pages_(reserved, Bytes(kPageSize, 0)) {}
   uint32_t Allocate() {
-    pages_.emplace_back(kPage, 0);
+    pages_.emplace_back(kPageSize, 0);
     return uint32_t(pages_.size() - 1);
   }
   Bytes& operator[](uint32_t n) { return pages_[n]; }
@@ -137,7 +135,7 @@ class Builder {
         pages_(kFirstFreePage) {}
 
   Status Build(Bytes* file) {
-    if (!spec_.header_page.empty() && spec_.header_page.size() != kPage) {
+    if (!spec_.header_page.empty() && spec_.header_page.size() != kPageSize) {
       return Status::InvalidArgument("header page must be 4096 bytes");
     }
     pages_[0] = spec_.header_page.empty() ? ReferenceHeaderPage() : spec_.header_page;
@@ -158,7 +156,7 @@ class Builder {
     KP_RETURN_IF_ERROR(WriteCatalog());
     KP_RETURN_IF_ERROR(WriteGlobalMap());
     file->clear();
-    file->reserve(pages_.size() * kPage);
+    file->reserve(pages_.size() * kPageSize);
     for (const Bytes& p : pages_.all()) file->insert(file->end(), p.begin(), p.end());
     return Status::OK();
   }
@@ -273,7 +271,7 @@ class Builder {
     TableDef objects_def = MSysObjectsDef();
     TableDef aces_def = MSysAcesDef();
     ColumnSink catalog_lv(&pages_);
-    DataPageBuilder objects_page(kMSysObjectsPage);
+    DataPageBuilder objects_page(kCatalogTdefPage);
     std::vector<IndexEntry> by_parent_name, by_id, by_object;
     Bytes row;
     for (const CatalogObject& o : objects_) {
@@ -313,8 +311,8 @@ class Builder {
     pages_[kAcesDataPage] = aces_page.page();
 
     // Index leaves.
-    KP_RETURN_IF_ERROR(WriteLeaf(kParentIdNameLeafPage, kMSysObjectsPage, &by_parent_name));
-    KP_RETURN_IF_ERROR(WriteLeaf(kObjectIdLeafPage, kMSysObjectsPage, &by_id));
+    KP_RETURN_IF_ERROR(WriteLeaf(kParentIdNameLeafPage, kCatalogTdefPage, &by_parent_name));
+    KP_RETURN_IF_ERROR(WriteLeaf(kObjectIdLeafPage, kCatalogTdefPage, &by_id));
     KP_RETURN_IF_ERROR(WriteLeaf(kAcesLeafPage, kMSysAcesPage, &by_object));
     std::vector<IndexEntry> none;
     KP_RETURN_IF_ERROR(WriteLeaf(10, kMSysQueriesPage, &none));
@@ -394,7 +392,7 @@ class Builder {
     uint8_t n = 0;
     KP_RETURN_IF_ERROR(page.AddRow(row, &n));
     KP_RETURN_IF_ERROR(page.AddRow(Bytes(69, 0), &n));
-    pages_[kGlobalMapPage] = page.page();
+    pages_[kGlobalMapPageNumber] = page.page();
     return Status::OK();
   }
 

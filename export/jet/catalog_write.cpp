@@ -76,12 +76,12 @@ TableDef SystemTable(const char16_t* name, uint32_t page, uint32_t owned, uint32
 }  // namespace
 
 Bytes ReferenceHeaderPage() {
-  Bytes page(4096, 0);
+  Bytes page(kPageSize, 0);
   std::copy(std::begin(kReferenceHeader), std::end(kReferenceHeader), page.begin());
   // The unmasked block at 0xE00: 01 01, then 00 01 255 times.
   page[0xE00] = 0x01;
   page[0xE01] = 0x01;
-  for (size_t i = 0xE02; i < 4096; i += 2) page[i + 1] = 0x01;
+  for (size_t i = 0xE02; i < kPageSize; i += 2) page[i + 1] = 0x01;
   return page;
 }
 
@@ -97,7 +97,7 @@ SecurityIds ReferenceSecurityIds() {
 double ReferenceCatalogDate() { return GetF64(kReferenceCatalogDate); }
 
 TableDef MSysObjectsDef() {
-  TableDef d = SystemTable(u"MSysObjects", kMSysObjectsPage, kObjectsOwnedMap, kObjectsFreeMap);
+  TableDef d = SystemTable(u"MSysObjects", kCatalogTdefPage, kObjectsOwnedMap, kObjectsFreeMap);
   d.max_cols = 17;
   d.columns = {
       SysCol(u"Id", ColumnType::kLong, 0, 0, 0, 4, kFixed),
@@ -154,7 +154,7 @@ TableDef MSysQueriesDef() {
       SysCol(u"Flag", ColumnType::kInteger, 6, 4, 5, 2, kFixed),
       SysCol(u"LvExtra", ColumnType::kLong, 7, 4, 7, 4, kFixed),
   };
-  d.physical_indexes = {Index({0, 1, 2}, 0x619, 10, 0x81)};
+  d.physical_indexes = {Index({0, 1, 2}, 0x619, kQueriesLeafPage, 0x81)};
   d.logical_indexes = {Logical(u"ObjectIdAttribute", 0, 1)};
   d.long_value_maps = {{5, 0x617, 0x618}};
   return d;
@@ -173,8 +173,9 @@ TableDef MSysRelationshipsDef() {
       SysCol(u"szReferencedObject", ColumnType::kText, 6, 3, 0, 510, kVariable),
       SysCol(u"szReferencedColumn", ColumnType::kText, 7, 4, 0, 510, kVariable),
   };
-  d.physical_indexes = {Index({0}, 0x61C, 11, 0x82), Index({4}, 0x61D, 12, 0x82),
-                        Index({6}, 0x61E, 13, 0x82)};
+  d.physical_indexes = {Index({0}, 0x61C, kRelationshipsLeafPage, 0x82),
+                        Index({4}, 0x61D, kRelationshipsLeafPage + 1, 0x82),
+                        Index({6}, 0x61E, kRelationshipsLeafPage + 2, 0x82)};
   d.logical_indexes = {Logical(u"szRelationship", 0, 0), Logical(u"szObject", 1, 0),
                        Logical(u"szReferencedObject", 2, 0)};
   return d;
@@ -195,14 +196,14 @@ std::vector<CatalogObject> EngineObjects(const SecurityIds& ids, double date) {
     return o;
   };
   return {
-      obj(kTablesContainerId, kContainersParentId, u"Tables", 3, ids.engine),
-      obj(kDatabasesContainerId, kContainersParentId, u"Databases", 3, ids.engine),
-      obj(kRelationshipsContainerId, kContainersParentId, u"Relationships", 3, ids.engine),
-      obj(kMSysDbId, kDatabasesContainerId, u"MSysDb", 2, ids.admin),
-      obj(2, kTablesContainerId, u"MSysObjects", 1, ids.engine),
-      obj(3, kTablesContainerId, u"MSysACEs", 1, ids.engine),
-      obj(4, kTablesContainerId, u"MSysQueries", 1, ids.engine),
-      obj(5, kTablesContainerId, u"MSysRelationships", 1, ids.engine),
+      obj(kTablesContainerId, kContainersParentId, u"Tables", kObjectTypeContainer, ids.engine),
+      obj(kDatabasesContainerId, kContainersParentId, u"Databases", kObjectTypeContainer, ids.engine),
+      obj(kRelationshipsContainerId, kContainersParentId, u"Relationships", kObjectTypeContainer, ids.engine),
+      obj(kMSysDbId, kDatabasesContainerId, u"MSysDb", kObjectTypeDatabase, ids.admin),
+      obj(kCatalogTdefPage, kTablesContainerId, u"MSysObjects", kObjectTypeTable, ids.engine),
+      obj(kMSysAcesPage, kTablesContainerId, u"MSysACEs", kObjectTypeTable, ids.engine),
+      obj(kMSysQueriesPage, kTablesContainerId, u"MSysQueries", kObjectTypeTable, ids.engine),
+      obj(kMSysRelationshipsPage, kTablesContainerId, u"MSysRelationships", kObjectTypeTable, ids.engine),
   };
 }
 
@@ -210,11 +211,12 @@ std::vector<AceRow> EngineAces(const SecurityIds& ids) {
   const Bytes& a = ids.admin;
   const Bytes& u = ids.users;
   const Bytes& c = ids.creator;
+  // The access masks (ACM) as the engine writes them; object Ids as above.
   return {
-      {2, a, 0x060000, false},
-      {3, a, 0x060000, false},
-      {4, a, 0x060000, false},
-      {5, a, 0x0E0000, false},
+      {kCatalogTdefPage, a, 0x060000, false},
+      {kMSysAcesPage, a, 0x060000, false},
+      {kMSysQueriesPage, a, 0x060000, false},
+      {kMSysRelationshipsPage, a, 0x0E0000, false},
       {kTablesContainerId, c, 0x0F00FE, true},
       {kTablesContainerId, a, 0x060001, false},
       {kRelationshipsContainerId, c, 0x0F00FE, true},
@@ -222,9 +224,9 @@ std::vector<AceRow> EngineAces(const SecurityIds& ids) {
       {kDatabasesContainerId, a, 0x060000, false},
       {kMSysDbId, a, 0x06000E, false},
       {kMSysDbId, u, 0x00000E, false},
-      {4, u, 0x000014, false},
-      {5, u, 0x000014, false},
-      {2, u, 0x000014, false},
+      {kMSysQueriesPage, u, 0x000014, false},
+      {kMSysRelationshipsPage, u, 0x000014, false},
+      {kCatalogTdefPage, u, 0x000014, false},
       {kTablesContainerId, u, 0x0FFEFF, true},
       {kRelationshipsContainerId, u, 0x0FFFFF, true},
   };

@@ -3,7 +3,7 @@
 // MSysRelationships, their fixed page layout, the engine's catalog rows and
 // security rows, and the reference header and security identifiers.
 //
-// Fixed pages of the catalog:
+// Fixed pages of the catalog (0-2 in every file, format.h):
 //   0  header            1  global usage map
 //   2  MSysObjects TDEF  3  MSysACEs TDEF  4  MSysQueries TDEF  5  MSysRelationships TDEF
 //   6  usage-map rows 0x600-0x61E (owned/free maps of the four tables, of their
@@ -20,12 +20,11 @@
 #include <vector>
 
 #include "export/jet/bytes.h"
+#include "export/jet/format.h"
 #include "export/jet/schema.h"
 
 namespace kp::jet {
 
-constexpr uint32_t kGlobalMapPage = 1;
-constexpr uint32_t kMSysObjectsPage = 2;
 constexpr uint32_t kMSysAcesPage = 3;
 constexpr uint32_t kMSysQueriesPage = 4;
 constexpr uint32_t kMSysRelationshipsPage = 5;
@@ -33,6 +32,8 @@ constexpr uint32_t kCatalogMapPage = 6;
 constexpr uint32_t kParentIdNameLeafPage = 7;
 constexpr uint32_t kObjectIdLeafPage = 8;
 constexpr uint32_t kAcesLeafPage = 9;
+constexpr uint32_t kQueriesLeafPage = 10;
+constexpr uint32_t kRelationshipsLeafPage = 11;  // and the next two
 constexpr uint32_t kCatalogDataPage = 14;
 constexpr uint32_t kAcesDataPage = 15;
 constexpr uint32_t kFirstFreePage = 16;
@@ -48,13 +49,6 @@ constexpr uint32_t kObjectIdMap = 0x611;
 constexpr uint32_t kAcesOwnedMap = 0x612;
 constexpr uint32_t kAcesFreeMap = 0x613;
 constexpr uint32_t kAcesIndexMap = 0x614;
-
-// Ids of the engine's objects.
-constexpr int32_t kTablesContainerId = 0x0F000001;
-constexpr int32_t kDatabasesContainerId = 0x0F000002;
-constexpr int32_t kRelationshipsContainerId = 0x0F000003;
-constexpr int32_t kContainersParentId = 0x0F000000;
-constexpr int32_t kMSysDbId = 0x10000000;
 
 // The per-file Owner/SID values. They are masked with a key nobody has
 // explained, so they are only meaningful together with the header page of

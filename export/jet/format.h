@@ -56,10 +56,24 @@ constexpr uint16_t kCodePage1252 = 1252;
 constexpr uint16_t kSortOrderGeneral = 0x0409;
 constexpr uint8_t kSortVersionGeneralLegacy = 0;
 
-// ---- Fixed pages of the catalog ---------------------------------------------
+// ---- Fixed pages and rows of the catalog -------------------------------------
+// Every file has these three pages; the rest of a blank database's fixed
+// layout is listed in catalog_write.h.
 constexpr uint32_t kHeaderPageNumber = 0;
 constexpr uint32_t kGlobalMapPageNumber = 1;   // row 0: the global usage map
 constexpr uint32_t kCatalogTdefPage = 2;       // MSysObjects
+
+// MSysObjects rows: Type, the system flags, and the Ids of the engine's own
+// objects (a table's Id is its TDEF page, so MSysObjects is 2).
+constexpr int16_t kObjectTypeTable = 1;
+constexpr int16_t kObjectTypeDatabase = 2;
+constexpr int16_t kObjectTypeContainer = 3;
+constexpr uint32_t kSystemObjectFlags = 0x80000002u;  // either bit marks a system object
+constexpr int32_t kContainersParentId = 0x0F000000;
+constexpr int32_t kTablesContainerId = 0x0F000001;
+constexpr int32_t kDatabasesContainerId = 0x0F000002;
+constexpr int32_t kRelationshipsContainerId = 0x0F000003;
+constexpr int32_t kMSysDbId = 0x10000000;
 
 // ---- TDEF pages ---------------------------------------------------------------
 // Page header: 02 01, u16 free space, u32 next TDEF page (0 = none). The
@@ -139,6 +153,7 @@ constexpr size_t kDataUsableBytes = kPageSize - kDataRowOffsetsOffset;  // 4082
 constexpr uint16_t kRowOffsetDeleted = 0x8000;
 constexpr uint16_t kRowOffsetLookup = 0x4000;  // overflow row: holds a pointer
 constexpr uint16_t kRowOffsetMask = 0x1FFF;
+constexpr uint16_t kRowOffsetFlagBits = kRowOffsetDeleted | kRowOffsetLookup;
 constexpr int kMaxRowsPerDataPage = 255;
 constexpr size_t kMaxDataRowBytes = 4060;
 constexpr uint32_t kLvalOwnerTag = 0x4C41564Cu;  // "LVAL" read as a u32
@@ -160,14 +175,12 @@ constexpr size_t kLongValueRowMax = 4076;
 constexpr size_t kLongValueChunkMax = 4072;  // after the 4-byte next pointer
 
 // ---- Usage maps -------------------------------------------------------------------------
-// Type 0 (inline): u8 0, u32 start page (multiple of 8), bitmap (64 bytes by
-// default, longer on a grown global map), bit n = page start + n, LSB first.
-// Type 1 (reference): u8 1, 17 x u32 bitmap page (0 = none); bitmap page k
-// starts 05 01 00 00 and covers pages [k * 32736, (k + 1) * 32736).
+// Row layout of both map types and of bitmap pages: usage_map.h.
 constexpr uint8_t kUsageMapTypeInline = 0;
 constexpr uint8_t kUsageMapTypeReference = 1;
 constexpr size_t kUsageMapInlineBitmapBytes = 64;
-constexpr size_t kUsageMapInlineRowBytes = 5 + kUsageMapInlineBitmapBytes;  // 69
+constexpr size_t kUsageMapInlineHeaderBytes = 5;  // u8 type, u32 start page
+constexpr size_t kUsageMapInlineRowBytes = kUsageMapInlineHeaderBytes + kUsageMapInlineBitmapBytes;  // 69
 constexpr uint32_t kUsageMapInlinePages = 8 * kUsageMapInlineBitmapBytes;  // 512
 constexpr size_t kUsageMapReferenceSlotCount = 17;
 constexpr size_t kUsageMapReferenceRowBytes = 1 + 4 * kUsageMapReferenceSlotCount;  // 69
@@ -175,18 +188,7 @@ constexpr size_t kUsageBitmapPageHeaderBytes = 4;
 constexpr uint32_t kUsageBitmapPageSpan = 8 * (kPageSize - kUsageBitmapPageHeaderBytes);  // 32736
 
 // ---- Index pages (leaf 0x04, node 0x03) ------------------------------------------------------
-//   0   04 01 (03 01 for a node)
-//   2   u16 free space = 4096 - end of entries
-//   4   u32 TDEF page
-//   8   u32 0
-//   12  u32 previous page, 16 u32 next page, 20 u32 tail page
-//   24  u16 shared-prefix length
-//   26  u8 0
-//   27  453-byte entry mask: bit n set where an entry ends n bytes after 480
-//   480 entries. An entry: per index column a flag byte (0x7F present and
-//       ascending, 0x00 null) and the key bytes; then 3-byte big-endian data
-//       page and 1-byte row. A node entry is followed by a u32 big-endian
-//       child page.
+// Page and entry layout: index_leaf.h.
 constexpr size_t kIndexFreeSpaceOffset = 2;
 constexpr size_t kIndexTdefOffset = 4;
 constexpr size_t kIndexPrevPageOffset = 12;

@@ -9,13 +9,6 @@ namespace kp::jet {
 
 namespace {
 
-constexpr size_t kPage = kPageSize;
-constexpr uint16_t kRowOffsetFlags = kRowOffsetDeleted | kRowOffsetLookup;
-constexpr size_t kInlineHeader = 5;  // type + start page
-constexpr size_t kReferenceRowBytes = kUsageMapReferenceRowBytes;
-constexpr size_t kReferenceSlots = kUsageMapReferenceSlotCount;
-constexpr size_t kBitmapHeader = kUsageBitmapPageHeaderBytes;
-constexpr uint32_t kPagesPerBitmapPage = kUsageBitmapPageSpan;
 
 bool TestBit(const uint8_t* bits, size_t n) { return (bits[n / 8] >> (n % 8)) & 1; }
 void SetBit(uint8_t* bits, size_t n) { bits[n / 8] |= uint8_t(1u << (n % 8)); }
@@ -51,9 +44,9 @@ Status UsageMapEditor::Open(Pager* pager, uint32_t pointer, const std::string& w
   if (row >= rows || rows > 255) return Error("row " + std::to_string(row) + " is not on the page");
   const uint16_t raw = GetU16(p + kDataRowOffsetsOffset + 2 * row);
   const size_t start = raw & kRowOffsetMask;
-  const size_t end = row == 0 ? kPage : (GetU16(p + kDataRowOffsetsOffset + 2 * (row - 1)) & kRowOffsetMask);
-  if ((raw & kRowOffsetFlags) != 0 || start < kDataRowOffsetsOffset + 2 * size_t(rows) || end > kPage ||
-      start + kInlineHeader > end) {
+  const size_t end = row == 0 ? kPageSize : (GetU16(p + kDataRowOffsetsOffset + 2 * (row - 1)) & kRowOffsetMask);
+  if ((raw & kRowOffsetFlagBits) != 0 || start < kDataRowOffsetsOffset + 2 * size_t(rows) || end > kPageSize ||
+      start + kUsageMapInlineHeaderBytes > end) {
     return Error("row " + std::to_string(row) + " has a bad offset");
   }
   offset_ = uint16_t(start);
@@ -75,7 +68,7 @@ Status UsageMapEditor::BitmapPage(size_t slot, bool create, uint8_t** bitmap) {
   *bitmap = nullptr;
   uint8_t* row = nullptr;
   KP_RETURN_IF_ERROR(Row(&row));
-  const size_t slots = std::min(kReferenceSlots, (size_t(length_) - 1) / 4);
+  const size_t slots = std::min(kUsageMapReferenceSlotCount, (size_t(length_) - 1) / 4);
   if (slot >= slots) {
     if (!create) return Status::OK();
     return Status::NotSupported(what_ + ": a page beyond the reach of its usage map");
@@ -104,9 +97,9 @@ Status UsageMapEditor::BitmapPage(size_t slot, bool create, uint8_t** bitmap) {
 
 Status UsageMapEditor::ListInline(uint8_t* row, std::vector<uint32_t>* pages) {
   const uint32_t start = GetU32(row + 1);
-  const size_t bits = 8 * (size_t(length_) - kInlineHeader);
+  const size_t bits = 8 * (size_t(length_) - kUsageMapInlineHeaderBytes);
   for (size_t n = 0; n < bits; ++n) {
-    if (TestBit(row + kInlineHeader, n)) pages->push_back(start + uint32_t(n));
+    if (TestBit(row + kUsageMapInlineHeaderBytes, n)) pages->push_back(start + uint32_t(n));
   }
   return Status::OK();
 }
@@ -116,9 +109,9 @@ Status UsageMapEditor::Add(uint32_t page) {
   KP_RETURN_IF_ERROR(Row(&row));
   if (row[0] == 0) {
     const uint32_t start = GetU32(row + 1);
-    const size_t bits = 8 * (size_t(length_) - kInlineHeader);
+    const size_t bits = 8 * (size_t(length_) - kUsageMapInlineHeaderBytes);
     if (page >= start && page - start < bits) {
-      SetBit(row + kInlineHeader, page - start);
+      SetBit(row + kUsageMapInlineHeaderBytes, page - start);
       pager_->MarkDirty(page_, WriteClass::kMaps);
       return Status::OK();
     }
@@ -127,14 +120,14 @@ Status UsageMapEditor::Add(uint32_t page) {
     pages.push_back(page);
     const uint32_t lo = *std::min_element(pages.begin(), pages.end()) & ~7u;
     const uint32_t hi = *std::max_element(pages.begin(), pages.end());
-    if (hi - lo >= bits && length_ != kReferenceRowBytes) {
+    if (hi - lo >= bits && length_ != kUsageMapReferenceRowBytes) {
       return Status::NotSupported(what_ + ": an inline usage map of " + std::to_string(length_) +
                                   " bytes cannot list page " + std::to_string(page));
     }
     std::memset(row + 1, 0, length_ - 1u);
     if (hi - lo < bits) {  // move the window
       PutU32(row + 1, lo);
-      for (uint32_t n : pages) SetBit(row + kInlineHeader, n - lo);
+      for (uint32_t n : pages) SetBit(row + kUsageMapInlineHeaderBytes, n - lo);
       pager_->MarkDirty(page_, WriteClass::kMaps);
       return Status::OK();
     }
@@ -144,11 +137,11 @@ Status UsageMapEditor::Add(uint32_t page) {
     return Status::OK();
   }
   uint8_t* bitmap = nullptr;
-  KP_RETURN_IF_ERROR(BitmapPage(page / kPagesPerBitmapPage, true, &bitmap));
-  SetBit(bitmap + kBitmapHeader, page % kPagesPerBitmapPage);
+  KP_RETURN_IF_ERROR(BitmapPage(page / kUsageBitmapPageSpan, true, &bitmap));
+  SetBit(bitmap + kUsageBitmapPageHeaderBytes, page % kUsageBitmapPageSpan);
   // The bitmap page may have been fetched again: mark it through its number.
   KP_RETURN_IF_ERROR(Row(&row));
-  pager_->MarkDirty(GetU32(row + 1 + 4 * (page / kPagesPerBitmapPage)), WriteClass::kMaps);
+  pager_->MarkDirty(GetU32(row + 1 + 4 * (page / kUsageBitmapPageSpan)), WriteClass::kMaps);
   return Status::OK();
 }
 
@@ -157,19 +150,19 @@ Status UsageMapEditor::Remove(uint32_t page) {
   KP_RETURN_IF_ERROR(Row(&row));
   if (row[0] == 0) {
     const uint32_t start = GetU32(row + 1);
-    const size_t bits = 8 * (size_t(length_) - kInlineHeader);
+    const size_t bits = 8 * (size_t(length_) - kUsageMapInlineHeaderBytes);
     if (page >= start && page - start < bits) {
-      ClearBit(row + kInlineHeader, page - start);
+      ClearBit(row + kUsageMapInlineHeaderBytes, page - start);
       pager_->MarkDirty(page_, WriteClass::kMaps);
     }
     return Status::OK();
   }
   uint8_t* bitmap = nullptr;
-  KP_RETURN_IF_ERROR(BitmapPage(page / kPagesPerBitmapPage, false, &bitmap));
+  KP_RETURN_IF_ERROR(BitmapPage(page / kUsageBitmapPageSpan, false, &bitmap));
   if (bitmap == nullptr) return Status::OK();
-  ClearBit(bitmap + kBitmapHeader, page % kPagesPerBitmapPage);
+  ClearBit(bitmap + kUsageBitmapPageHeaderBytes, page % kUsageBitmapPageSpan);
   KP_RETURN_IF_ERROR(Row(&row));
-  pager_->MarkDirty(GetU32(row + 1 + 4 * (page / kPagesPerBitmapPage)), WriteClass::kMaps);
+  pager_->MarkDirty(GetU32(row + 1 + 4 * (page / kUsageBitmapPageSpan)), WriteClass::kMaps);
   return Status::OK();
 }
 
@@ -179,13 +172,13 @@ Status UsageMapEditor::Contains(uint32_t page, bool* listed) {
   KP_RETURN_IF_ERROR(Row(&row));
   if (row[0] == 0) {
     const uint32_t start = GetU32(row + 1);
-    const size_t bits = 8 * (size_t(length_) - kInlineHeader);
-    *listed = page >= start && page - start < bits && TestBit(row + kInlineHeader, page - start);
+    const size_t bits = 8 * (size_t(length_) - kUsageMapInlineHeaderBytes);
+    *listed = page >= start && page - start < bits && TestBit(row + kUsageMapInlineHeaderBytes, page - start);
     return Status::OK();
   }
   uint8_t* bitmap = nullptr;
-  KP_RETURN_IF_ERROR(BitmapPage(page / kPagesPerBitmapPage, false, &bitmap));
-  *listed = bitmap != nullptr && TestBit(bitmap + kBitmapHeader, page % kPagesPerBitmapPage);
+  KP_RETURN_IF_ERROR(BitmapPage(page / kUsageBitmapPageSpan, false, &bitmap));
+  *listed = bitmap != nullptr && TestBit(bitmap + kUsageBitmapPageHeaderBytes, page % kUsageBitmapPageSpan);
   return Status::OK();
 }
 
@@ -194,21 +187,21 @@ Status UsageMapEditor::LastPage(uint32_t* page, bool* found) {
   uint8_t* row = nullptr;
   KP_RETURN_IF_ERROR(Row(&row));
   if (row[0] == 0) {
-    const long bit = HighestBit(row + kInlineHeader, length_ - kInlineHeader);
+    const long bit = HighestBit(row + kUsageMapInlineHeaderBytes, length_ - kUsageMapInlineHeaderBytes);
     if (bit >= 0) {
       *page = GetU32(row + 1) + uint32_t(bit);
       *found = true;
     }
     return Status::OK();
   }
-  const size_t slots = std::min(kReferenceSlots, (size_t(length_) - 1) / 4);
+  const size_t slots = std::min(kUsageMapReferenceSlotCount, (size_t(length_) - 1) / 4);
   for (size_t slot = slots; slot-- > 0;) {
     uint8_t* bitmap = nullptr;
     KP_RETURN_IF_ERROR(BitmapPage(slot, false, &bitmap));
     if (bitmap == nullptr) continue;
-    const long bit = HighestBit(bitmap + kBitmapHeader, kPage - kBitmapHeader);
+    const long bit = HighestBit(bitmap + kUsageBitmapPageHeaderBytes, kPageSize - kUsageBitmapPageHeaderBytes);
     if (bit >= 0) {
-      *page = uint32_t(slot) * kPagesPerBitmapPage + uint32_t(bit);
+      *page = uint32_t(slot) * kUsageBitmapPageSpan + uint32_t(bit);
       *found = true;
       return Status::OK();
     }

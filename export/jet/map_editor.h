@@ -1,12 +1,8 @@
 // Edits one usage-map row of a table or of a memo column in place, through
 // the pager: pages are added to or removed from the set it lists.
 //
-// Map row (on a data page whose owner field is 0), pointer = page << 8 | row:
-//   inline (type 0):    0 u8 0 | 1 u32 start page (multiple of 8) |
-//                       5 bitmap, bit n = page start + n (set = listed)
-//   reference (type 1): 0 u8 1 | 1 17 x u32 bitmap page (0 = none)
-//   bitmap page:        0 05 01 00 00 | 4 4092-byte bitmap, bit n =
-//                       page k * 32736 + n for the k-th reference
+// A map row sits on a data page whose owner field is 0 (pointer = page << 8 |
+// row); its two layouts and the bitmap pages are described in usage_map.h.
 // A page outside an inline row's window first moves the window (when every
 // listed page still fits it); otherwise a 69-byte inline row becomes a
 // reference row in place, its bitmap pages appended as they are needed.

@@ -9,10 +9,6 @@ namespace kp::jet {
 
 namespace {
 
-constexpr size_t kPage = kPageSize;
-constexpr uint32_t kGlobalMapPage = kGlobalMapPageNumber;
-constexpr uint16_t kRowOffsetFlags = kRowOffsetDeleted | kRowOffsetLookup;
-constexpr size_t kMapHeaderBytes = 5;  // type + start page
 constexpr size_t kCopyBatchPages = 256;
 
 std::string PageText(uint32_t n) { return "page " + std::to_string(n); }
@@ -29,11 +25,11 @@ Status Pager::Open(const std::string& path, std::unique_ptr<Pager>* result) {
   KP_RETURN_IF_ERROR(Files()->Open(path, OpenMode::kReadWrite, &file));
   uint64_t size = 0;
   KP_RETURN_IF_ERROR(file->Size(&size));
-  if (size % kPage != 0 || size < 2 * kPage || size / kPage > 0xFFFFFF) {
+  if (size % kPageSize != 0 || size < 2 * kPageSize || size / kPageSize > 0xFFFFFF) {
     return Status::Corruption(path + ": size " + std::to_string(size) +
                               " is not a whole number of pages of a Jet 4 file");
   }
-  std::unique_ptr<Pager> pager(new Pager(std::move(file), path, uint32_t(size / kPage)));
+  std::unique_ptr<Pager> pager(new Pager(std::move(file), path, uint32_t(size / kPageSize)));
   KP_RETURN_IF_ERROR(pager->LoadGlobalMap().WithContext(path));
   *result = std::move(pager);
   return Status::OK();
@@ -64,9 +60,9 @@ Status Pager::Get(uint32_t n, uint8_t** page) {
   }
   auto entry = NewPage();
   if (n < file_pages_) {
-    KP_RETURN_IF_ERROR(file_->ReadAt(uint64_t(n) * kPage, entry->data, kPage).WithContext(PageText(n)));
+    KP_RETURN_IF_ERROR(file_->ReadAt(uint64_t(n) * kPageSize, entry->data, kPageSize).WithContext(PageText(n)));
   } else {
-    std::memset(entry->data, 0, kPage);
+    std::memset(entry->data, 0, kPageSize);
   }
   *page = entry->data;
   cache_.emplace(n, std::move(entry));
@@ -95,7 +91,7 @@ Status Pager::Put(uint32_t n, const uint8_t* data, WriteClass write_class) {
     p = entry.get();
     cache_.emplace(n, std::move(entry));
   }
-  std::memcpy(p->data, data, kPage);
+  std::memcpy(p->data, data, kPageSize);
   MarkDirty(n, write_class);
   return Status::OK();
 }
@@ -104,7 +100,7 @@ Status Pager::Allocate(WriteClass write_class, uint32_t* n) {
   if (page_count_ >= 0xFFFFFF) return Status::NotSupported("the file has reached the largest page number");
   const uint32_t page = page_count_++;
   auto entry = NewPage();
-  std::memset(entry->data, 0, kPage);
+  std::memset(entry->data, 0, kPageSize);
   cache_[page] = std::move(entry);
   MarkDirty(page, write_class);
   Status s = MarkUsedInGlobalMap(page);
@@ -123,18 +119,18 @@ Status Pager::Allocate(WriteClass write_class, uint32_t* n) {
 
 Status Pager::LoadGlobalMap() {
   uint8_t* p = nullptr;
-  KP_RETURN_IF_ERROR(Get(kGlobalMapPage, &p));
+  KP_RETURN_IF_ERROR(Get(kGlobalMapPageNumber, &p));
   if (p[0] != kPageTypeData) return Status::Corruption("page 1: the global usage map page is not a data page");
   const uint16_t rows = GetU16(p + 12);
   if (rows == 0 || rows > 255) return Status::Corruption("page 1: bad row count " + std::to_string(rows));
   const uint16_t raw = GetU16(p + kDataRowOffsetsOffset);
   const uint16_t offset = raw & kRowOffsetMask;
-  if ((raw & kRowOffsetFlags) != 0 || offset < kDataRowOffsetsOffset + 2 * rows ||
-      offset > kPage - kMapHeaderBytes) {
+  if ((raw & kRowOffsetFlagBits) != 0 || offset < kDataRowOffsetsOffset + 2 * rows ||
+      offset > kPageSize - kUsageMapInlineHeaderBytes) {
     return Status::Corruption("page 1: bad offset " + std::to_string(raw) + " of the global map row");
   }
   global_row_offset_ = offset;
-  global_row_length_ = uint16_t(kPage - offset);
+  global_row_length_ = uint16_t(kPageSize - offset);
   const uint8_t type = p[offset];
   if (type == 0) {
     if (GetU32(p + offset + 1) != 0) {
@@ -152,7 +148,7 @@ Status Pager::LoadGlobalMap() {
 Status Pager::MarkUsedInGlobalMap(uint32_t n) {
   uint8_t* p = nullptr;
   if (global_reference_) {
-    KP_RETURN_IF_ERROR(Get(kGlobalMapPage, &p));
+    KP_RETURN_IF_ERROR(Get(kGlobalMapPageNumber, &p));
     const size_t slot = n / kUsageBitmapPageSpan;
     const size_t slots = std::min(kUsageMapReferenceSlotCount, (global_row_length_ - size_t(1)) / 4);
     const uint32_t bitmap = slot < slots ? GetU32(p + global_row_offset_ + 1 + 4 * slot) : 0;
@@ -167,25 +163,25 @@ Status Pager::MarkUsedInGlobalMap(uint32_t n) {
     MarkDirty(bitmap, WriteClass::kMaps);
     return Status::OK();
   }
-  const size_t bits = 8 * (size_t(global_row_length_) - kMapHeaderBytes);
+  const size_t bits = 8 * (size_t(global_row_length_) - kUsageMapInlineHeaderBytes);
   if (n >= bits) KP_RETURN_IF_ERROR(GrowGlobalMap(n + 1));
-  KP_RETURN_IF_ERROR(Get(kGlobalMapPage, &p));
-  p[global_row_offset_ + kMapHeaderBytes + n / 8] &= uint8_t(~(1u << (n % 8)));  // in use
-  MarkDirty(kGlobalMapPage, WriteClass::kMaps);
+  KP_RETURN_IF_ERROR(Get(kGlobalMapPageNumber, &p));
+  p[global_row_offset_ + kUsageMapInlineHeaderBytes + n / 8] &= uint8_t(~(1u << (n % 8)));  // in use
+  MarkDirty(kGlobalMapPageNumber, WriteClass::kMaps);
   return Status::OK();
 }
 
 // Lengthens the inline global map row so that it covers `pages_needed`
 // pages: the other rows of page 1 move down to make room.
 Status Pager::GrowGlobalMap(uint32_t pages_needed) {
-  const size_t old_bytes = global_row_length_ - kMapHeaderBytes;
+  const size_t old_bytes = global_row_length_ - kUsageMapInlineHeaderBytes;
   const size_t new_bytes = std::max(old_bytes, (size_t(pages_needed) + 31) / 32 * 4);
-  if (kMapHeaderBytes + new_bytes > kMaxDataRowBytes) {
+  if (kUsageMapInlineHeaderBytes + new_bytes > kMaxDataRowBytes) {
     return Status::NotSupported("the file outgrows its global usage map at " + PageText(pages_needed - 1));
   }
   const size_t grow = new_bytes - old_bytes;
   uint8_t* p = nullptr;
-  KP_RETURN_IF_ERROR(Get(kGlobalMapPage, &p));
+  KP_RETURN_IF_ERROR(Get(kGlobalMapPageNumber, &p));
   const uint16_t rows = GetU16(p + 12);
   const size_t table_end = kDataRowOffsetsOffset + 2 * size_t(rows);
   size_t lowest = global_row_offset_;
@@ -199,7 +195,7 @@ Status Pager::GrowGlobalMap(uint32_t pages_needed) {
   if (lowest < table_end + grow) {
     return Status::NotSupported("page 1 has no room to lengthen the global usage map");
   }
-  const Bytes old_row(p + global_row_offset_, p + kPage);
+  const Bytes old_row(p + global_row_offset_, p + kPageSize);
   // The other rows move down by `grow` bytes; their offsets follow.
   std::memmove(p + lowest - grow, p + lowest, global_row_offset_ - lowest);
   for (uint16_t i = 0; i < rows; ++i) {
@@ -211,19 +207,19 @@ Status Pager::GrowGlobalMap(uint32_t pages_needed) {
   uint8_t* row = p + global_row_offset_;
   std::memcpy(row, old_row.data(), old_row.size());
   for (size_t page = 8 * old_bytes; page < 8 * new_bytes; ++page) {
-    uint8_t& byte = row[kMapHeaderBytes + page / 8];
+    uint8_t& byte = row[kUsageMapInlineHeaderBytes + page / 8];
     const uint8_t bit = uint8_t(1u << (page % 8));
     if (page >= page_count_) byte |= bit; else byte &= uint8_t(~bit);  // set = free
   }
   PutU16(p + 2, uint16_t(GetU16(p + 2) - grow));  // free space
-  MarkDirty(kGlobalMapPage, WriteClass::kMaps);
+  MarkDirty(kGlobalMapPageNumber, WriteClass::kMaps);
   return Status::OK();
 }
 
 // ---- writing ----
 
 Status Pager::WritePage(uint32_t n, const uint8_t* data, size_t count) {
-  return file_->WriteAt(uint64_t(n) * kPage, data, count * kPage).WithContext(PageText(n));
+  return file_->WriteAt(uint64_t(n) * kPageSize, data, count * kPageSize).WithContext(PageText(n));
 }
 
 Status Pager::Flush() {
@@ -240,14 +236,14 @@ Status Pager::Flush() {
   });
   // New pages, in runs of consecutive pages.
   std::vector<uint8_t> batch;
-  batch.reserve(kCopyBatchPages * kPage);
+  batch.reserve(kCopyBatchPages * kPageSize);
   for (size_t i = 0; i < appended.size();) {
     const uint32_t first = appended[i];
     batch.clear();
     size_t j = i;
     while (j < appended.size() && appended[j] == first + (j - i) && j - i < kCopyBatchPages) {
       const uint8_t* d = cache_[appended[j]]->data;
-      batch.insert(batch.end(), d, d + kPage);
+      batch.insert(batch.end(), d, d + kPageSize);
       ++j;
     }
     KP_RETURN_IF_ERROR(WritePage(first, batch.data(), j - i));

@@ -16,13 +16,11 @@
 // A failed write is reported with its page; the pages stay dirty, so a later
 // Flush() tries again.
 //
-// Global map row (page 1, row 0), inline:
-//   0  u8  0 (inline)
-//   1  u32 first page of the window (must be 0 here)
-//   5  bitmap, bit n = page n; a SET bit means the page is free. Every page
-//      from the end of the file to the end of the window is marked free.
-// A reference-type global map (u8 1, 17 x u32 bitmap pages) is used as it
-// stands when it already has the bitmap page a new page needs.
+// The global map (page 1, row 0) is a usage map (usage_map.h) in which a SET
+// bit means the page is free. Inline, its window must start at page 0, and
+// every page from the end of the file to the end of the window is marked
+// free. A reference-type global map is used as it stands when it already has
+// the bitmap page a new page needs.
 //
 // Not thread-safe.
 #pragma once
@@ -36,10 +34,9 @@
 #include "base/file_io.h"
 #include "base/status.h"
 #include "export/jet/bytes.h"
+#include "export/jet/format.h"
 
 namespace kp::jet {
-
-constexpr size_t kPagerPageSize = 4096;
 
 // When a changed page is written, relative to the others (see above).
 enum class WriteClass : uint8_t { kRows = 0, kMaps = 1, kDefinition = 2 };
@@ -80,7 +77,7 @@ class Pager {
 
  private:
   struct CachedPage {
-    uint8_t data[kPagerPageSize];
+    uint8_t data[kPageSize];
     bool dirty = false;
     WriteClass write_class = WriteClass::kRows;
   };

@@ -14,16 +14,12 @@
 
 #include "base/status.h"
 #include "export/jet/bytes.h"
+#include "export/jet/format.h"
 #include "export/jet/header.h"
 #include "export/jet/page_file.h"
 #include "export/jet/schema.h"
 
 namespace kp::jet {
-
-// MSysObjects.Type of a local table, and the catalog's fixed Ids.
-constexpr int16_t kObjectTypeTable = 1;
-constexpr int32_t kTablesContainer = 0x0F000001;
-constexpr uint32_t kSystemObjectFlags = 0x80000002u;  // either bit marks a system table
 
 // One row of MSysObjects.
 struct CatalogEntry {

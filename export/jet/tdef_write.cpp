@@ -9,11 +9,6 @@ namespace kp::jet {
 
 namespace {
 
-constexpr size_t kPage = kPageSize;
-constexpr size_t kPageHeader = kTdefPageHeaderBytes;
-constexpr uint32_t kTdefMagic = kTdefConstant;
-constexpr uint32_t kIndexMagic = kTdefPhysicalIndexConstant;
-constexpr size_t kMaxIndexColumns = kPhysicalIndexColumnSlots;
 constexpr size_t kMaxColumns = 255;
 constexpr size_t kMaxNameChars = 64;
 
@@ -73,7 +68,7 @@ Status EncodeTableDef(const TableDef& def, const TdefWriteOptions& options, Byte
   b.assign(63, 0);
   b[0] = 0x02;  // page type: TDEF
   b[1] = 0x01;
-  PutU32(&b[12], kTdefMagic);
+  PutU32(&b[12], kTdefConstant);
   PutU32(&b[16], def.row_count);   // row count
   PutU32(&b[20], def.autonumber);  // last autonumber
   b[24] = 0x01;
@@ -96,7 +91,7 @@ Status EncodeTableDef(const TableDef& def, const TdefWriteOptions& options, Byte
   for (size_t k : cols) {  // column descriptors
     const ColumnDef& c = def.columns[k];
     AppendU8(&b, uint8_t(c.type));
-    AppendU32(&b, kTdefMagic);
+    AppendU32(&b, kTdefConstant);
     AppendU16(&b, c.number);
     AppendU16(&b, c.var_index);
     AppendU16(&b, options.alphabetical ? 0 : c.number);
@@ -110,9 +105,9 @@ Status EncodeTableDef(const TableDef& def, const TdefWriteOptions& options, Byte
   for (size_t k : cols) AppendName(&b, def.columns[k].name);
 
   for (const auto& pi : def.physical_indexes) {  // physical index blocks
-    if (pi.columns.size() > kMaxIndexColumns) return Status::InvalidArgument("index with more than 10 columns");
-    AppendU32(&b, kIndexMagic);
-    for (size_t i = 0; i < kMaxIndexColumns; ++i) {
+    if (pi.columns.size() > kPhysicalIndexColumnSlots) return Status::InvalidArgument("index with more than 10 columns");
+    AppendU32(&b, kTdefPhysicalIndexConstant);
+    for (size_t i = 0; i < kPhysicalIndexColumnSlots; ++i) {
       if (i < pi.columns.size()) {
         AppendU16(&b, pi.columns[i].column_number);
         AppendU8(&b, pi.columns[i].flags);
@@ -129,7 +124,7 @@ Status EncodeTableDef(const TableDef& def, const TdefWriteOptions& options, Byte
   }
   for (size_t k : lidx) {  // logical index blocks
     const LogicalIndex& li = def.logical_indexes[k];
-    AppendU32(&b, kTdefMagic);
+    AppendU32(&b, kTdefConstant);
     AppendU32(&b, li.number);
     AppendU32(&b, li.physical_index);
     if (li.kind == 2 && li.raw.size() == 28) {
@@ -165,8 +160,8 @@ Status EncodeTableDef(const TableDef& def, const TdefWriteOptions& options, Byte
 }
 
 size_t TableDefPageCount(size_t size) {
-  if (size <= kPage) return 1;
-  return 1 + (size - kPage + (kPage - kPageHeader) - 1) / (kPage - kPageHeader);
+  if (size <= kPageSize) return 1;
+  return 1 + (size - kPageSize + (kPageSize - kTdefPageHeaderBytes) - 1) / (kPageSize - kTdefPageHeaderBytes);
 }
 
 Status SplitTableDef(const Bytes& logical, const std::vector<uint32_t>& page_numbers,
@@ -177,27 +172,27 @@ Status SplitTableDef(const Bytes& logical, const std::vector<uint32_t>& page_num
     return Status::InvalidArgument("table definition needs " + std::to_string(count) + " pages, got " +
                                    std::to_string(page_numbers.size()));
   }
-  pages->assign(count, Bytes(kPage, 0));
+  pages->assign(count, Bytes(kPageSize, 0));
   size_t pos = 0;
   for (size_t i = 0; i < count; ++i) {
     Bytes& p = (*pages)[i];
     size_t at = 0;
     if (i == 0) {
-      const size_t n = std::min(kPage, logical.size());
+      const size_t n = std::min(kPageSize, logical.size());
       std::copy(logical.begin(), logical.begin() + n, p.begin());
       pos = n;
       at = n;
     } else {
-      const size_t n = std::min(kPage - kPageHeader, logical.size() - pos);
-      std::copy(logical.begin() + pos, logical.begin() + pos + n, p.begin() + kPageHeader);
+      const size_t n = std::min(kPageSize - kTdefPageHeaderBytes, logical.size() - pos);
+      std::copy(logical.begin() + pos, logical.begin() + pos + n, p.begin() + kTdefPageHeaderBytes);
       pos += n;
-      at = kPageHeader + n;
+      at = kTdefPageHeaderBytes + n;
     }
     p[0] = 0x02;  // page type: TDEF
     p[1] = 0x01;
-    const size_t left = kPage - at;
-    const size_t free = count == 1 ? (logical.size() + kPageHeader <= kPage ? kPage - kPageHeader - logical.size() : 0)
-                                   : (left > kPageHeader ? left - kPageHeader : 0);
+    const size_t left = kPageSize - at;
+    const size_t free = count == 1 ? (logical.size() + kTdefPageHeaderBytes <= kPageSize ? kPageSize - kTdefPageHeaderBytes - logical.size() : 0)
+                                   : (left > kTdefPageHeaderBytes ? left - kTdefPageHeaderBytes : 0);
     PutU16(&p[2], uint16_t(free));                                           // free space
     PutU32(&p[4], i + 1 < count ? page_numbers[i + 1] : 0);                  // next page
   }

@@ -29,7 +29,7 @@ TEST(BuildCatalogTest, BlankDatabaseIsTheEngines) {
   for (uint32_t p = 0; p < file.size() / 4096; ++p) {
     Bytes ours = PageOf(file, p);
     Bytes theirs = PageOf(reference, p);
-    if (p >= kMSysObjectsPage && p <= kMSysRelationshipsPage) {
+    if (p >= kCatalogTdefPage && p <= kMSysRelationshipsPage) {
       MaskTdefDontCare(&ours);
       MaskTdefDontCare(&theirs);
     }
@@ -110,9 +110,9 @@ TEST(BuildCatalogTest, NewTablesGetCatalogRowsSecurityAndIndexEntries) {
     EXPECT_EQ(Bytes(r.end() - 3 - 2 - 22 - 2 - 2, r.end() - 3 - 2 - 22 - 2), ids.admin);  // Owner
     EXPECT_EQ(PageOf(file, GetU32(&r[2]))[0], 0x02);
   }
-  EXPECT_EQ(GetU32(&PageOf(file, kMSysObjectsPage)[16]), 11u);     // row count
-  EXPECT_EQ(GetU32(&PageOf(file, kMSysObjectsPage)[63 + 4]), 11u); // unique ParentIdName
-  EXPECT_EQ(GetU32(&PageOf(file, kMSysObjectsPage)[75 + 4]), 11u); // unique Id
+  EXPECT_EQ(GetU32(&PageOf(file, kCatalogTdefPage)[16]), 11u);     // row count
+  EXPECT_EQ(GetU32(&PageOf(file, kCatalogTdefPage)[63 + 4]), 11u); // unique ParentIdName
+  EXPECT_EQ(GetU32(&PageOf(file, kCatalogTdefPage)[75 + 4]), 11u); // unique Id
 
   // Two security rows per table, as the engine gives new tables.
   const auto aces = RowsOf(PageOf(file, kAcesDataPage));
