@@ -15,7 +15,7 @@ constexpr size_t kRoom = kPageSize - kIndexEntriesOffset;  // 3616 bytes of entr
 constexpr size_t kMaxDepth = 32;
 // Decoded pages kept after Sync(), and the most held between two.
 constexpr size_t kKeptPages = 16;
-constexpr size_t kHeldPages = 256;
+constexpr size_t kHeldPages = 64;
 
 void AppendChild(uint32_t page, Bytes* entry) {
   entry->push_back(uint8_t(page >> 24));  // child page, big-endian
@@ -69,6 +69,8 @@ Status IndexUpdater::Open(Pager* pager, uint32_t tdef_page, uint32_t root_page, 
   }
   Node* root = nullptr;
   KP_RETURN_IF_ERROR(u->Load(root_page, have_last ? &last : nullptr, &root));
+  u->last_ = std::move(last);
+  u->has_last_ = have_last;
   if (!root->leaf && root->keys.empty()) return u->Error("its root node has no children");
   *result = std::move(u);
   return Status::OK();
@@ -168,7 +170,8 @@ Status IndexUpdater::ContainsKey(const Bytes& key, bool* found) {
   *found = false;
   probe_ = key;
   probe_.insert(probe_.end(), kIndexRowPointerBytes, 0);  // below every row with this key
-  std::vector<Step> path;
+  if (!has_last_ || last_ < probe_) return Status::OK();  // past every entry
+  std::vector<Step>& path = path_;
   KP_RETURN_IF_ERROR(Descend(probe_, &path));
   const Bytes* next = nullptr;
   KP_RETURN_IF_ERROR(Neighbour(path, true, &next));
@@ -181,7 +184,7 @@ Status IndexUpdater::Insert(const Bytes& entry, bool* new_key) {
   if (entry.size() + kIndexChildPointerBytes > kRoom / 2) {
     return Status::NotSupported(what_ + ": a key of " + std::to_string(entry.size()) + " bytes is too long");
   }
-  std::vector<Step> path;
+  std::vector<Step>& path = path_;
   KP_RETURN_IF_ERROR(Descend(entry, &path));
   Node* leaf = path.back().node;
   const size_t at = path.back().at;
@@ -191,8 +194,18 @@ Status IndexUpdater::Insert(const Bytes& entry, bool* new_key) {
   KP_RETURN_IF_ERROR(Neighbour(path, true, &after));
   *new_key = !(before != nullptr && SameKey(*before, entry)) && !(after != nullptr && SameKey(*after, entry));
   const bool appending = at == leaf->keys.size();
+  if (!has_last_ || last_ < entry) {
+    last_ = entry;
+    has_last_ = true;
+  }
 
-  leaf->keys.insert(leaf->keys.begin() + ptrdiff_t(at), entry);
+  Bytes stored;
+  if (!spare_keys_.empty()) {  // a buffer of a page let go, without a new allocation
+    stored = std::move(spare_keys_.back());
+    spare_keys_.pop_back();
+  }
+  stored.assign(entry.begin(), entry.end());
+  leaf->keys.insert(leaf->keys.begin() + ptrdiff_t(at), std::move(stored));
   leaf->total += entry.size();
   leaf->dirty = true;
   if (at + 1 == leaf->keys.size()) {
@@ -209,6 +222,15 @@ Status IndexUpdater::Insert(const Bytes& entry, bool* new_key) {
     }
   }
   if (!Fits(*leaf)) KP_RETURN_IF_ERROR(Split(&path, path.size() - 1, appending));
+  // Pages left behind by the right edge are done with: written and let go.
+  for (uint32_t page : retired_) {
+    auto it = cache_.find(page);
+    if (it == cache_.end()) continue;
+    if (it->second->dirty) KP_RETURN_IF_ERROR(Write(it->second.get()));
+    Recycle(std::move(it->second));
+    cache_.erase(it);
+  }
+  retired_.clear();
   if (cache_.size() > kHeldPages) return Sync();
   return Status::OK();
 }
@@ -217,7 +239,8 @@ Status IndexUpdater::NewNode(bool leaf, Node** node) {
   uint32_t n = 0;
   KP_RETURN_IF_ERROR(pager_->Allocate(WriteClass::kRows, &n));
   KP_RETURN_IF_ERROR(map_.Add(n));
-  auto nn = std::make_unique<Node>();
+  std::unique_ptr<Node> nn = std::move(spare_node_);
+  if (!nn) nn = std::make_unique<Node>();
   nn->page = n;
   nn->leaf = leaf;
   nn->dirty = true;
@@ -313,6 +336,7 @@ Status IndexUpdater::Split(std::vector<Step>* path, size_t level, bool appending
     parent->dirty = true;
     (*path)[level] = {y, 0};
     up.at = pi + 1;
+    retired_.push_back(x->page);
     if (!x->leaf) KP_RETURN_IF_ERROR(Separate(x->children.back(), y->children.front()));
   } else {
     // A new page before this one takes the first part: as many bytes as
@@ -446,8 +470,25 @@ Status IndexUpdater::Sync() {
     if (leaf) break;
     n = next;
   }
+  for (auto& [page, node] : cache_) {
+    if (node) Recycle(std::move(node));
+  }
   cache_ = std::move(kept);
   return Status::OK();
+}
+
+void IndexUpdater::Recycle(std::unique_ptr<Node> node) {
+  constexpr size_t kSpareKeys = 4096;
+  for (Bytes& k : node->keys) {
+    if (spare_keys_.size() >= kSpareKeys) break;
+    spare_keys_.push_back(std::move(k));
+  }
+  node->keys.clear();
+  node->children.clear();
+  node->total = 0;
+  node->prev = node->next = 0;
+  node->dirty = false;
+  spare_node_ = std::move(node);
 }
 
 }  // namespace kp::jet

@@ -17,8 +17,9 @@
 // order stay full. Any other entry is searched for and inserted in place; a
 // full page then gives its first half to a new page before it.
 //
-// Pages are decoded once and kept while they are used; Sync() writes the
-// changed ones into the pager, and a bounded number stays cached.
+// Pages are decoded once and kept while they are used; a page the right
+// edge leaves behind goes into the pager at once, Sync() puts the other
+// changed ones there, and a bounded number stays cached.
 #pragma once
 
 #include <cstdint>
@@ -88,6 +89,8 @@ class IndexUpdater {
   static bool Fits(const Node& n);
   static size_t StoredBytes(const Node& n, size_t* count, size_t* prefix);
   Status Write(Node* n);
+  // Keeps the buffers of a page let go for the next entries and page.
+  void Recycle(std::unique_ptr<Node> node);
   Status Error(const std::string& message) const;
 
   Pager* pager_;
@@ -96,6 +99,12 @@ class IndexUpdater {
   std::string what_;
   UsageMapEditor map_;
   std::unordered_map<uint32_t, std::unique_ptr<Node>> cache_;
+  std::vector<uint32_t> retired_;
+  std::vector<Bytes> spare_keys_;
+  std::unique_ptr<Node> spare_node_;
+  std::vector<Step> path_;  // of the entry being inserted
+  Bytes last_;              // the last entry of the tree
+  bool has_last_ = false;  // full pages the right edge has left
   Bytes image_;
   Bytes probe_;
 };

@@ -167,41 +167,49 @@ TEST(EngineIndex, TheReferencingSideOfARelationshipIsRefused) {
   EXPECT_NE(s.message().find("relationship Table2Table1"), std::string::npos) << s.message();
 }
 
-// Past a hundred thousand rows in random order: node pages on two levels.
+// Past a hundred thousand rows, in random order and in order: node pages
+// on two levels.
 TEST(EngineIndex, AGrownIndexStaysValid) {
   if (!std::filesystem::exists(ReferencePath("bigIndexTestV2000.mdb"))) GTEST_SKIP() << "no reference files";
-  const std::string path = WritableCopy("bigIndexTestV2000.mdb", u"Grown");
   constexpr int kRows = 120000;
-  {
-    auto engine = CreateJetEngine();
-    std::unique_ptr<Database> db;
-    ASSERT_TRUE(engine->OpenDatabase(path, &db).ok());
-    std::unique_ptr<Recordset> rs;
-    ASSERT_TRUE(db->OpenRecordset(u"SELECT * FROM [Table1]", &rs).ok());
-    for (int v : Values(kRows, true)) {
-      ASSERT_TRUE(rs->AddNew().ok());
-      ASSERT_TRUE(rs->SetField(u"col1", Value::Str(TextOf(v, 255, 30))).ok());
-      Status s = rs->Update();
-      ASSERT_TRUE(s.ok()) << s.ToString();
+  for (bool shuffled : {true, false}) {
+    SCOPED_TRACE(shuffled ? "random order" : "in order");
+    const std::string path = WritableCopy("bigIndexTestV2000.mdb", shuffled ? u"Shuffled" : u"Ordered");
+    {
+      auto engine = CreateJetEngine();
+      std::unique_ptr<Database> db;
+      ASSERT_TRUE(engine->OpenDatabase(path, &db).ok());
+      std::unique_ptr<Recordset> rs;
+      ASSERT_TRUE(db->OpenRecordset(u"SELECT * FROM [Table1]", &rs).ok());
+      std::vector<int> values = Values(kRows, shuffled);
+      if (!shuffled) {  // in key order
+        std::sort(values.begin(), values.end(), [](int a, int b) { return Num(100000 + a) < Num(100000 + b); });
+      }
+      for (int v : values) {
+        ASSERT_TRUE(rs->AddNew().ok());
+        ASSERT_TRUE(rs->SetField(u"col1", Value::Str(std::u16string(30, u'x') + Num(100000 + v))).ok());
+        Status s = rs->Update();
+        ASSERT_TRUE(s.ok()) << s.ToString();
+      }
+      ASSERT_TRUE(db->Close().ok());
     }
-    ASSERT_TRUE(db->Close().ok());
-  }
-  ExpectCheckerClean(path);
-  // The root is a node whose children are nodes.
-  TableDef def;
-  ReadBack(path, u"Table1", &def);
-  const Bytes file = ReadWholeFile(path);
-  IndexPage root, child;
-  ASSERT_TRUE(DecodeIndexPage(&file[size_t(def.physical_indexes[0].root_page) * kPageSize], 0, &root).ok());
-  ASSERT_FALSE(root.is_leaf());
-  uint32_t first = 0;
-  ASSERT_TRUE(IndexEntryChild(root.entries[0], &first));
-  ASSERT_TRUE(DecodeIndexPage(&file[size_t(first) * kPageSize], first, &child).ok());
-  EXPECT_FALSE(child.is_leaf());
-  bool ok = false;
-  const size_t by_mdbtools = RowsByMdbtools(path, "Table1", &ok).size();
-  if (ok) {
-    EXPECT_EQ(by_mdbtools, size_t(kRows));
+    ExpectCheckerClean(path);
+    // The root is a node whose children are nodes.
+    TableDef def;
+    ReadBack(path, u"Table1", &def);
+    const Bytes file = ReadWholeFile(path);
+    IndexPage root, child;
+    ASSERT_TRUE(DecodeIndexPage(&file[size_t(def.physical_indexes[0].root_page) * kPageSize], 0, &root).ok());
+    ASSERT_FALSE(root.is_leaf());
+    uint32_t first = 0;
+    ASSERT_TRUE(IndexEntryChild(root.entries[0], &first));
+    ASSERT_TRUE(DecodeIndexPage(&file[size_t(first) * kPageSize], first, &child).ok());
+    EXPECT_FALSE(child.is_leaf());
+    bool ok = false;
+    const size_t by_mdbtools = RowsByMdbtools(path, "Table1", &ok).size();
+    if (ok) {
+      EXPECT_EQ(by_mdbtools, size_t(kRows));
+    }
   }
 }
 
