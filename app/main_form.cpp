@@ -1,6 +1,7 @@
 #include "app/main_form.h"
 
 #include <QCloseEvent>
+#include <QFile>
 #include <QGuiApplication>
 #include <QGroupBox>
 #include <QHeaderView>
@@ -379,7 +380,7 @@ void MainForm::KPFileLoadButton_Click() {
   // and the totals change together, and only when the whole load succeeded.
   ControlDocument fresh;
   FileSystemImageSizer sizer;
-  LoadResult result = LoadControlFile(path.toStdU16String(), &sizer, &fresh);
+  LoadResult result = LoadControlFile(QFile::encodeName(path).toStdString(), &sizer, &fresh);
   if (!result.ok()) {
     dialogs_->ShowMessage(this, Q(result.message()));
     return;

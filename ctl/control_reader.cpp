@@ -9,6 +9,7 @@
 #include <memory>
 #include <vector>
 
+#include "base/file_io.h"
 #include "base/text_util.h"
 #include "ctl/function.h"
 
@@ -116,10 +117,10 @@ class Parser {
     return true;
   }
 
-  bool Measure(const std::u16string& folder, PageRecord* p, size_t at) {
+  bool Measure(const std::string& folder, PageRecord* p, size_t at) {
     int64_t size = 0;
     std::string cause;
-    if (!sizer_->Measure(folder + p->FileName, &size, &cause)) return s_->Fail(cause, at);
+    if (!sizer_->Measure(folder, p->FileName, &size, &cause)) return s_->Fail(cause, at);
     if (size < 0 || size > std::numeric_limits<int32_t>::max()) {
       return s_->Fail("image file " + Utf16ToUtf8(p->FileName) + " is " + std::to_string(size) +
                           " bytes, more than ImageLen can hold",
@@ -145,12 +146,12 @@ bool EqualsIgnoringAsciiCase(const std::string& a, const std::string& b) {
   return true;
 }
 
-// Finds `path` component by component, taking the entry whose name matches
-// without regard to ASCII case where the exact name is missing.
-bool ResolveIgnoringCase(const std::string& path, std::string* resolved) {
+// Finds `folder` + `path` component by component of `path`, taking the entry
+// whose name matches without regard to ASCII case where the exact name is
+// missing. The folder itself is taken as it is.
+bool ResolveIgnoringCase(const std::string& folder, const std::string& path, std::string* resolved) {
   size_t i = 0;
-  bool absolute = !path.empty() && path[0] == '/';
-  std::string built = absolute ? "" : ".";
+  std::string built = folder.empty() && (path.empty() || path[0] != '/') ? "." : folder;
   while (i < path.size()) {
     size_t j = path.find('/', i);
     if (j == std::string::npos) j = path.size();
@@ -180,13 +181,15 @@ bool ResolveIgnoringCase(const std::string& path, std::string* resolved) {
 
 }  // namespace
 
-bool FileSystemImageSizer::Measure(const std::u16string& path, int64_t* size, std::string* cause) {
-  std::string p = Utf16ToUtf8(path);
-  std::replace(p.begin(), p.end(), '\\', '/');
+bool FileSystemImageSizer::Measure(const std::string& folder, const std::u16string& file_name, int64_t* size,
+                                   std::string* cause) {
+  std::string name = Utf16ToUtf8(file_name);
+  std::replace(name.begin(), name.end(), '\\', '/');
+  const std::string p = folder + name;
   struct stat st;
   if (stat(p.c_str(), &st) != 0) {
     std::string resolved;
-    if (!ResolveIgnoringCase(p, &resolved) || stat(resolved.c_str(), &st) != 0) {
+    if (!ResolveIgnoringCase(folder, name, &resolved) || stat(resolved.c_str(), &st) != 0) {
       *cause = "image file not found: " + p;
       return false;
     }
@@ -199,13 +202,13 @@ bool FileSystemImageSizer::Measure(const std::u16string& path, int64_t* size, st
   return true;
 }
 
-ControlReadResult ParseControlFile(const uint8_t* data, size_t size, const std::u16string& source_folder,
+ControlReadResult ParseControlFile(const uint8_t* data, size_t size, const std::string& source_folder,
                                    ImageSizer* sizer, ControlDocument* doc) {
   ControlReadResult result;
   ControlStream s;
   s.data = data;
   s.size = size;
-  doc->SourceFolder = source_folder;
+  doc->SourceFolder = Utf8ToUtf16(source_folder);
 
   auto fail = [&]() {
     result.kind = ControlReadResult::Kind::kReadFailure;
@@ -255,28 +258,31 @@ ControlReadResult ParseControlFile(const uint8_t* data, size_t size, const std::
   return result;
 }
 
-ControlReadResult ReadControlFile(const std::string& path, const std::u16string& source_folder, ImageSizer* sizer,
+ControlReadResult ReadControlFile(const std::string& path, const std::string& source_folder, ImageSizer* sizer,
                                   ControlDocument* doc) {
   ControlReadResult result;
   result.kind = ControlReadResult::Kind::kReadFailure;
-  std::unique_ptr<FILE, int (*)(FILE*)> f(std::fopen(path.c_str(), "rb"), std::fclose);
-  if (!f) {
-    result.cause = "cannot open " + path;
+  std::unique_ptr<File> f;
+  Status opened = Files()->Open(path, OpenMode::kRead, &f);
+  if (!opened.ok()) {
+    result.cause = opened.message();
     return result;
   }
   std::vector<uint8_t> bytes;
-  struct stat st;
-  if (fstat(fileno(f.get()), &st) == 0 && st.st_size > 0) {
-    bytes.resize(size_t(st.st_size));
-    bytes.resize(std::fread(bytes.data(), 1, bytes.size(), f.get()));
-  }
+  uint64_t size = 0;
+  if (f->Size(&size).ok() && size < (uint64_t(1) << 32)) bytes.reserve(size_t(size));
   uint8_t buf[1 << 16];
-  size_t n;
-  while ((n = std::fread(buf, 1, sizeof(buf), f.get())) > 0) bytes.insert(bytes.end(), buf, buf + n);
-  if (std::ferror(f.get())) {
-    result.cause = "cannot read " + path;
-    return result;
+  for (;;) {
+    size_t n = 0;
+    Status read = f->Read(buf, sizeof(buf), &n);
+    if (!read.ok()) {
+      result.cause = read.message();
+      return result;
+    }
+    if (n == 0) break;
+    bytes.insert(bytes.end(), buf, buf + n);
   }
+  f.reset();
   return ParseControlFile(bytes.data(), bytes.size(), source_folder, sizer, doc);
 }
 

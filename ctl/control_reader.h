@@ -34,17 +34,23 @@ namespace kp {
 class ImageSizer {
  public:
   virtual ~ImageSizer() = default;
-  // `path` is SourceFolder followed directly by FileName. Returns false with
-  // a cause when the file cannot be found or measured.
-  virtual bool Measure(const std::u16string& path, int64_t* size, std::string* cause) = 0;
+  // The image is `folder` (the control file's folder, as the system names
+  // it: bytes, no trailing separator) followed directly by `file_name` (the
+  // page's stored FileName). Returns false with a cause when the file cannot
+  // be found or measured.
+  virtual bool Measure(const std::string& folder, const std::u16string& file_name, int64_t* size,
+                       std::string* cause) = 0;
 };
 
-// Measures files on disk. Documents come from Windows, so `\` separators
-// become `/`, and where the exact path is missing each component is matched
-// without regard to ASCII letter case. Only sizes are read, never contents.
+// Measures files on disk. The folder's bytes are used as they are (a folder
+// may be named in any bytes, a `\` included); the stored FileName comes from
+// Windows, so its `\` separators become `/`, it is encoded in UTF-8, and where
+// the exact path is missing each of its components is matched without regard
+// to ASCII letter case. Only sizes are read, never contents.
 class FileSystemImageSizer : public ImageSizer {
  public:
-  bool Measure(const std::u16string& path, int64_t* size, std::string* cause) override;
+  bool Measure(const std::string& folder, const std::u16string& file_name, int64_t* size,
+               std::string* cause) override;
 };
 
 struct ControlReadResult {
@@ -57,14 +63,14 @@ struct ControlReadResult {
 // Parses the whole file in `data` into `*doc`, which should be a fresh
 // document. Bytes that differ from the magic give kWrongMagic; a file cut
 // inside the magic (its bytes a prefix of it) is a read failure like any
-// other cut; `source_folder` is stored as SourceFolder and prefixes every
-// image path. On failure `*doc` holds a partial read and must be discarded.
+// other cut; `source_folder` (bytes) prefixes every image path and is stored,
+// as text for display, as SourceFolder. On failure `*doc` holds a partial read and must be discarded.
 // Counts never make it allocate more than the remaining bytes could hold.
-ControlReadResult ParseControlFile(const uint8_t* data, size_t size, const std::u16string& source_folder,
+ControlReadResult ParseControlFile(const uint8_t* data, size_t size, const std::string& source_folder,
                                    ImageSizer* sizer, ControlDocument* doc);
 
-// Reads the file at `path` (UTF-8) and parses it as above.
-ControlReadResult ReadControlFile(const std::string& path, const std::u16string& source_folder,
+// Reads the file at `path` (bytes, as the system names it) and parses it as above.
+ControlReadResult ReadControlFile(const std::string& path, const std::string& source_folder,
                                   ImageSizer* sizer, ControlDocument* doc);
 
 }  // namespace kp

@@ -26,15 +26,27 @@ bool HasControlFileName(const std::u16string& path) {
          path.compare(path.size() - kControlFileName.size(), kControlFileName.size(), kControlFileName) == 0;
 }
 
+bool HasControlFileName(const std::string& path) {
+  return path.size() >= 11 && path.compare(path.size() - 11, 11, "DEFAULT.CTL") == 0;
+}
+
 std::u16string SourceFolderOf(const std::u16string& path) {
   return path.size() >= 12 ? path.substr(0, path.size() - 12) : std::u16string();
 }
 
+std::string SourceFolderOf(const std::string& path) {
+  return path.size() >= 12 ? path.substr(0, path.size() - 12) : std::string();
+}
+
 LoadResult LoadControlFile(const std::u16string& path, ImageSizer* sizer, ControlDocument* target) {
+  return LoadControlFile(Utf16ToUtf8(path), sizer, target);
+}
+
+LoadResult LoadControlFile(const std::string& path, ImageSizer* sizer, ControlDocument* target) {
   LoadResult result;
   if (!HasControlFileName(path)) {
     result.outcome = LoadOutcome::kWrongName;
-    result.cause = "the file name is not DEFAULT.CTL: " + Utf16ToUtf8(path);
+    result.cause = "the file name is not DEFAULT.CTL: " + path;
     return result;
   }
   if (path.size() <= kControlFileName.size()) {
@@ -44,7 +56,7 @@ LoadResult LoadControlFile(const std::u16string& path, ImageSizer* sizer, Contro
     return result;
   }
   ControlDocument fresh;
-  ControlReadResult read = ReadControlFile(Utf16ToUtf8(path), SourceFolderOf(path), sizer, &fresh);
+  ControlReadResult read = ReadControlFile(path, SourceFolderOf(path), sizer, &fresh);
   switch (read.kind) {
     case ControlReadResult::Kind::kOk:
       *target = std::move(fresh);
@@ -62,7 +74,7 @@ LoadResult LoadControlFile(const std::u16string& path, ImageSizer* sizer, Contro
   return result;
 }
 
-LoadResult LoadControlFile(const std::u16string& path) {
+LoadResult LoadControlFile(const std::string& path) {
   FileSystemImageSizer sizer;
   return LoadControlFile(path, &sizer, &Module1::Document());
 }

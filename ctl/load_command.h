@@ -28,13 +28,20 @@ struct LoadResult {
 
 // True when the last 11 characters of `path` are exactly "DEFAULT.CTL".
 bool HasControlFileName(const std::u16string& path);
+bool HasControlFileName(const std::string& path);
 // The path less its last 12 characters (the separator and "DEFAULT.CTL").
 std::u16string SourceFolderOf(const std::u16string& path);
+std::string SourceFolderOf(const std::string& path);
 
 // Checks the name, reads the file into a fresh document and, only when every
 // step succeeded, stores it in `*target`. Nothing changes on failure.
+// `path` is the file's name as the system gives it (bytes: a folder may be
+// named in code page 932 or hold a `\`); it reaches open() and stat()
+// unchanged, and only the texts shown are converted.
+LoadResult LoadControlFile(const std::string& path, ImageSizer* sizer, ControlDocument* target);
+// The same for a path that is a text (it is encoded in UTF-8).
 LoadResult LoadControlFile(const std::u16string& path, ImageSizer* sizer, ControlDocument* target);
 // The same with the file system and the program-wide document (Module1).
-LoadResult LoadControlFile(const std::u16string& path);
+LoadResult LoadControlFile(const std::string& path);
 
 }  // namespace kp

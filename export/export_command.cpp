@@ -1,16 +1,16 @@
 #include "export/export_command.h"
 
-#include <fcntl.h>
+#include <stdlib.h>
 #include <unistd.h>
 
 #include <cerrno>
-#include <cstdlib>
 #include <cstring>
 #include <filesystem>
-#include <system_error>
 #include <utility>
 
 #include "export/row_mapping.h"
+#include "base/durable_file.h"
+#include "base/file_io.h"
 
 namespace kp {
 
@@ -18,75 +18,21 @@ namespace fs = std::filesystem;
 
 namespace {
 
-Status IOErrorFrom(const std::string& what, const std::error_code& ec) {
-  return Status::IOError(what + ": " + ec.message());
-}
-
-Status Errno(const std::string& what) {
-  return Status::IOError(what + ": " + std::strerror(errno));
-}
-
-// Copies `from` into a new file beside `to` (created exclusively, so nothing
-// of the user's is overwritten), flushed to disk; *temp names it.
-Status CopyToNewSibling(const std::string& from, const std::string& to, std::string* temp) {
-  int in = ::open(from.c_str(), O_RDONLY | O_CLOEXEC);
-  if (in < 0) return Errno("open " + from);
-  int out = -1;
-  for (int n = 0; n < 100 && out < 0; ++n) {
-    *temp = to + ".~kp" + std::to_string(n);
-    out = ::open(temp->c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0666);
-    if (out < 0 && errno != EEXIST) break;
-  }
-  if (out < 0) {
-    Status s = Errno("create " + *temp);
-    ::close(in);
-    temp->clear();
-    return s;
-  }
-  Status s;
-  char buffer[1 << 16];
-  for (;;) {
-    ssize_t got = ::read(in, buffer, sizeof(buffer));
-    if (got < 0 && errno == EINTR) continue;
-    if (got < 0) { s = Errno("read " + from); break; }
-    if (got == 0) break;
-    for (ssize_t done = 0; done < got && s.ok();) {
-      ssize_t put = ::write(out, buffer + done, size_t(got - done));
-      if (put < 0 && errno == EINTR) continue;
-      if (put < 0) s = Errno("write " + *temp);
-      else done += put;
-    }
-    if (!s.ok()) break;
-  }
-  if (s.ok() && ::fsync(out) != 0) s = Errno("fsync " + *temp);
-  if (::close(out) != 0 && s.ok()) s = Errno("close " + *temp);
-  ::close(in);
-  return s;
-}
-
-// Puts `work` in the place of `output` with one rename, so the output is at
-// every moment either the old file or the new one. Across file systems the
-// work file is first copied beside the output. `work` is gone afterwards,
-// whatever the outcome.
+// Puts the complete file `work` in the place of `output` with one rename, so
+// the output is at every moment either the old file or the new one. When the
+// rename fails (another file system), the work file is first copied beside
+// the output. `work` is gone afterwards, whatever the outcome.
 Status ReplaceWithWorkFile(const std::string& work, const std::string& output) {
-  std::error_code ec;
-  fs::rename(work, output, ec);
-  if (!ec) return Status::OK();
-  Status s;
-  if (ec == std::errc::cross_device_link) {
+  Status s = ReplaceFile(work, output);
+  if (!s.ok() && Files()->Exists(work)) {
     std::string temp;
-    s = CopyToNewSibling(work, output, &temp);
-    if (s.ok()) {
-      fs::rename(temp, output, ec);
-      if (ec) s = IOErrorFrom("rename " + temp + " to " + output, ec);
-    }
-    std::error_code ignored;
-    if (!s.ok() && !temp.empty()) fs::remove(temp, ignored);
-  } else {
-    s = IOErrorFrom("rename " + work + " to " + output, ec);
+    Status copied = TempPathBeside(output, &temp);
+    if (copied.ok()) copied = CopyToNewFile(work, temp);
+    if (copied.ok()) copied = ReplaceFile(temp, output);
+    if (!temp.empty() && !copied.ok()) RemoveQuietly(temp);
+    if (copied.ok()) s = Status::OK();
   }
-  std::error_code ignored;
-  fs::remove(work, ignored);
+  RemoveQuietly(work);
   return s;
 }
 
@@ -99,7 +45,7 @@ Status ReserveWorkFileBeside(const std::string& output, std::string* work) {
   fs::path folder = out.has_parent_path() ? out.parent_path() : fs::path(".");
   std::string pattern = (folder / ("." + out.filename().string() + ".XXXXXX")).string();
   int fd = ::mkstemp(pattern.data());
-  if (fd < 0) return Errno("create a work file in " + folder.string());
+  if (fd < 0) return Status::IOError("create a work file in " + folder.string() + ": " + std::strerror(errno));
   ::close(fd);
   ::unlink(pattern.c_str());
   *work = pattern;
@@ -168,38 +114,54 @@ ExportResult ExportCommand::Run(const ControlDocument& doc, ExportUi* ui,
 
 Status ExportCommand::Save(const ControlDocument& doc, ExportUi* ui,
                            const std::string& output_path) {
-  // Step 4.
-  std::error_code ec;
-  fs::copy_file(TemplatePath(), output_path, fs::copy_options::overwrite_existing, ec);
-  if (ec) return IOErrorFrom("copy " + TemplatePath() + " to " + output_path, ec);
+  // Step 4. The template is copied beside the output and written there; the
+  // output changes only when the finished file is renamed over it.
+  std::string temp;
+  KP_RETURN_IF_ERROR(TempPathBeside(output_path, &temp));
+  KP_RETURN_IF_ERROR(CopyToNewFile(TemplatePath(), temp, SyncMode::kNoSync)
+                         .WithContext("copy " + TemplatePath() + " to " + temp));
+  bool whole = false;
+  Status s = WriteDocument(doc, ui, temp, &whole);
+  // A database closed without a fault takes the output's place, also after
+  // a row the table refused (it then holds the rows committed before).
+  if (whole) {
+    Status replaced = ReplaceFile(temp, output_path).WithContext("save " + output_path);
+    if (s.ok()) s = replaced;
+  }
+  RemoveQuietly(temp);
+  return s;
+}
 
+Status ExportCommand::WriteDocument(const ControlDocument& doc, ExportUi* ui, const std::string& path,
+                                    bool* whole) {
+  if (template_check_) KP_RETURN_IF_ERROR(template_check_(path));
   // Steps 5-6.
   if (!engine_ && factory_) engine_ = factory_();
   if (!engine_) return Status::NotSupported("no database engine");
   std::unique_ptr<jet::Database> db;
-  KP_RETURN_IF_ERROR(engine_->OpenDatabase(output_path, &db).WithContext("open " + output_path));
-  if (!db) return Status::IOError("open " + output_path + ": no database");
+  KP_RETURN_IF_ERROR(engine_->OpenDatabase(path, &db).WithContext("open " + path));
+  if (!db) return Status::IOError("open " + path + ": no database");
 
   // Steps 7-9.
   ui->ShowProgress();
   ui->SetMainWindowEnabled(false);
   ui->SetProgressMax(float(doc.PageCount));
 
-  // Step 10. On a failure `db` is released unclosed, which keeps the rows
-  // committed so far.
-  for (int t = 0; t < kOutputTableCount; ++t) {
+  // Step 10. On a failure the rows committed so far are kept.
+  Status s;
+  for (int t = 0; t < kOutputTableCount && s.ok(); ++t) {
     const OutputTable& table = OutputTableAt(t);
     ui->SetProgressValue(1);
     ui->SetProgressCaption(table.caption);
-    KP_RETURN_IF_ERROR(WriteTable(doc, t, *db, [ui](int32_t pages_done) {
-      ui->SetProgressValue(float(pages_done));
-    }));
+    s = WriteTable(doc, t, *db, [ui](int32_t pages_done) { ui->SetProgressValue(float(pages_done)); });
   }
 
-  // Step 11.
-  Status s = db->Close().WithContext("close " + output_path);
+  // Step 11: written out and synced once. After a failed read or write the
+  // file is not trusted, whatever the close says.
+  Status closed = db->Close().WithContext("close " + path);
   db.reset();
-  return s;
+  *whole = closed.ok() && !s.IsIOError();
+  return s.ok() ? closed : s;
 }
 
 Status ExportCommand::Compact(const std::string& output_path, WorkFilePlace place) {
@@ -217,8 +179,7 @@ Status ExportCommand::Compact(const std::string& output_path, WorkFilePlace plac
   Status s = engine_->CompactDatabase(output_path, work)
                  .WithContext("compact " + output_path + " into " + work);
   if (!s.ok()) {
-    std::error_code ignored;
-    if (!in_program_folder) fs::remove(work, ignored);
+    if (!in_program_folder) RemoveQuietly(work);
     return s;
   }
   // Steps 16-17 as one rename.

@@ -5,9 +5,12 @@
 // Steps (failure path A guards 3-12, failure path B guards 14-17):
 //    1  the save dialog gets no proposed name and the filter "MDBファイル|*.MDB"
 //    3  ask for the output path (a cancel is a save failure)
-//    4  copy the template KP.dbd to the output path (replacing it): the one
-//       beside the program, else <program folder>/../share/zirirav-convert/
-//       (an installed program)
+//    4  copy the template KP.dbd (the one beside the program, else
+//       <program folder>/../share/zirirav-convert/ of an installed program)
+//       to a new file beside the output; steps 6-11 write that file, synced
+//       once at the close, and only then is it renamed over the output (the
+//       folder synced). The output is thus at every moment nothing, the
+//       earlier file or a whole database.
 //    5  create the database engine once; it is kept for every later export
 //    6  open the output as a database
 //  7-9  show the progress window, disable the main window, bar Max = PageCount
@@ -26,7 +29,9 @@
 //       and the compaction failure is reported
 //   18  "最適化に成功しました。"
 // Failure path A: bar and caption put back, window hidden, main window
-// enabled, "保存に失敗しました。"; the output keeps the rows committed so far.
+// enabled, "保存に失敗しました。". A refused row leaves the output holding the
+// rows committed before it; a failed copy, read, write or sync leaves the
+// earlier file (or nothing) and removes the new one.
 // Failure path B: "最適化に失敗しました。（容量が多くなることがあります。）"; a work
 // file that was already there before the compaction is left alone.
 //
@@ -114,6 +119,12 @@ class ExportCommand {
   ExportResult Run(const ControlDocument& doc, ExportUi* ui,
                    const ExportOptions& options = ExportOptions());
 
+  // Run on the copy of the template before the first row (template_check.h);
+  // a failure is a save failure that writes nothing.
+  void set_template_check(std::function<Status(const std::string& path)> check) {
+    template_check_ = std::move(check);
+  }
+
   // KP.dbd beside the program when it is there, else the installed one.
   std::string TemplatePath() const;
   // WorkDB.tmp in the program's folder.
@@ -123,10 +134,14 @@ class ExportCommand {
 
  private:
   Status Save(const ControlDocument& doc, ExportUi* ui, const std::string& output_path);
+  // Steps 5-11 on the database file `path`; *whole says whether it was
+  // closed complete and synced.
+  Status WriteDocument(const ControlDocument& doc, ExportUi* ui, const std::string& path, bool* whole);
   Status Compact(const std::string& output_path, WorkFilePlace place);
 
   std::string program_folder_;
   EngineFactory factory_;
+  std::function<Status(const std::string&)> template_check_;
   std::unique_ptr<jet::DBEngine> engine_;
 };
 

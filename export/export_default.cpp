@@ -4,6 +4,7 @@
 #include <system_error>
 
 #include "export/export_command.h"
+#include "export/template_check.h"
 
 namespace kp {
 
@@ -15,7 +16,11 @@ std::string ProgramFolder() {
 }
 
 ExportCommand& DefaultExportCommand() {
-  static ExportCommand command(ProgramFolder(), [] { return jet::CreateJetEngine(); });
+  static ExportCommand& command = [] () -> ExportCommand& {
+    static ExportCommand c(ProgramFolder(), [] { return jet::CreateJetEngine(); });
+    c.set_template_check(CheckTemplate);
+    return c;
+  }();
   return command;
 }
 

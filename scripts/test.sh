@@ -1,7 +1,8 @@
 #!/usr/bin/env bash
 # Builds everything and runs every test: first a normal build (build/), then
-# the non-GUI code again with AddressSanitizer and UBSan (build-asan/). As
-# root it also builds, installs, tries and removes the Debian package.
+# the non-GUI code again with AddressSanitizer and UBSan (build-asan/), then a
+# short run of each fuzz target (build-fuzz/). As root it also builds, installs,
+# tries and removes the Debian package.
 set -euo pipefail
 cd "$(dirname "$0")/.."
 bash scripts/setup.sh
@@ -18,3 +19,6 @@ cmake -S . -B build-asan -G Ninja -DCMAKE_BUILD_TYPE=Debug -DKP_SANITIZE=ON \
 cmake --build build-asan -j "$jobs"
 ASAN_OPTIONS=detect_leaks=1 UBSAN_OPTIONS=print_stacktrace=1 \
   ctest --test-dir build-asan --output-on-failure -j "$jobs"
+
+# A short run of every fuzz target (clang, libFuzzer): about a minute in all.
+bash scripts/fuzz.sh 15

@@ -1,5 +1,7 @@
 #include "export/jet/builder.h"
 
+#include "base/durable_file.h"
+
 #include <algorithm>
 #include <cstdio>
 #include <fstream>
@@ -476,22 +478,12 @@ Status BuildDatabase(const DatabaseSpec& layout, Bytes* file) { return Builder(l
 Status WriteDatabase(const DatabaseSpec& layout, const std::string& path) {
   Bytes file;
   KP_RETURN_IF_ERROR(BuildDatabase(layout, &file));
-  const std::string temp = path + ".tmp";
-  {
-    std::ofstream out(temp, std::ios::binary | std::ios::trunc);
-    if (!out) return Status::IOError("cannot create " + temp);
-    out.write(reinterpret_cast<const char*>(file.data()), std::streamsize(file.size()));
-    out.flush();
-    if (!out) {
-      std::remove(temp.c_str());
-      return Status::IOError("cannot write " + temp);
-    }
-  }
-  if (std::rename(temp.c_str(), path.c_str()) != 0) {
-    std::remove(temp.c_str());
-    return Status::IOError("cannot rename " + temp + " to " + path);
-  }
-  return Status::OK();
+  std::string temp;
+  KP_RETURN_IF_ERROR(TempPathBeside(path, &temp));
+  KP_RETURN_IF_ERROR(WriteNewFile(temp, file.data(), file.size()));
+  Status s = ReplaceFile(temp, path);
+  if (!s.ok()) RemoveQuietly(temp);
+  return s;
 }
 
 }  // namespace kp::jet

@@ -57,8 +57,9 @@ struct DatabaseSpec {
 // Builds the whole file in memory.
 Status BuildDatabase(const DatabaseSpec& layout, Bytes* file);
 
-// Builds the file and writes it to `path` (through a temporary file beside it,
-// renamed at the end; `path` is replaced).
+// Builds the file and writes it to `path` durably (a synced temporary file
+// beside it, renamed over `path`, the folder synced): `path` holds either
+// what it held before or the whole new file.
 Status WriteDatabase(const DatabaseSpec& layout, const std::string& path);
 
 }  // namespace kp::jet

@@ -1,9 +1,5 @@
 #include "export/jet/compact.h"
 
-#include <fcntl.h>
-#include <sys/uio.h>
-#include <unistd.h>
-
 #include <algorithm>
 #include <cerrno>
 #include <cstring>
@@ -12,6 +8,8 @@
 #include <set>
 #include <vector>
 
+#include "base/durable_file.h"
+#include "base/file_io.h"
 #include "export/jet/collation.h"
 #include "export/jet/data_page.h"
 #include "export/jet/format.h"
@@ -44,11 +42,8 @@ class OutputFile : public PageSink {
   ~OutputFile() override { Abort(); }
 
   Status Create(const std::string& path) {
-    fd_ = ::open(path.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0644);
-    if (fd_ < 0) {
-      if (errno == EEXIST) return Status::InvalidArgument("cannot compact into " + path + ": it already exists");
-      return Status::IOError("cannot create " + path + ": " + std::strerror(errno));
-    }
+    if (Files()->Exists(path)) return Status::InvalidArgument("cannot compact into " + path + ": it already exists");
+    KP_RETURN_IF_ERROR(Files()->Open(path, OpenMode::kCreateNew, &file_));
     path_ = path;
     return Status::OK();
   }
@@ -66,28 +61,18 @@ class OutputFile : public PageSink {
     return pending_.size() == kPendingPages ? WritePending() : Status::OK();
   }
   uint32_t page_count() const { return uint32_t(written_.size()); }
+  // Synced once and closed; on a failure the file is removed.
   Status WritePending() {
     std::sort(pending_.begin(), pending_.end());
     for (size_t i = 0; i < pending_.size();) {
       size_t j = i + 1;
       while (j < pending_.size() && pending_[j].first == pending_[j - 1].first + 1) ++j;
-      std::vector<iovec> iov;
-      for (size_t k = i; k < j; ++k) iov.push_back({buffer_.data() + size_t(pending_[k].second) * kPageSize, kPageSize});
-      off_t at = off_t(pending_[i].first) * off_t(kPageSize);
-      size_t first = 0;
-      while (first < iov.size()) {
-        const ssize_t w = ::pwritev(fd_, iov.data() + first, int(std::min<size_t>(iov.size() - first, 1024)), at);
-        if (w < 0 && errno == EINTR) continue;
-        if (w <= 0) return Status::IOError("cannot write " + path_ + (w < 0 ? std::string(": ") + std::strerror(errno) : ""));
-        at += w;
-        // Whole pages written move on; a part of one is written again.
-        size_t done = size_t(w);
-        while (done >= kPageSize && first < iov.size()) {
-          done -= kPageSize;
-          ++first;
-        }
-        at -= off_t(done);
+      // One write per run of consecutive pages, gathered in page order.
+      run_.resize((j - i) * kPageSize);
+      for (size_t k = i; k < j; ++k) {
+        std::memcpy(run_.data() + (k - i) * kPageSize, buffer_.data() + size_t(pending_[k].second) * kPageSize, kPageSize);
       }
+      KP_RETURN_IF_ERROR(file_->WriteAt(uint64_t(pending_[i].first) * kPageSize, run_.data(), run_.size()));
       i = j;
     }
     pending_.clear();
@@ -98,29 +83,27 @@ class OutputFile : public PageSink {
     for (size_t n = 0; n < written_.size(); ++n) {
       if (!written_[n]) return Status::InvalidArgument("internal error: page " + std::to_string(n) + " of the new file was never written");
     }
-    if (::fsync(fd_) != 0) return Status::IOError("cannot write " + path_ + ": " + std::strerror(errno));
-    const int fd = fd_;
-    fd_ = -1;
-    if (::close(fd) != 0) {
-      ::unlink(path_.c_str());
-      return Status::IOError("cannot close " + path_ + ": " + std::strerror(errno));
-    }
+    Status s = file_->Sync();
+    Status closed = file_->Close();
+    if (s.ok()) s = closed;
+    if (!s.ok()) return s;
+    file_.reset();
     return Status::OK();
   }
   // Closes and removes an unfinished file.
   void Abort() {
-    if (fd_ < 0) return;
-    ::close(fd_);
-    fd_ = -1;
-    ::unlink(path_.c_str());
+    if (!file_) return;
+    file_.reset();
+    RemoveQuietly(path_);
   }
 
  private:
   static constexpr size_t kPendingPages = 256;  // 1 MiB
-  int fd_ = -1;
+  std::unique_ptr<File> file_;
   std::string path_;
   std::vector<bool> written_;
   Bytes buffer_;                                          // pages not yet in the file
+  Bytes run_;                                             // one run of them, in page order
   std::vector<std::pair<uint32_t, uint32_t>> pending_;   // their numbers and buffer slots
 };
 

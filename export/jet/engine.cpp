@@ -40,9 +40,10 @@ struct DatabaseState {
   bool closed = false;
   Status failure;  // a failed write: the database takes no more rows
 
-  Status WriteOut() {
+  // `durable`: the file's data reaches the disk too (once, at close).
+  Status WriteOut(bool durable = false) {
     for (auto& [page, a] : appenders) KP_RETURN_IF_ERROR(a->Sync());
-    KP_RETURN_IF_ERROR(pager->Flush());
+    KP_RETURN_IF_ERROR(durable ? pager->Sync() : pager->Flush());
     pager->DropClean();
     return Status::OK();
   }
@@ -175,7 +176,7 @@ class JetDatabase : public Database {
 
   Status Close() override {
     if (state_->closed) return Status::OK();
-    Status s = state_->failure.ok() ? state_->WriteOut() : state_->failure;
+    Status s = state_->failure.ok() ? state_->WriteOut(/*durable=*/true) : state_->failure;
     state_->closed = true;
     state_->appenders.clear();
     state_->pager.reset();

@@ -6,8 +6,9 @@
 #include <unistd.h>
 
 #include <cerrno>
-#include <cstdio>
 #include <cstring>
+
+#include "base/file_io.h"
 
 namespace kp::jet {
 
@@ -39,17 +40,21 @@ Status PageFile::FromBytes(Bytes data, std::unique_ptr<PageFile>* out) {
 }
 
 Status PageFile::Open(const std::string& path, std::unique_ptr<PageFile>* out) {
-  std::FILE* fp = std::fopen(path.c_str(), "rb");
-  if (fp == nullptr) return Status::IOError("cannot open " + path);
-  Bytes data;
-  struct stat st {};
-  if (::fstat(::fileno(fp), &st) == 0 && st.st_size > 0) data.reserve(size_t(st.st_size));
-  uint8_t buf[1 << 16];
-  size_t n;
-  while ((n = std::fread(buf, 1, sizeof buf, fp)) > 0) data.insert(data.end(), buf, buf + n);
-  const bool failed = std::ferror(fp) != 0;
-  std::fclose(fp);
-  if (failed) return Status::IOError("cannot read " + path);
+  std::unique_ptr<File> file;
+  KP_RETURN_IF_ERROR(Files()->Open(path, OpenMode::kRead, &file));
+  uint64_t size = 0;
+  KP_RETURN_IF_ERROR(file->Size(&size));
+  // Checked before anything is allocated: a file that cannot be a Jet file
+  // costs no memory.
+  if (size == 0) return Status::Corruption(path + ": empty file");
+  if (size % kPageSize != 0) {
+    return Status::Corruption(path + ": file size " + std::to_string(size) + " is not a multiple of " +
+                              std::to_string(kPageSize) + " (truncated?)");
+  }
+  if (size / kPageSize > 0xFFFFFF) return Status::NotSupported(path + ": file has more pages than a pointer can name");
+  Bytes data(size);
+  KP_RETURN_IF_ERROR(file->ReadAt(0, data.data(), data.size()));
+  file.reset();
   Status s = FromBytes(std::move(data), out);
   if (!s.ok()) return s.WithContext(path);
   (*out)->path_ = path;

@@ -1,11 +1,6 @@
 #include "export/jet/pager.h"
 
-#include <fcntl.h>
-#include <sys/stat.h>
-#include <unistd.h>
-
 #include <algorithm>
-#include <cerrno>
 #include <cstring>
 
 #include "export/jet/format.h"
@@ -24,29 +19,21 @@ std::string PageText(uint32_t n) { return "page " + std::to_string(n); }
 
 }  // namespace
 
-Pager::Pager(int fd, std::string path, uint32_t pages)
-    : fd_(fd), path_(std::move(path)), page_count_(pages), file_pages_(pages) {}
+Pager::Pager(std::unique_ptr<File> file, std::string path, uint32_t pages)
+    : file_(std::move(file)), path_(std::move(path)), page_count_(pages), file_pages_(pages) {}
 
-Pager::~Pager() {
-  if (fd_ >= 0) ::close(fd_);
-}
+Pager::~Pager() = default;
 
 Status Pager::Open(const std::string& path, std::unique_ptr<Pager>* result) {
-  const int fd = ::open(path.c_str(), O_RDWR | O_CLOEXEC);
-  if (fd < 0) return Status::IOError("cannot open " + path + " for writing: " + std::strerror(errno));
-  struct stat st;
-  if (::fstat(fd, &st) != 0) {
-    const int e = errno;
-    ::close(fd);
-    return Status::IOError("cannot stat " + path + ": " + std::strerror(e));
-  }
-  if (st.st_size % off_t(kPage) != 0 || st.st_size < off_t(2 * kPage) ||
-      st.st_size / off_t(kPage) > off_t(0xFFFFFF)) {
-    ::close(fd);
-    return Status::Corruption(path + ": size " + std::to_string(st.st_size) +
+  std::unique_ptr<File> file;
+  KP_RETURN_IF_ERROR(Files()->Open(path, OpenMode::kReadWrite, &file));
+  uint64_t size = 0;
+  KP_RETURN_IF_ERROR(file->Size(&size));
+  if (size % kPage != 0 || size < 2 * kPage || size / kPage > 0xFFFFFF) {
+    return Status::Corruption(path + ": size " + std::to_string(size) +
                               " is not a whole number of pages of a Jet 4 file");
   }
-  std::unique_ptr<Pager> pager(new Pager(fd, path, uint32_t(st.st_size / off_t(kPage))));
+  std::unique_ptr<Pager> pager(new Pager(std::move(file), path, uint32_t(size / kPage)));
   KP_RETURN_IF_ERROR(pager->LoadGlobalMap().WithContext(path));
   *result = std::move(pager);
   return Status::OK();
@@ -77,16 +64,7 @@ Status Pager::Get(uint32_t n, uint8_t** page) {
   }
   auto entry = NewPage();
   if (n < file_pages_) {
-    size_t done = 0;
-    while (done < kPage) {
-      const ssize_t r = ::pread(fd_, entry->data + done, kPage - done, off_t(n) * off_t(kPage) + off_t(done));
-      if (r < 0 && errno == EINTR) continue;
-      if (r <= 0) {
-        return Status::IOError("cannot read " + PageText(n) + " of " + path_ +
-                               (r < 0 ? std::string(": ") + std::strerror(errno) : ": short read"));
-      }
-      done += size_t(r);
-    }
+    KP_RETURN_IF_ERROR(file_->ReadAt(uint64_t(n) * kPage, entry->data, kPage).WithContext(PageText(n)));
   } else {
     std::memset(entry->data, 0, kPage);
   }
@@ -245,18 +223,7 @@ Status Pager::GrowGlobalMap(uint32_t pages_needed) {
 // ---- writing ----
 
 Status Pager::WritePage(uint32_t n, const uint8_t* data, size_t count) {
-  const size_t total = count * kPage;
-  size_t done = 0;
-  while (done < total) {
-    const ssize_t w = ::pwrite(fd_, data + done, total - done, off_t(n) * off_t(kPage) + off_t(done));
-    if (w < 0 && errno == EINTR) continue;
-    if (w <= 0) {
-      return Status::IOError("cannot write " + PageText(n + uint32_t(done / kPage)) + " of " + path_ +
-                             (w < 0 ? std::string(": ") + std::strerror(errno) : ""));
-    }
-    done += size_t(w);
-  }
-  return Status::OK();
+  return file_->WriteAt(uint64_t(n) * kPage, data, count * kPage).WithContext(PageText(n));
 }
 
 Status Pager::Flush() {
@@ -298,6 +265,11 @@ Status Pager::Flush() {
     --dirty_count_;
   }
   return Status::OK();
+}
+
+Status Pager::Sync() {
+  KP_RETURN_IF_ERROR(Flush());
+  return file_->Sync();
 }
 
 void Pager::DropClean() {

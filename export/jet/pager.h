@@ -33,6 +33,7 @@
 #include <unordered_map>
 #include <vector>
 
+#include "base/file_io.h"
 #include "base/status.h"
 #include "export/jet/bytes.h"
 
@@ -70,6 +71,8 @@ class Pager {
 
   // Writes every changed page (see the order above).
   Status Flush();
+  // Flush(), then the file's data to the disk (one fsync).
+  Status Sync();
   // Forgets the pages that need no writing (bounds the cache's memory).
   void DropClean();
   // Pages changed and not written yet.
@@ -82,7 +85,7 @@ class Pager {
     WriteClass write_class = WriteClass::kRows;
   };
 
-  Pager(int fd, std::string path, uint32_t pages);
+  Pager(std::unique_ptr<File> file, std::string path, uint32_t pages);
   Status LoadGlobalMap();
   Status MarkUsedInGlobalMap(uint32_t n);
   Status GrowGlobalMap(uint32_t pages_needed);
@@ -90,7 +93,7 @@ class Pager {
   CachedPage* Lookup(uint32_t n);
   std::unique_ptr<CachedPage> NewPage();
 
-  int fd_;
+  std::unique_ptr<File> file_;
   std::string path_;
   uint32_t page_count_;  // pages including those not yet written
   uint32_t file_pages_;  // pages in the file itself

@@ -5,6 +5,7 @@
 
 #include "ctl/control_reader.h"
 #include "ctl/load_command.h"
+#include "base/text_util.h"
 #include "tests/support/ctl_writer.h"
 
 namespace kp {
@@ -17,8 +18,10 @@ using testing::SimplePage;
 // Every image exists and is 2048 bytes, except names listed as missing.
 class FakeSizer : public ImageSizer {
  public:
-  bool Measure(const std::u16string& path, int64_t* size, std::string* cause) override {
+  bool Measure(const std::string& folder, const std::u16string& name, int64_t* size,
+               std::string* cause) override {
     ++calls;
+    const std::u16string path = Utf8ToUtf16(folder) + name;
     if (path.find(u"MISSING") != std::u16string::npos) {
       *cause = "image file not found";
       return false;
@@ -31,7 +34,7 @@ class FakeSizer : public ImageSizer {
 
 ControlReadResult Parse(const std::string& bytes, ControlDocument* doc, FakeSizer* sizer = nullptr) {
   FakeSizer local;
-  return ParseControlFile(reinterpret_cast<const uint8_t*>(bytes.data()), bytes.size(), u"/doc",
+  return ParseControlFile(reinterpret_cast<const uint8_t*>(bytes.data()), bytes.size(), "/doc",
                           sizer ? sizer : &local, doc);
 }
 
@@ -240,12 +243,11 @@ TEST(FileSystemImageSizerTest, MapsBackslashesAndIgnoresCase) {
   FileSystemImageSizer sizer;
   int64_t size = 0;
   std::string cause;
-  std::u16string base(folder.begin(), folder.end());
-  EXPECT_TRUE(sizer.Measure(base + u"\\Images\\page1.tif", &size, &cause));
+  EXPECT_TRUE(sizer.Measure(folder, u"\\Images\\page1.tif", &size, &cause));
   EXPECT_EQ(size, 1536);
-  EXPECT_TRUE(sizer.Measure(base + u"\\IMAGES\\PAGE1.TIF", &size, &cause)) << cause;
-  EXPECT_FALSE(sizer.Measure(base + u"\\IMAGES\\PAGE2.TIF", &size, &cause));
-  EXPECT_FALSE(sizer.Measure(base + u"\\IMAGES", &size, &cause));  // a folder is no image
+  EXPECT_TRUE(sizer.Measure(folder, u"\\IMAGES\\PAGE1.TIF", &size, &cause)) << cause;
+  EXPECT_FALSE(sizer.Measure(folder, u"\\IMAGES\\PAGE2.TIF", &size, &cause));
+  EXPECT_FALSE(sizer.Measure(folder, u"\\IMAGES", &size, &cause));  // a folder is no image
   std::filesystem::remove_all(folder);
 }
 

@@ -12,6 +12,7 @@
 #include <fstream>
 #include <vector>
 
+#include "ctl/load_command.h"
 #include "tests/export/test_docs.h"
 #include "tests/support/ctl_writer.h"
 
@@ -109,6 +110,25 @@ TEST_F(Ctl2mdbConvertTest, FailuresExitOneWithACauseAndUsageExitsTwo) {
   EXPECT_EQ(Convert("'" + root_ + "/doc'").status, 2);
   EXPECT_EQ(Convert("a b c").status, 2);
   EXPECT_EQ(Convert("'" + root_ + "/doc' '" + out_ + "' --bogus").status, 2);
+}
+
+// Folders named as the system gives them: code-page-932 bytes (目次, not
+// UTF-8) and a name holding a `\`. The bytes reach open() and stat() as
+// they are; only FileName's `\` separators become `/`.
+TEST_F(Ctl2mdbConvertTest, FoldersNamedInAnyBytes) {
+  for (const std::string name : {std::string("\x96\xda\x8e\x9f"), std::string("a\\b")}) {
+    SCOPED_TRACE(name);
+    const std::string folder = root_ + "/" + name;
+    testing::WriteDocumentFolder(folder, testing::PlainDocument(2));
+    EXPECT_EQ(Convert("--list '" + folder + "'").status, 0);
+    ControlDocument doc;
+    FileSystemImageSizer sizer;
+    EXPECT_TRUE(LoadControlFile(folder + "/DEFAULT.CTL", &sizer, &doc).ok());
+    const std::string out = folder + "/" + name + ".mdb";
+    ToolRun r = Convert("'" + folder + "/DEFAULT.CTL' '" + out + "'");
+    EXPECT_EQ(r.status, 0) << r.err;
+    EXPECT_TRUE(fs::exists(out));
+  }
 }
 
 }  // namespace

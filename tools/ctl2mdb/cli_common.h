@@ -15,7 +15,7 @@ constexpr int kExitNotCompacted = 3;
 int PrintUsage(FILE* to, int status);
 
 // PATH as given on the command line: a DEFAULT.CTL, or the folder holding one.
-std::u16string ControlFilePath(const std::string& arg);
+std::string ControlFilePath(const std::string& arg);
 
 // Prints a message text and its cause to stderr, one line each.
 void PrintFailure(const std::u16string& message, const std::string& cause);

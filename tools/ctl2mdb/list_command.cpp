@@ -11,16 +11,16 @@
 
 namespace kp::cli {
 
-std::u16string ControlFilePath(const std::string& arg) {
+std::string ControlFilePath(const std::string& arg) {
   struct stat st;
   if (stat(arg.c_str(), &st) == 0 && S_ISDIR(st.st_mode)) {
     std::string folder = arg;
     while (folder.size() > 1 && folder.back() == '/') folder.pop_back();
-    return Utf8ToUtf16(folder + "/DEFAULT.CTL");
+    return folder + "/DEFAULT.CTL";
   }
   // A bare file name is in the current folder; keep a folder in front of
   // DEFAULT.CTL so that the page images are looked up beside it.
-  return Utf8ToUtf16(arg.find('/') == std::string::npos ? "./" + arg : arg);
+  return arg.find('/') == std::string::npos ? "./" + arg : arg;
 }
 
 void PrintFailure(const std::u16string& message, const std::string& cause) {

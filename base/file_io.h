@@ -1,0 +1,82 @@
+// File access of the reader, the Jet layer and the export: one small
+// interface, so that a test can make any single operation fail.
+//
+// Every open, read, write, sync, rename and remove of those parts goes
+// through the FileSystem returned by Files(): by default the POSIX one; a
+// test swaps in another with ScopedFileSystem. Paths are the bytes given to
+// the system calls, unchanged (no encoding is assumed).
+//
+// Failures are IOError statuses "<operation> <path>: <system message>".
+// Reads and writes are whole: ReadAt and WriteAt either transfer every byte
+// or fail (a short read is "unexpected end of file"); a write that stops
+// part way has written a prefix.
+//
+// Not thread-safe: one thread swaps the file system, while nothing else runs.
+#pragma once
+
+#include <cstddef>
+#include <cstdint>
+#include <memory>
+#include <string>
+
+#include "base/status.h"
+
+namespace kp {
+
+class File {
+ public:
+  virtual ~File() = default;  // closes without reporting
+  // Up to `n` bytes from the current position; *got = 0 at the end.
+  virtual Status Read(void* buffer, size_t n, size_t* got) = 0;
+  virtual Status ReadAt(uint64_t offset, void* buffer, size_t n) = 0;
+  virtual Status WriteAt(uint64_t offset, const void* data, size_t n) = 0;
+  virtual Status Size(uint64_t* size) = 0;
+  virtual Status Truncate(uint64_t size) = 0;
+  // Flushes the file's data to the disk (fsync).
+  virtual Status Sync() = 0;
+  virtual Status Close() = 0;
+};
+
+enum class OpenMode {
+  kRead,       // an existing file, read only
+  kReadWrite,  // an existing file, read and written in place
+  kCreateNew,  // a new file, written; fails when `path` exists
+};
+
+class FileSystem {
+ public:
+  virtual ~FileSystem() = default;
+  virtual Status Open(const std::string& path, OpenMode mode, std::unique_ptr<File>* file) = 0;
+  // Replaces `to` atomically, within one file system.
+  virtual Status Rename(const std::string& from, const std::string& to) = 0;
+  virtual Status Remove(const std::string& path) = 0;
+  // Makes the renames and creations in `folder` durable (fsync of the folder).
+  virtual Status SyncFolder(const std::string& folder) = 0;
+  // Whether anything (file, folder, dangling link) is at `path`.
+  virtual bool Exists(const std::string& path) = 0;
+};
+
+// The file system in use.
+FileSystem* Files();
+// The real one.
+FileSystem* PosixFiles();
+
+// Makes `fs` the one in use until it goes out of scope.
+class ScopedFileSystem {
+ public:
+  explicit ScopedFileSystem(FileSystem* fs);
+  ~ScopedFileSystem();
+  ScopedFileSystem(const ScopedFileSystem&) = delete;
+  ScopedFileSystem& operator=(const ScopedFileSystem&) = delete;
+
+ private:
+  FileSystem* previous_;
+};
+
+// "No space left on device" and the like, as the POSIX file system words it.
+Status ErrnoStatus(const std::string& what, int error);
+
+// The folder part of `path` (up to its last '/'), "." when it has none.
+std::string FolderOf(const std::string& path);
+
+}  // namespace kp

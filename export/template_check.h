@@ -1,0 +1,19 @@
+// The template check: a KP.dbd from elsewhere (another database put in its
+// place) must hold the six output tables with every column the export
+// writes, each at least as wide as this program's own template makes it.
+// The export runs it on its copy of the template before the first row, so a
+// template that does not fit fails the save without writing anything.
+#pragma once
+
+#include <string>
+
+#include "base/status.h"
+
+namespace kp {
+
+// OK when the database at `path` can take every row the export writes;
+// otherwise a NotSupported (or the reader's Corruption/IOError) naming the
+// table and column that does not fit.
+Status CheckTemplate(const std::string& path);
+
+}  // namespace kp
