@@ -109,7 +109,7 @@ inline void ExpectCheckerClean(const std::string& path) {
   EXPECT_TRUE(ok) << "jet-check " << path << ":\n" << out;
 }
 
-// How a value prints in the outside readers' common notation (build_support.h).
+// How a value prints in the outside readers' common notation (tests/support/oracle.h).
 inline std::string Printed(const ColumnDef& c, const Value& v, bool mdbtools) {
   if (c.type == ColumnType::kBoolean) return v.is_null() || v.i == 0 ? "0" : "1";
   if (v.is_null()) return "<NULL>";
