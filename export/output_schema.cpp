@@ -1,5 +1,6 @@
 #include "export/output_schema.h"
 
+#include "export/jet/format.h"
 #include "export/jet/props.h"
 #include "export/jet/tdef_write.h"
 
@@ -69,7 +70,7 @@ const std::vector<OutputTable>& Tables() {
 
 const OutputTable& OutputTableAt(int index) { return Tables()[size_t(index)]; }
 
-Status OutputTableDefs(std::vector<jet::TableDef>* tables) {
+Status OutputTableDefs(std::vector<jet::TableDef>* tables, bool primary_keys) {
   tables->clear();
   for (const OutputTable& table : Tables()) {
     jet::TableDef def;
@@ -94,6 +95,22 @@ Status OutputTableDefs(std::vector<jet::TableDef>* tables) {
         def.properties.columns[c.name][u"DefaultValue"] =
             jet::TextProperty(u"0", ColumnType::kMemo);
       }
+    }
+    if (primary_keys) {
+      // PrimaryKey over No (pages) or (PageNo, ID), ascending, as Access
+      // makes it: unique and required.
+      jet::PhysicalIndex pk;
+      pk.flags = 0x80 | jet::kIndexFlagUnique | jet::kIndexFlagRequired;
+      for (const jet::ColumnDef& c : def.columns) {
+        if (c.name == kNo || c.name == kPageNo) pk.columns.insert(pk.columns.begin(), {c.number, 0x01});
+        if (c.name == kID) pk.columns.push_back({c.number, 0x01});
+      }
+      if (pk.columns.empty()) return Status::InvalidArgument("no key columns in " + std::string(table.log_name));
+      def.physical_indexes.push_back(pk);
+      jet::LogicalIndex li;
+      li.name = u"PrimaryKey";
+      li.kind = jet::kIndexKindPrimaryKey;
+      def.logical_indexes.push_back(li);
     }
     tables->push_back(std::move(def));
   }

@@ -71,6 +71,9 @@ const OutputTable& OutputTableAt(int index);
 // (numbers, offsets, flags) and with their column properties: every Text and
 // Memo column allows zero-length strings, none is required, and `Angle` has
 // DefaultValue 0. Text and Memo columns compress unicode (flag and property).
-Status OutputTableDefs(std::vector<jet::TableDef>* tables);
+// With `primary_keys`, each table has the index PrimaryKey: over No in the
+// pages table, over (PageNo, ID) in the other five. The template is written
+// without them (see bench/export_keys_bench.cpp for what they cost).
+Status OutputTableDefs(std::vector<jet::TableDef>* tables, bool primary_keys = false);
 
 }  // namespace kp

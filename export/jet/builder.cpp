@@ -11,7 +11,9 @@
 #include "base/text_util.h"
 #include "export/jet/collation.h"
 #include "export/jet/data_page.h"
+#include "export/jet/format.h"
 #include "export/jet/header.h"
+#include "export/jet/index_build.h"
 #include "export/jet/index_leaf.h"
 #include "export/jet/props.h"
 #include "export/jet/row_write.h"
@@ -38,6 +40,35 @@ class PageSet {
 
  private:
   std::vector<Bytes> pages_;
+};
+
+// Whether `row` has an entry in `index`: not when every column is Null in
+// an index that ignores Nulls (a Boolean is never Null).
+bool HasEntry(const TableDef& def, const PhysicalIndex& index, const Row& row) {
+  if ((index.flags & kIndexFlagIgnoreNulls) == 0) return true;
+  for (const IndexColumn& ic : index.columns) {
+    for (size_t c = 0; c < def.columns.size(); ++c) {
+      if (def.columns[c].number == ic.column_number &&
+          (def.columns[c].type == ColumnType::kBoolean || !row[c].is_null())) {
+        return true;
+      }
+    }
+  }
+  return false;
+}
+
+// Index pages go into the page set.
+class IndexPages : public PageSink {
+ public:
+  explicit IndexPages(PageSet* pages) : pages_(pages) {}
+  uint32_t AllocatePage() override { return pages_->Allocate(); }
+  Status WritePage(uint32_t n, const uint8_t* page) override {
+    (*pages_)[n].assign(page, page + kPage);
+    return Status::OK();
+  }
+
+ private:
+  PageSet* pages_;
 };
 
 // The data pages of one owner (a table, or one memo/OLE column): a page is
@@ -175,9 +206,12 @@ class Builder {
   Status AddTable(const TableSpec& t) {
     TableDef def = t.def;
     def.table_type = 0x4E;
-    def.physical_indexes.clear();
-    def.logical_indexes.clear();
     def.long_value_maps.clear();
+    for (const LogicalIndex& li : def.logical_indexes) {
+      if (li.physical_index >= def.physical_indexes.size() || li.kind == kIndexKindForeignKey) {
+        return Status::InvalidArgument("index " + Utf16ToUtf8(li.name) + " has no physical index or is a foreign key");
+      }
+    }
     for (const auto& c : def.columns) {
       if (c.is_long_value()) def.long_value_maps.push_back({c.number, 0, 0});
     }
@@ -198,19 +232,48 @@ class Builder {
       m.owned_map = map_pointer();
       m.free_map = map_pointer();
     }
-    // Rows.
+    for (auto& pi : def.physical_indexes) pi.usage_map = map_pointer();
+    // Rows, and their index entries.
     RowPages data(&pages_, def.tdef_page);
     ColumnSink sink(&pages_);
     Bytes row;
+    std::vector<std::vector<Bytes>> entries(def.physical_indexes.size());
     for (size_t i = 0; i < t.rows.size(); ++i) {
       Status s = EncodeRow(def, t.rows[i], &sink, &row);
       uint32_t pointer = 0;
       if (s.ok()) s = data.Add(row, &pointer);
+      for (size_t x = 0; s.ok() && x < def.physical_indexes.size(); ++x) {
+        if (!HasEntry(def, def.physical_indexes[x], t.rows[i])) continue;
+        entries[x].emplace_back();
+        s = BuildIndexEntry(def, def.physical_indexes[x], t.rows[i], pointer >> 8, uint8_t(pointer & 0xFF),
+                            &entries[x].back());
+      }
       if (!s.ok()) return s.WithContext("row " + std::to_string(i + 1));
     }
     data.Flush();
     sink.Flush();
     def.row_count = data.rows();
+    // Index trees, built from their sorted entries.
+    std::vector<std::set<uint32_t>> index_pages(def.physical_indexes.size());
+    for (size_t x = 0; x < def.physical_indexes.size(); ++x) {
+      PhysicalIndex& pi = def.physical_indexes[x];
+      std::sort(entries[x].begin(), entries[x].end());
+      pi.unique_count = 0;
+      IndexPages sink_pages(&pages_);
+      IndexTreeBuilder tree(def.tdef_page, &sink_pages);
+      for (size_t k = 0; k < entries[x].size(); ++k) {
+        const Bytes& e = entries[x][k];
+        const bool same = k > 0 && e.size() == entries[x][k - 1].size() &&
+                          std::equal(e.begin(), e.end() - kIndexRowPointerBytes, entries[x][k - 1].begin());
+        if (same && (pi.flags & kIndexFlagUnique) != 0) {
+          return Status::InvalidArgument("two rows with the same key in the unique index " + std::to_string(x));
+        }
+        if (!same) ++pi.unique_count;
+        KP_RETURN_IF_ERROR(tree.Add(e));
+      }
+      KP_RETURN_IF_ERROR(tree.Finish(&pi.root_page));
+      index_pages[x] = tree.pages();
+    }
     // Usage maps.
     DataPageBuilder maps(0);
     KP_RETURN_IF_ERROR(AddMapRow(&maps, data.owned()));
@@ -220,6 +283,7 @@ class Builder {
       KP_RETURN_IF_ERROR(AddMapRow(&maps, lv ? lv->owned() : std::set<uint32_t>()));
       KP_RETURN_IF_ERROR(AddMapRow(&maps, lv ? lv->free() : std::set<uint32_t>()));
     }
+    for (const auto& pages : index_pages) KP_RETURN_IF_ERROR(AddMapRow(&maps, pages));
     pages_[map_page] = maps.page();
     // The definition itself.
     KP_RETURN_IF_ERROR(EncodeTableDef(def, {}, &logical));

@@ -10,6 +10,13 @@
 // Property blobs of more than 64 bytes go on an LVAL page of
 // MSysObjects.LvProp after the last table.
 //
+// A table's indexes (physical and logical, as given; no foreign keys) get
+// their trees after its rows: leaves, then node pages, built from the rows'
+// sorted entries (an empty index is one empty leaf), listed in a usage-map
+// row each on the table's map page, after the memo/OLE maps; their unique
+// counts follow the keys. Two rows with one key in a unique index are an
+// error.
+//
 // Each new table gets an MSysObjects row (Type 1, Flags 0, parent Tables,
 // Owner = MSysDb's owner), the security rows the engine gives new tables, and
 // entries in the MSysObjects and MSysACEs indexes; unique counts follow.

@@ -4,6 +4,8 @@
 #include <cmath>
 #include <cstdlib>
 
+#include "export/jet/format.h"
+
 namespace kp::jet {
 
 namespace {
@@ -146,10 +148,12 @@ Status DefaultFor(const ColumnDef& column, const ColumnRules& rules, Value* valu
 
 Status PrepareAppend(const TableDef& def, std::vector<ColumnRules>* rules, Row* defaults) {
   const std::string table = "table " + Utf8Of(def.name);
-  if (!def.logical_indexes.empty() || !def.physical_indexes.empty()) {
-    std::string name = def.logical_indexes.empty() ? std::string() : " " + Utf8Of(def.logical_indexes[0].name);
-    return Status::NotSupported(table + " has an index" + name +
-                                ": appended rows would leave it out of date, so the table is not opened for appending");
+  for (const LogicalIndex& li : def.logical_indexes) {
+    if (li.kind == kIndexKindForeignKey && li.raw.size() > kLogicalIndexReferenceTypeOffset &&
+        li.raw[kLogicalIndexReferenceTypeOffset] == kReferencingTable) {
+      return Status::NotSupported(table + " refers to another table through the relationship " + Utf8Of(li.name) +
+                                  ", which appended rows are not checked against: the table is not opened for appending");
+    }
   }
   auto table_rule = def.properties.table.find(u"ValidationRule");
   if (table_rule != def.properties.table.end() && table_rule->second.value.size() >= 2) {

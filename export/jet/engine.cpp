@@ -10,6 +10,7 @@
 
 #include "export/jet/compact.h"
 #include "export/jet/defaults.h"
+#include "export/jet/format.h"
 #include "export/jet/pager.h"
 #include "export/jet/query.h"
 #include "export/jet/reader.h"
@@ -98,7 +99,11 @@ class JetRecordset : public Recordset {
     editing_ = false;
     Status s = CheckRow(appender_->def(), rules_, row_);
     if (s.ok()) s = appender_->Append(row_);
-    if (!s.ok()) return Fail(s);
+    if (!s.ok()) {
+      // A row stored in part leaves nothing more to be written.
+      if (appender_->damaged()) db_->failure = s;
+      return Fail(s);
+    }
     if (db_->pager->dirty_count() >= kFlushPages) {
       s = db_->WriteOut();
       if (!s.ok()) {
@@ -157,7 +162,9 @@ class JetDatabase : public Database {
     KP_RETURN_IF_ERROR(PrepareAppend(def, &rules, &defaults));
     auto& appender = state_->appenders[def.tdef_page];
     if (!appender) {
-      Status s = TableAppender::Open(state_->pager.get(), def, &appender);
+      const HeaderInfo& h = state_->reader->header();
+      const bool general_legacy = h.sort_order == kSortOrderGeneral && h.sort_version == kSortVersionGeneralLegacy;
+      Status s = TableAppender::Open(state_->pager.get(), def, general_legacy, &appender);
       if (!s.ok()) {
         state_->appenders.erase(def.tdef_page);
         return s;

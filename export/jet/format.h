@@ -122,6 +122,10 @@ constexpr size_t kLogicalIndexPhysicalOffset = 8;   // u32
 constexpr size_t kLogicalIndexKindOffset = 23;      // u8 1 primary key, 2 foreign key
 constexpr uint8_t kIndexKindPrimaryKey = 1;
 constexpr uint8_t kIndexKindForeignKey = 2;
+// A relationship's side of the table (foreign-key logical indexes): 1 the
+// referenced table, 2 the referencing one, whose new rows must find theirs.
+constexpr size_t kLogicalIndexReferenceTypeOffset = 12;  // u8
+constexpr uint8_t kReferencingTable = 2;
 
 // Section 7: per memo/OLE column: u16 column number, u32 owned map, u32 free map.
 constexpr size_t kTdefLongValueMapBytes = 10;

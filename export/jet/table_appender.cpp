@@ -1,11 +1,159 @@
 #include "export/jet/table_appender.h"
 
+#include <cstdio>
+
+#include "export/jet/collation.h"
 #include "export/jet/format.h"
 #include "export/jet/values.h"
 
 namespace kp::jet {
 
-Status TableAppender::Open(Pager* pager, const TableDef& def, std::unique_ptr<TableAppender>* result) {
+namespace {
+
+bool IsNull(const ColumnDef& c, const Value& v) { return c.type != ColumnType::kBoolean && v.is_null(); }
+
+std::string ValueText(const Value& v) {
+  switch (v.kind) {
+    case Value::Kind::kNull: return "Null";
+    case Value::Kind::kBoolean: return v.i != 0 ? "True" : "False";
+    case Value::Kind::kInteger: return std::to_string(v.i);
+    case Value::Kind::kCurrency: {
+      const int64_t whole = v.i / 10000, part = (v.i < 0 ? -v.i : v.i) % 10000;
+      std::string s = std::to_string(whole);
+      if (v.i < 0 && whole == 0) s = "-" + s;
+      if (part != 0) {
+        char buf[8];
+        std::snprintf(buf, sizeof buf, ".%04d", int(part));
+        s += buf;
+      }
+      return s;
+    }
+    case Value::Kind::kDouble:
+    case Value::Kind::kDateTime: {
+      char buf[32];
+      std::snprintf(buf, sizeof buf, "%.17g", v.d);
+      return buf;
+    }
+    case Value::Kind::kText: return "\"" + Utf8Of(v.text.size() > 64 ? v.text.substr(0, 64) + u"..." : v.text) + "\"";
+    case Value::Kind::kBinary: return std::to_string(v.binary.size()) + " bytes";
+  }
+  return "?";
+}
+
+}  // namespace
+
+Status TableAppender::OpenIndexes(bool general_legacy) {
+  const std::string table = "table " + Utf8Of(def_.name);
+  for (size_t i = 0; i < def_.physical_indexes.size(); ++i) {
+    const PhysicalIndex& pi = def_.physical_indexes[i];
+    Index ix;
+    ix.physical = i;
+    // Named after its primary key or index; a foreign key's name only
+    // when it has no other.
+    std::string name, foreign;
+    bool primary = false;
+    for (const LogicalIndex& li : def_.logical_indexes) {
+      if (li.physical_index != i) continue;
+      if (li.kind == kIndexKindForeignKey) {
+        if (foreign.empty()) foreign = Utf8Of(li.name);
+      } else if (name.empty() || li.kind == kIndexKindPrimaryKey) {
+        name = Utf8Of(li.name);
+      }
+      primary = primary || li.kind == kIndexKindPrimaryKey;
+    }
+    if (name.empty()) name = foreign;
+    ix.label = "index " + (name.empty() ? "#" + std::to_string(i) : name);
+    ix.unique = (pi.flags & kIndexFlagUnique) != 0;
+    ix.ignore_nulls = (pi.flags & kIndexFlagIgnoreNulls) != 0;
+    ix.no_nulls = primary || (pi.flags & kIndexFlagRequired) != 0;
+    ix.unique_count = pi.unique_count;
+    if (pi.columns.empty()) return Status::Corruption(table + ": " + ix.label + " has no columns");
+    for (const IndexColumn& ic : pi.columns) {
+      size_t at = def_.columns.size();
+      for (size_t c = 0; c < def_.columns.size(); ++c) {
+        if (def_.columns[c].number == ic.column_number) at = c;
+      }
+      if (at == def_.columns.size()) {
+        return Status::Corruption(table + ": " + ix.label + " names column number " + std::to_string(ic.column_number) +
+                                  ", which the table lacks");
+      }
+      const ColumnDef& c = def_.columns[at];
+      const bool text = c.type == ColumnType::kText || c.type == ColumnType::kMemo;
+      Bytes probe;
+      if (!text && AppendIndexKey(c, Value::Null(), true, &probe).IsNotSupported()) {
+        return Status::NotSupported(table + ": " + ix.label + " is over " + ColumnLabel(c) + " of type " +
+                                    ColumnTypeName(c.type) + ", whose keys are not computed: the table is not opened for appending");
+      }
+      if (text && !general_legacy) {
+        return Status::NotSupported(table + ": " + ix.label + " is over the text " + ColumnLabel(c) +
+                                    " and the database sorts text in another order than General Legacy: the table is not opened for appending");
+      }
+      ix.columns.push_back(at);
+    }
+    KP_RETURN_IF_ERROR(IndexUpdater::Open(pager_, def_.tdef_page, pi.root_page, pi.usage_map, table + " " + ix.label,
+                                          &ix.tree));
+    indexes_.push_back(std::move(ix));
+  }
+  return Status::OK();
+}
+
+std::string TableAppender::KeyText(const Row& row, const Index& ix) const {
+  std::string names, values;
+  for (size_t k = 0; k < ix.columns.size(); ++k) {
+    names += (k == 0 ? "" : ", ") + Utf8Of(def_.columns[ix.columns[k]].name);
+    values += (k == 0 ? "" : ", ") + ValueText(row[ix.columns[k]]);
+  }
+  if (ix.columns.size() == 1) return names + " = " + values;
+  return "(" + names + ") = (" + values + ")";
+}
+
+Status TableAppender::PrepareEntry(const Row& row, Index* ix) {
+  bool all_null = true;
+  for (size_t at : ix->columns) {
+    const ColumnDef& c = def_.columns[at];
+    if (!IsNull(c, row[at])) {
+      all_null = false;
+    } else if (ix->no_nulls) {
+      return Status::InvalidArgument(ix->label + " does not allow Null in " + ColumnLabel(c));
+    }
+  }
+  ix->skip = all_null && ix->ignore_nulls;
+  if (ix->skip) return Status::OK();
+  KP_RETURN_IF_ERROR(BuildIndexEntry(def_, def_.physical_indexes[ix->physical], row, 0, 0, &ix->entry));
+  ix->entry.resize(ix->entry.size() - kIndexRowPointerBytes);
+  if (ix->unique && !all_null) {
+    bool found = false;
+    KP_RETURN_IF_ERROR(ix->tree->ContainsKey(ix->entry, &found));
+    if (found) {
+      return Status::InvalidArgument(ix->label + " already holds the key " + KeyText(row, *ix) +
+                                     ": the row is not added");
+    }
+  }
+  return Status::OK();
+}
+
+Status TableAppender::PutUniqueCount(size_t physical, uint32_t count) {
+  // The count's place in the logical TDEF, then on its page.
+  size_t offset = kTdefHeaderBytes + physical * kTdefIndexCountBlockBytes + kTdefIndexCountUniqueOffset;
+  uint32_t page = def_.tdef_page;
+  for (int hops = 0; offset + 4 > kPageSize; ++hops) {
+    uint8_t* p = nullptr;
+    KP_RETURN_IF_ERROR(pager_->Get(page, &p));
+    page = GetU32(p + kTdefNextPageOffset);
+    if (page == 0 || hops > 64) return Status::Corruption("table " + Utf8Of(def_.name) + ": TDEF ends before its index counts");
+    offset -= kPageSize - kTdefPageHeaderBytes;
+  }
+  uint8_t* p = nullptr;
+  KP_RETURN_IF_ERROR(pager_->Get(page, &p));
+  if (GetU32(p + offset) != count) {
+    PutU32(p + offset, count);
+    pager_->MarkDirty(page, WriteClass::kDefinition);
+  }
+  return Status::OK();
+}
+
+Status TableAppender::Open(Pager* pager, const TableDef& def, bool general_legacy,
+                           std::unique_ptr<TableAppender>* result) {
   std::unique_ptr<TableAppender> a(new TableAppender(pager, def));
   const std::string table = "table " + Utf8Of(def.name);
   uint8_t* tdef = nullptr;
@@ -35,6 +183,7 @@ Status TableAppender::Open(Pager* pager, const TableDef& def, std::unique_ptr<Ta
                                      table + " " + ColumnLabel(c), f.get()));
     a->long_values_[c.number] = std::move(f);
   }
+  KP_RETURN_IF_ERROR(a->OpenIndexes(general_legacy));
   *result = std::move(a);
   return Status::OK();
 }
@@ -98,10 +247,24 @@ Status TableAppender::AddLongValueRow(const ColumnDef& column, const Bytes& row,
 }
 
 Status TableAppender::Append(const Row& row) {
+  if (damaged_) return Status::InvalidArgument("table " + Utf8Of(def_.name) + " is damaged by an earlier failure");
+  if (row.size() != def_.columns.size()) return Status::InvalidArgument("row with a wrong number of values");
+  for (Index& ix : indexes_) KP_RETURN_IF_ERROR(PrepareEntry(row, &ix));
   KP_RETURN_IF_ERROR(encoder_.Encode(row, this, &encoded_));
   uint32_t pointer = 0;
   KP_RETURN_IF_ERROR(Place(&rows_, encoded_, &pointer));
   ++row_count_;
+  for (Index& ix : indexes_) {
+    if (ix.skip) continue;
+    AppendIndexRowPointer(pointer >> 8, uint8_t(pointer & 0xFF), &ix.entry);
+    bool new_key = false;
+    Status s = ix.tree->Insert(ix.entry, &new_key);
+    if (!s.ok()) {
+      damaged_ = true;
+      return s;
+    }
+    if (new_key) ++ix.unique_count;
+  }
   if (autonumber_column_ >= 0 && !row[size_t(autonumber_column_)].is_null()) {
     const int64_t v = row[size_t(autonumber_column_)].i;
     if (v > int64_t(autonumber_)) autonumber_ = uint32_t(v);
@@ -119,6 +282,10 @@ Status TableAppender::Sync() {
   };
   KP_RETURN_IF_ERROR(sync(&rows_));
   for (auto& [number, f] : long_values_) KP_RETURN_IF_ERROR(sync(f.get()));
+  for (Index& ix : indexes_) {
+    KP_RETURN_IF_ERROR(ix.tree->Sync());
+    KP_RETURN_IF_ERROR(PutUniqueCount(ix.physical, ix.unique_count));
+  }
   uint8_t* tdef = nullptr;
   KP_RETURN_IF_ERROR(pager_->Get(def_.tdef_page, &tdef));
   if (GetU32(tdef + kTdefRowCountOffset) != row_count_ || GetU32(tdef + kTdefAutonumberOffset) != autonumber_) {

@@ -9,16 +9,29 @@
 // owned and free-space maps. The row count and last autonumber of the TDEF
 // (offsets 16 and 20 of its first page) follow the rows.
 //
-// The page being filled is kept aside; Sync() puts it and the TDEF counts
-// into the pager, and must be called before the pager flushes.
+// Every index of the table gets the row's entry (index_update.h): the keys
+// of its columns (collation.h) and the row pointer. A row whose index
+// columns are all Null has no entry in an index that ignores Nulls; a
+// primary key or a required index refuses a Null in any of its columns; a
+// unique index (or primary key) refuses a key it holds already, unless every
+// column is Null. These checks come before anything of the row is stored,
+// so a refused row leaves the file as it was. The unique-key count of each
+// index (its 12-byte block in the TDEF) follows the distinct keys.
+//
+// The page being filled is kept aside; Sync() puts it, the changed index
+// pages and the TDEF counts into the pager, and must be called before the
+// pager flushes.
 #pragma once
 
 #include <cstdint>
 #include <map>
 #include <memory>
+#include <string>
+#include <vector>
 
 #include "base/status.h"
 #include "export/jet/data_page.h"
+#include "export/jet/index_update.h"
 #include "export/jet/map_editor.h"
 #include "export/jet/pager.h"
 #include "export/jet/row_write.h"
@@ -28,8 +41,12 @@ namespace kp::jet {
 
 class TableAppender : public LongValueSink {
  public:
-  // `def` as read from the file: TDEF page, map pointers, counts.
-  static Status Open(Pager* pager, const TableDef& def, std::unique_ptr<TableAppender>* result);
+  // `def` as read from the file: TDEF page, map pointers, counts, indexes.
+  // `general_legacy`: the database sorts text in the General Legacy order,
+  // the only one whose text keys this layer computes; otherwise a table
+  // with an index over a Text or Memo column is refused.
+  static Status Open(Pager* pager, const TableDef& def, bool general_legacy,
+                     std::unique_ptr<TableAppender>* result);
 
   const TableDef& def() const { return def_; }
   uint32_t row_count() const { return row_count_; }
@@ -38,8 +55,12 @@ class TableAppender : public LongValueSink {
 
   // Stores `row` (values already in their columns' types).
   Status Append(const Row& row);
-  // Puts the pages being filled and the TDEF counts into the pager.
+  // Puts the pages being filled, the index pages and the TDEF counts into
+  // the pager.
   Status Sync();
+  // A row failed after part of it was stored (its data, not all its index
+  // entries): the table is no longer consistent and must not be written.
+  bool damaged() const { return damaged_; }
 
   Status AddLongValueRow(const ColumnDef& column, const Bytes& row, uint32_t* pointer) override;
 
@@ -54,7 +75,25 @@ class TableAppender : public LongValueSink {
     bool active = false;
   };
 
+  struct Index {
+    size_t physical = 0;  // in def_.physical_indexes
+    std::string label;    // "index PrimaryKey"
+    bool unique = false;
+    bool ignore_nulls = false;
+    bool no_nulls = false;         // primary key or required
+    std::vector<size_t> columns;   // positions in def_.columns
+    uint32_t unique_count = 0;
+    std::unique_ptr<IndexUpdater> tree;
+    Bytes entry;        // of the row being appended
+    bool skip = false;  // the row has no entry
+  };
+
   TableAppender(Pager* pager, const TableDef& def) : pager_(pager), def_(def), encoder_(def_) {}
+  Status OpenIndexes(bool general_legacy);
+  // Computes the row's entry of `ix` (keys only) and checks it.
+  Status PrepareEntry(const Row& row, Index* ix);
+  std::string KeyText(const Row& row, const Index& ix) const;
+  Status PutUniqueCount(size_t physical, uint32_t count);
   Status OpenFiller(uint32_t owner, uint32_t owned_map, uint32_t free_map, const std::string& what, Filler* f);
   Status Place(Filler* f, const Bytes& row, uint32_t* pointer);
   Status Leave(Filler* f);
@@ -68,6 +107,8 @@ class TableAppender : public LongValueSink {
   Filler rows_;
   std::map<uint16_t, std::unique_ptr<Filler>> long_values_;  // by column number
   Bytes encoded_;
+  std::vector<Index> indexes_;
+  bool damaged_ = false;
 };
 
 }  // namespace kp::jet

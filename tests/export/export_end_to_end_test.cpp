@@ -373,5 +373,28 @@ TEST_F(ExportEndToEndTest, RowsAlreadyInTheTemplateStayFirst) {
   ExpectJetCheckPasses();
 }
 
+TEST_F(ExportEndToEndTest, ARepeatedPrimaryKeyEndsOnTheSaveFailurePath) {
+  // A template with the primary keys that holds an earlier export: page 1
+  // comes again.
+  std::vector<jet::TableDef> defs;
+  ASSERT_TRUE(OutputTableDefs(&defs, true).ok());
+  jet::DatabaseSpec layout;
+  for (jet::TableDef& d : defs) layout.tables.push_back({d, {}});
+  ASSERT_TRUE(jet::WriteDatabase(layout, (program_ / "KP.dbd").string()).ok());
+  ControlDocument first = WrittenAndLoaded(testing::PlainDocument(2));
+  ExportOptions no_compact;
+  no_compact.compact = false;
+  ASSERT_EQ(Export(first, no_compact).outcome, ExportOutcome::kSaved);
+  fs::copy_file(output_, program_ / "KP.dbd", fs::copy_options::overwrite_existing);
+  ExportResult r = Export(WrittenAndLoaded(RichDocument()));
+  EXPECT_EQ(r.outcome, ExportOutcome::kSaveFailed);
+  EXPECT_THAT(r.cause.message(), ::testing::HasSubstr("index PrimaryKey already holds the key No = 1"));
+  EXPECT_EQ(messages_, std::vector<std::string>{"保存に失敗しました。"});
+  std::vector<std::vector<Line>> want;
+  for (int t = 0; t < kOutputTableCount; ++t) want.push_back(Expected(first, t));
+  ExpectTables(want);
+  ExpectJetCheckPasses();
+}
+
 }  // namespace
 }  // namespace kp

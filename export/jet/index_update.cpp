@@ -1,0 +1,494 @@
+#include "export/jet/index_update.h"
+
+#include <algorithm>
+#include <cstdint>
+#include <cstring>
+
+#include "export/jet/format.h"
+#include "export/jet/index_leaf.h"
+
+namespace kp::jet {
+
+namespace {
+
+constexpr size_t kRoom = kPageSize - kIndexEntriesOffset;  // 3616 bytes of entries
+constexpr size_t kMaxDepth = 32;
+// Decoded pages kept after Sync(), and the most held between two.
+constexpr size_t kKeptPages = 16;
+constexpr size_t kHeldPages = 64;
+
+void AppendChild(uint32_t page, Bytes* entry) {
+  entry->push_back(uint8_t(page >> 24));  // child page, big-endian
+  entry->push_back(uint8_t(page >> 16));
+  entry->push_back(uint8_t(page >> 8));
+  entry->push_back(uint8_t(page));
+}
+
+size_t CommonPrefix(const Bytes& a, const Bytes& b) {
+  const size_t n = std::min(a.size(), b.size());
+  size_t i = 0;
+  while (i < n && a[i] == b[i]) ++i;
+  return i;
+}
+
+// Whether two entries have the same keys (they differ in the row pointer).
+bool SameKey(const Bytes& a, const Bytes& b) {
+  return a.size() == b.size() && std::equal(a.begin(), a.end() - kIndexRowPointerBytes, b.begin());
+}
+
+}  // namespace
+
+Status IndexUpdater::Open(Pager* pager, uint32_t tdef_page, uint32_t root_page, uint32_t usage_map, std::string what,
+                          std::unique_ptr<IndexUpdater>* result) {
+  std::unique_ptr<IndexUpdater> u(new IndexUpdater(pager, tdef_page, root_page, std::move(what)));
+  KP_RETURN_IF_ERROR(u->map_.Open(pager, usage_map, u->what_ + " pages"));
+  // The last entry of the tree, down its right edge: the root's tail needs it.
+  Bytes last;
+  bool have_last = false;
+  uint32_t n = root_page;
+  for (size_t depth = 0;; ++depth) {
+    if (depth > kMaxDepth || n == 0 || n >= pager->page_count()) {
+      return u->Error("its right edge leads to page " + std::to_string(n));
+    }
+    uint8_t* p = nullptr;
+    KP_RETURN_IF_ERROR(pager->Get(n, &p).WithContext(u->what_));
+    IndexPage ip;
+    KP_RETURN_IF_ERROR(DecodeIndexPage(p, n, &ip).WithContext(u->what_));
+    if (ip.is_leaf()) {
+      if (!ip.entries.empty()) {
+        last = ip.entries.back();
+        have_last = true;
+      }
+      break;
+    }
+    if (ip.tail_page != 0) {
+      n = ip.tail_page;
+    } else if (ip.entries.empty() || !IndexEntryChild(ip.entries.back(), &n)) {
+      return u->Error("node page " + std::to_string(n) + " has no children");
+    }
+  }
+  Node* root = nullptr;
+  KP_RETURN_IF_ERROR(u->Load(root_page, have_last ? &last : nullptr, &root));
+  u->last_ = std::move(last);
+  u->has_last_ = have_last;
+  if (!root->leaf && root->keys.empty()) return u->Error("its root node has no children");
+  *result = std::move(u);
+  return Status::OK();
+}
+
+Status IndexUpdater::Error(const std::string& message) const {
+  return Status::Corruption(what_ + ": " + message);
+}
+
+Status IndexUpdater::Load(uint32_t n, const Bytes* last, Node** node) {
+  auto it = cache_.find(n);
+  if (it != cache_.end()) {
+    *node = it->second.get();
+    return Status::OK();
+  }
+  if (n == 0 || n >= pager_->page_count()) return Error("index page " + std::to_string(n) + " is past the end");
+  uint8_t* p = nullptr;
+  KP_RETURN_IF_ERROR(pager_->Get(n, &p).WithContext(what_));
+  IndexPage ip;
+  KP_RETURN_IF_ERROR(DecodeIndexPage(p, n, &ip).WithContext(what_));
+  if (ip.tdef_page != tdef_page_) {
+    return Error("page " + std::to_string(n) + " belongs to the table at page " + std::to_string(ip.tdef_page));
+  }
+  auto nn = std::make_unique<Node>();
+  nn->page = n;
+  nn->leaf = ip.is_leaf();
+  nn->prev = ip.prev_page;
+  nn->next = ip.next_page;
+  if (nn->leaf) {
+    nn->keys = std::move(ip.entries);
+    for (const Bytes& e : nn->keys) nn->total += e.size();
+  } else {
+    for (Bytes& e : ip.entries) {
+      uint32_t child = 0;
+      if (!IndexEntryChild(e, &child) || e.size() <= kIndexChildPointerBytes + kIndexRowPointerBytes) {
+        return Error("node page " + std::to_string(n) + " has an entry without keys");
+      }
+      e.resize(e.size() - kIndexChildPointerBytes);
+      nn->total += e.size() + kIndexChildPointerBytes;
+      nn->keys.push_back(std::move(e));
+      nn->children.push_back(child);
+    }
+    if (ip.tail_page != 0) {
+      if (last == nullptr) return Error("node page " + std::to_string(n) + " has a tail where none was expected");
+      nn->keys.push_back(*last);
+      nn->children.push_back(ip.tail_page);
+      nn->total += last->size() + kIndexChildPointerBytes;
+    }
+  }
+  *node = nn.get();
+  cache_[n] = std::move(nn);
+  return Status::OK();
+}
+
+Status IndexUpdater::Descend(const Bytes& entry, std::vector<Step>* path) {
+  path->clear();
+  Node* n = nullptr;
+  KP_RETURN_IF_ERROR(Load(root_, nullptr, &n));
+  while (true) {
+    const std::vector<Bytes>& k = n->keys;
+    // An entry past the last one (keys in order) needs no search.
+    size_t at = k.empty() || k.back() < entry ? k.size() : size_t(std::lower_bound(k.begin(), k.end(), entry) - k.begin());
+    if (n->leaf) {
+      path->push_back({n, at});
+      return Status::OK();
+    }
+    if (k.empty()) return Error("node page " + std::to_string(n->page) + " has no children");
+    if (at == k.size()) --at;  // the last child's range grows
+    path->push_back({n, at});
+    if (path->size() > kMaxDepth) return Error("the tree is more than " + std::to_string(kMaxDepth) + " levels deep");
+    const uint32_t child = n->children[at];
+    KP_RETURN_IF_ERROR(Load(child, &n->keys[at], &n));
+  }
+}
+
+Status IndexUpdater::Neighbour(const std::vector<Step>& path, bool after, const Bytes** entry) {
+  *entry = nullptr;
+  const Node* leaf = path.back().node;
+  const size_t at = path.back().at;
+  if (!after && at > 0) {
+    *entry = &leaf->keys[at - 1];
+  } else if (after && at < leaf->keys.size()) {
+    *entry = &leaf->keys[at];
+  } else {
+    const uint32_t other = after ? leaf->next : leaf->prev;
+    if (other == 0) return Status::OK();
+    Node* o = nullptr;
+    KP_RETURN_IF_ERROR(Load(other, nullptr, &o));
+    if (!o->leaf || o->keys.empty()) return Error("leaf " + std::to_string(leaf->page) + " links to page " +
+                                                  std::to_string(other) + ", not a leaf with entries");
+    *entry = after ? &o->keys.front() : &o->keys.back();
+  }
+  return Status::OK();
+}
+
+Status IndexUpdater::ContainsKey(const Bytes& key, bool* found) {
+  *found = false;
+  probe_ = key;
+  probe_.insert(probe_.end(), kIndexRowPointerBytes, 0);  // below every row with this key
+  if (!has_last_ || last_ < probe_) return Status::OK();  // past every entry
+  std::vector<Step>& path = path_;
+  KP_RETURN_IF_ERROR(Descend(probe_, &path));
+  const Bytes* next = nullptr;
+  KP_RETURN_IF_ERROR(Neighbour(path, true, &next));
+  *found = next != nullptr && SameKey(*next, probe_);
+  return Status::OK();
+}
+
+Status IndexUpdater::Insert(const Bytes& entry, bool* new_key) {
+  if (entry.size() <= kIndexRowPointerBytes) return Status::InvalidArgument(what_ + ": entry without keys");
+  if (entry.size() + kIndexChildPointerBytes > kRoom / 2) {
+    return Status::NotSupported(what_ + ": a key of " + std::to_string(entry.size()) + " bytes is too long");
+  }
+  std::vector<Step>& path = path_;
+  KP_RETURN_IF_ERROR(Descend(entry, &path));
+  Node* leaf = path.back().node;
+  const size_t at = path.back().at;
+  if (at < leaf->keys.size() && leaf->keys[at] == entry) return Error("the entry of this row is there already");
+  const Bytes *before = nullptr, *after = nullptr;
+  KP_RETURN_IF_ERROR(Neighbour(path, false, &before));
+  KP_RETURN_IF_ERROR(Neighbour(path, true, &after));
+  *new_key = !(before != nullptr && SameKey(*before, entry)) && !(after != nullptr && SameKey(*after, entry));
+  const bool appending = at == leaf->keys.size();
+  if (!has_last_ || last_ < entry) {
+    last_ = entry;
+    has_last_ = true;
+  }
+
+  Bytes stored;
+  if (!spare_keys_.empty()) {  // a buffer of a page let go, without a new allocation
+    stored = std::move(spare_keys_.back());
+    spare_keys_.pop_back();
+  }
+  stored.assign(entry.begin(), entry.end());
+  leaf->keys.insert(leaf->keys.begin() + ptrdiff_t(at), std::move(stored));
+  leaf->total += entry.size();
+  leaf->dirty = true;
+  if (at + 1 == leaf->keys.size()) {
+    // The leaf's last entry changed: so does its entry in the nodes above,
+    // as far as it is their last one.
+    for (size_t level = path.size() - 1; level-- > 0;) {
+      Node* p = path[level].node;
+      const size_t i = path[level].at;
+      p->total = p->total - p->keys[i].size() + entry.size();
+      p->keys[i] = entry;
+      const bool last = i + 1 == p->keys.size();
+      if (!(last && p->keys.size() > 1)) p->dirty = true;  // a tail's entry is not stored
+      if (!last) break;
+    }
+  }
+  if (!Fits(*leaf)) KP_RETURN_IF_ERROR(Split(&path, path.size() - 1, appending));
+  // Pages left behind by the right edge are done with: written and let go.
+  for (uint32_t page : retired_) {
+    auto it = cache_.find(page);
+    if (it == cache_.end()) continue;
+    if (it->second->dirty) KP_RETURN_IF_ERROR(Write(it->second.get()));
+    Recycle(std::move(it->second));
+    cache_.erase(it);
+  }
+  retired_.clear();
+  if (cache_.size() > kHeldPages) return Sync();
+  return Status::OK();
+}
+
+Status IndexUpdater::NewNode(bool leaf, Node** node) {
+  uint32_t n = 0;
+  KP_RETURN_IF_ERROR(pager_->Allocate(WriteClass::kRows, &n));
+  KP_RETURN_IF_ERROR(map_.Add(n));
+  std::unique_ptr<Node> nn = std::move(spare_node_);
+  if (!nn) nn = std::make_unique<Node>();
+  nn->page = n;
+  nn->leaf = leaf;
+  nn->dirty = true;
+  *node = nn.get();
+  cache_[n] = std::move(nn);
+  return Status::OK();
+}
+
+Status IndexUpdater::SetLink(uint32_t page, bool next, uint32_t value) {
+  auto it = cache_.find(page);
+  if (it != cache_.end()) {
+    (next ? it->second->next : it->second->prev) = value;
+    it->second->dirty = true;
+    return Status::OK();
+  }
+  uint8_t* p = nullptr;
+  KP_RETURN_IF_ERROR(pager_->Get(page, &p).WithContext(what_));
+  if (p[0] != kPageTypeIndexLeaf && p[0] != kPageTypeIndexNode) {
+    return Error("page " + std::to_string(page) + " linked from the tree is not an index page");
+  }
+  PutU32(p + (next ? kIndexNextPageOffset : kIndexPrevPageOffset), value);
+  pager_->MarkDirty(page, WriteClass::kRows);
+  return Status::OK();
+}
+
+// Node pages are linked only to neighbours under the same parent: when `a`
+// and `b` (children of `x`, a node page) end up under different parents,
+// their link goes.
+Status IndexUpdater::Separate(uint32_t a, uint32_t b) {
+  auto it = cache_.find(a);
+  uint32_t a_next = 0;
+  bool node_pages = false;
+  if (it != cache_.end()) {
+    a_next = it->second->next;
+    node_pages = !it->second->leaf;
+  } else {
+    uint8_t* p = nullptr;
+    KP_RETURN_IF_ERROR(pager_->Get(a, &p).WithContext(what_));
+    a_next = GetU32(p + kIndexNextPageOffset);
+    node_pages = p[0] == kPageTypeIndexNode;
+  }
+  if (!node_pages || a_next != b) return Status::OK();
+  KP_RETURN_IF_ERROR(SetLink(a, true, 0));
+  return SetLink(b, false, 0);
+}
+
+Status IndexUpdater::Split(std::vector<Step>* path, size_t level, bool appending) {
+  Node* x = (*path)[level].node;
+  if (level == 0) {
+    // The root keeps its page: its entries go to a new page below it, which
+    // is then split.
+    Node* c = nullptr;
+    KP_RETURN_IF_ERROR(NewNode(x->leaf, &c));
+    c->keys = std::move(x->keys);
+    c->children = std::move(x->children);
+    c->total = x->total;
+    x->leaf = false;
+    x->keys = {c->keys.back()};
+    x->children = {c->page};
+    x->total = c->keys.back().size() + kIndexChildPointerBytes;
+    x->prev = x->next = 0;
+    x->dirty = true;
+    path->insert(path->begin() + 1, Step{c, (*path)[0].at});
+    (*path)[0].at = 0;
+    level = 1;
+    x = c;
+  }
+  Step& up = (*path)[level - 1];
+  Node* parent = up.node;
+  const size_t pi = up.at;
+  const size_t extra = x->leaf ? 0 : kIndexChildPointerBytes;
+  Node* y = nullptr;
+  KP_RETURN_IF_ERROR(NewNode(x->leaf, &y));
+  if (appending) {
+    // A new last page takes the new entry; the pages before stay full.
+    y->keys.push_back(std::move(x->keys.back()));
+    x->keys.pop_back();
+    if (!x->leaf) {
+      y->children.push_back(x->children.back());
+      x->children.pop_back();
+    }
+    y->total = y->keys.back().size() + extra;
+    x->total -= y->total;
+    y->prev = x->page;
+    y->next = x->next;
+    x->next = y->page;
+    x->dirty = true;
+    parent->total = parent->total - parent->keys[pi].size() + x->keys.back().size();
+    parent->keys[pi] = x->keys.back();
+    parent->keys.insert(parent->keys.begin() + ptrdiff_t(pi) + 1, y->keys.back());
+    parent->children.insert(parent->children.begin() + ptrdiff_t(pi) + 1, y->page);
+    parent->total += y->keys.back().size() + kIndexChildPointerBytes;
+    parent->dirty = true;
+    (*path)[level] = {y, 0};
+    up.at = pi + 1;
+    retired_.push_back(x->page);
+    if (!x->leaf) KP_RETURN_IF_ERROR(Separate(x->children.back(), y->children.front()));
+  } else {
+    // A new page before this one takes the first part: as many bytes as
+    // the rest, as far as both fit.
+    const size_t n = x->keys.size();
+    std::vector<size_t> acc(n + 1, 0);  // stored bytes before entry i, uncompressed
+    for (size_t i = 0; i < n; ++i) acc[i + 1] = acc[i] + x->keys[i].size() + extra;
+    auto part = [&](size_t a, size_t b) {  // the bytes of entries [a, b) on a page of their own
+      const size_t stored = !x->leaf && b - a > 1 ? b - a - 1 : b - a;
+      if (stored < 2) return acc[a + stored] - acc[a];
+      size_t prefix = CommonPrefix(x->keys[a], x->keys[a + stored - 1]);
+      if (!x->leaf && prefix == std::min(x->keys[a].size(), x->keys[a + stored - 1].size())) prefix = 0;
+      return acc[a + stored] - acc[a] - (stored - 1) * prefix;
+    };
+    size_t h = 0, best = SIZE_MAX;
+    for (size_t k = 1; k < n; ++k) {
+      const size_t worst = std::max(part(0, k), part(k, n));
+      if (worst < best) {
+        best = worst;
+        h = k;
+      }
+    }
+    if (best > kRoom) return Error("page " + std::to_string(x->page) + " cannot be split into pages that fit");
+    y->keys.assign(std::make_move_iterator(x->keys.begin()), std::make_move_iterator(x->keys.begin() + ptrdiff_t(h)));
+    x->keys.erase(x->keys.begin(), x->keys.begin() + ptrdiff_t(h));
+    if (!x->leaf) {
+      y->children.assign(x->children.begin(), x->children.begin() + ptrdiff_t(h));
+      x->children.erase(x->children.begin(), x->children.begin() + ptrdiff_t(h));
+    }
+    for (const Bytes& k : y->keys) y->total += k.size() + extra;
+    x->total -= y->total;
+    y->prev = x->prev;
+    y->next = x->page;
+    if (x->prev != 0) KP_RETURN_IF_ERROR(SetLink(x->prev, true, y->page));
+    x->prev = y->page;
+    x->dirty = true;
+    parent->keys.insert(parent->keys.begin() + ptrdiff_t(pi), y->keys.back());
+    parent->children.insert(parent->children.begin() + ptrdiff_t(pi), y->page);
+    parent->total += y->keys.back().size() + kIndexChildPointerBytes;
+    parent->dirty = true;
+    Step& here = (*path)[level];
+    if (here.at < h) {
+      here.node = y;
+      up.at = pi;
+    } else {
+      here.at -= h;
+      up.at = pi + 1;
+    }
+    if (!x->leaf) KP_RETURN_IF_ERROR(Separate(y->children.back(), x->children.front()));
+  }
+  if (!Fits(*parent)) return Split(path, level - 1, appending);
+  return Status::OK();
+}
+
+size_t IndexUpdater::StoredBytes(const Node& n, size_t* count, size_t* prefix) {
+  const size_t keys = n.keys.size();
+  const bool tail = !n.leaf && keys > 1;
+  *count = tail ? keys - 1 : keys;
+  size_t raw = n.total;
+  if (tail) raw -= n.keys.back().size() + kIndexChildPointerBytes;
+  *prefix = 0;
+  if (*count > 1) {
+    const Bytes& a = n.keys.front();
+    const Bytes& b = n.keys[*count - 1];
+    size_t p = CommonPrefix(a, b);
+    if (!n.leaf && p == std::min(a.size(), b.size())) {
+      // The prefix runs on into the child pointers.
+      Bytes fa = a, fb = b;
+      AppendChild(n.children.front(), &fa);
+      AppendChild(n.children[*count - 1], &fb);
+      p = CommonPrefix(fa, fb);
+    }
+    *prefix = p;
+  }
+  return raw - (*count > 1 ? (*count - 1) * *prefix : 0);
+}
+
+bool IndexUpdater::Fits(const Node& n) {
+  size_t count = 0, prefix = 0;
+  return StoredBytes(n, &count, &prefix) <= kRoom;
+}
+
+Status IndexUpdater::Write(Node* n) {
+  size_t count = 0, prefix = 0;
+  const size_t bytes = StoredBytes(*n, &count, &prefix);
+  if (bytes > kRoom) return Error("internal error: page " + std::to_string(n->page) + " overfilled");
+  image_.assign(kPageSize, 0);
+  uint8_t* p = image_.data();
+  p[0] = n->leaf ? kPageTypeIndexLeaf : kPageTypeIndexNode;  // page type
+  p[1] = 0x01;
+  PutU16(p + kIndexFreeSpaceOffset, uint16_t(kRoom - bytes));  // free space
+  PutU32(p + kIndexTdefOffset, tdef_page_);                    // owning table
+  PutU32(p + kIndexPrevPageOffset, n->prev);
+  PutU32(p + kIndexNextPageOffset, n->next);
+  PutU32(p + kIndexTailPageOffset, !n->leaf && n->keys.size() > 1 ? n->children.back() : 0);  // last child
+  PutU16(p + kIndexPrefixLengthOffset, uint16_t(prefix));                                    // shared prefix
+  size_t end = 0;
+  Bytes entry;
+  for (size_t i = 0; i < count; ++i) {
+    const Bytes* e = &n->keys[i];
+    if (!n->leaf) {
+      entry = *e;
+      AppendChild(n->children[i], &entry);
+      e = &entry;
+    }
+    const size_t skip = i == 0 ? 0 : prefix;
+    std::memcpy(p + kIndexEntriesOffset + end, e->data() + skip, e->size() - skip);  // entry
+    end += e->size() - skip;
+    p[kIndexMaskOffset + end / 8] |= uint8_t(1u << (end % 8));  // entry-end mask bit
+  }
+  KP_RETURN_IF_ERROR(pager_->Put(n->page, p, WriteClass::kRows).WithContext(what_));
+  n->dirty = false;
+  return Status::OK();
+}
+
+Status IndexUpdater::Sync() {
+  for (auto& [page, n] : cache_) {
+    if (n->dirty) KP_RETURN_IF_ERROR(Write(n.get()));
+  }
+  if (cache_.size() <= kKeptPages) return Status::OK();
+  // Keep the right edge, where entries in order go.
+  std::unordered_map<uint32_t, std::unique_ptr<Node>> kept;
+  uint32_t n = root_;
+  for (size_t depth = 0; depth <= kMaxDepth; ++depth) {
+    auto it = cache_.find(n);
+    if (it == cache_.end()) break;
+    const Node* node = it->second.get();
+    const bool leaf = node->leaf || node->children.empty();
+    const uint32_t next = leaf ? 0 : node->children.back();
+    kept[n] = std::move(it->second);
+    if (leaf) break;
+    n = next;
+  }
+  for (auto& [page, node] : cache_) {
+    if (node) Recycle(std::move(node));
+  }
+  cache_ = std::move(kept);
+  return Status::OK();
+}
+
+void IndexUpdater::Recycle(std::unique_ptr<Node> node) {
+  constexpr size_t kSpareKeys = 4096;
+  for (Bytes& k : node->keys) {
+    if (spare_keys_.size() >= kSpareKeys) break;
+    spare_keys_.push_back(std::move(k));
+  }
+  node->keys.clear();
+  node->children.clear();
+  node->total = 0;
+  node->prev = node->next = 0;
+  node->dirty = false;
+  spare_node_ = std::move(node);
+}
+
+}  // namespace kp::jet

@@ -1,0 +1,112 @@
+// Keeps one index B-tree of a table up to date while rows are appended,
+// through the pager: each new entry goes into its leaf, pages split as they
+// fill, and node pages grow above them, laid out as index_leaf.h and
+// index_build.h describe.
+//
+// Tree rules kept:
+//   - a node entry is the last leaf entry under its child, followed by the
+//     child page; a node with more than one child keeps its last child as
+//     the tail (offset 20) instead of an entry;
+//   - leaves are linked first to last; node pages only to the neighbours
+//     under the same parent;
+//   - the root page never moves: when it splits, its entries go to a new
+//     page below it.
+// An entry above every entry of the tree (the common case: keys in order)
+// goes to the end of the rightmost leaf, compared with one entry a level;
+// when that leaf is full a new rightmost leaf begins, so leaves filled in
+// order stay full. Any other entry is searched for and inserted in place; a
+// full page then gives its first half to a new page before it.
+//
+// Pages are decoded once and kept while they are used; a page the right
+// edge leaves behind goes into the pager at once, Sync() puts the other
+// changed ones there, and a bounded number stays cached.
+#pragma once
+
+#include <cstdint>
+#include <memory>
+#include <string>
+#include <unordered_map>
+#include <vector>
+
+#include "base/status.h"
+#include "export/jet/bytes.h"
+#include "export/jet/map_editor.h"
+#include "export/jet/pager.h"
+
+namespace kp::jet {
+
+class IndexUpdater {
+ public:
+  // The tree whose root is `root_page`, of the table at `tdef_page`, whose
+  // pages the usage-map row at `usage_map` lists. `what` names the index in
+  // messages.
+  static Status Open(Pager* pager, uint32_t tdef_page, uint32_t root_page, uint32_t usage_map, std::string what,
+                     std::unique_ptr<IndexUpdater>* result);
+
+  // Whether the tree holds an entry whose key (the entry without its row
+  // pointer) is `key`.
+  Status ContainsKey(const Bytes& key, bool* found);
+  // Inserts `entry` (keys + row pointer, not in the tree yet). `*new_key`:
+  // no other entry has its key.
+  Status Insert(const Bytes& entry, bool* new_key);
+  // Puts every changed page into the pager and lets go of most cached ones.
+  Status Sync();
+
+ private:
+  struct Node {
+    uint32_t page = 0;
+    bool leaf = true;
+    uint32_t prev = 0, next = 0;
+    // Leaf: the entries. Node: per child, the last leaf entry under it
+    // (without a child pointer), the tail's too.
+    std::vector<Bytes> keys;
+    std::vector<uint32_t> children;  // nodes only
+    size_t total = 0;  // sum of key sizes (+4 per child on nodes)
+    bool dirty = false;
+  };
+  struct Step {
+    Node* node;
+    size_t at;  // child taken (nodes) or entry position (leaf)
+  };
+
+  IndexUpdater(Pager* pager, uint32_t tdef_page, uint32_t root, std::string what)
+      : pager_(pager), tdef_page_(tdef_page), root_(root), what_(std::move(what)) {}
+
+  // The decoded page `n`; `last` is the last leaf entry under it (nodes
+  // need it for their tail).
+  Status Load(uint32_t n, const Bytes* last, Node** node);
+  // The path from the root to the leaf where `entry` belongs.
+  Status Descend(const Bytes& entry, std::vector<Step>* path);
+  // The entry before / after the position `path` ends at, across leaves.
+  Status Neighbour(const std::vector<Step>& path, bool after, const Bytes** entry);
+  Status NewNode(bool leaf, Node** node);
+  // Sets the next (or previous) link of index page `page`.
+  Status SetLink(uint32_t page, bool next, uint32_t value);
+  // Unlinks node pages `a` and `b` (a before b) if they are linked.
+  Status Separate(uint32_t a, uint32_t b);
+  Status Split(std::vector<Step>* path, size_t level, bool appending);
+  // Whether the node's stored entries fit one page.
+  static bool Fits(const Node& n);
+  static size_t StoredBytes(const Node& n, size_t* count, size_t* prefix);
+  Status Write(Node* n);
+  // Keeps the buffers of a page let go for the next entries and page.
+  void Recycle(std::unique_ptr<Node> node);
+  Status Error(const std::string& message) const;
+
+  Pager* pager_;
+  uint32_t tdef_page_;
+  uint32_t root_;
+  std::string what_;
+  UsageMapEditor map_;
+  std::unordered_map<uint32_t, std::unique_ptr<Node>> cache_;
+  std::vector<uint32_t> retired_;
+  std::vector<Bytes> spare_keys_;
+  std::unique_ptr<Node> spare_node_;
+  std::vector<Step> path_;  // of the entry being inserted
+  Bytes last_;              // the last entry of the tree
+  bool has_last_ = false;  // full pages the right edge has left
+  Bytes image_;
+  Bytes probe_;
+};
+
+}  // namespace kp::jet

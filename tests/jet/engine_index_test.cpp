@@ -1,0 +1,335 @@
+// Appending to tables with indexes: every index gets each new row's entry,
+// in order (jet-check recomputes every key from its row and finds each row
+// once), the outside readers agree on the rows, and unique indexes refuse a
+// key they hold, leaving the file as it was.
+#include <gtest/gtest.h>
+
+#include <algorithm>
+#include <filesystem>
+#include <random>
+
+#include "export/jet/engine.h"
+#include "export/jet/format.h"
+#include "export/jet/index_leaf.h"
+#include "export/jet/pager.h"
+#include "export/jet/table_appender.h"
+#include "tests/jet/engine_support.h"
+
+namespace kp::jet {
+namespace {
+
+using namespace testing;
+
+std::u16string Num(int v) {
+  const std::string s = std::to_string(v);
+  return std::u16string(s.begin(), s.end());
+}
+
+// Texts that sort apart in General Legacy only through their extra bytes
+// (accents, kana widths, ignored characters) or not at all (case).
+std::u16string TextOf(int v, size_t max_chars, size_t filler = 0) {
+  static const char16_t* const kPrefixes[] = {u"", u"é", u"E", u"ｶﾅ", u"カナ", u"a-b", u"ab", u"Ä"};
+  std::u16string s = kPrefixes[v % 8] + std::u16string(filler, u'x') + Num(v);
+  return s.substr(0, max_chars);
+}
+
+// The engine's values for row value `v`: numbers and texts; Null elsewhere.
+bool EngineValue(const ColumnDef& c, int v, Value* out) {
+  switch (c.type) {
+    case ColumnType::kLong: *out = Value::Int(1000 + v); return true;
+    case ColumnType::kText: *out = Value::Str(TextOf(v, c.length / 2)); return true;
+    default: return false;
+  }
+}
+
+std::string WritableCopy(const char* file, const std::u16string& table) {
+  const std::string path = TempPath("index_" + Utf8(table) + "_" + file);
+  std::filesystem::copy_file(ReferencePath(file), path);
+  std::filesystem::permissions(path, std::filesystem::perms::owner_write, std::filesystem::perm_options::add);
+  return path;
+}
+
+// Appends one row per value through the engine; the status of each Update.
+Status AppendRows(const std::string& path, const std::u16string& table, const std::vector<int>& values,
+                  std::vector<Row>* added) {
+  auto engine = CreateJetEngine();
+  std::unique_ptr<Database> db;
+  KP_RETURN_IF_ERROR(engine->OpenDatabase(path, &db));
+  std::unique_ptr<Recordset> rs;
+  KP_RETURN_IF_ERROR(db->OpenRecordset(u"SELECT * FROM [" + table + u"]", &rs));
+  TableDef def;
+  ReadBack(path, table, &def);
+  Status s;
+  for (int v : values) {
+    KP_RETURN_IF_ERROR(rs->AddNew());
+    Row row(def.columns.size());
+    for (size_t c = 0; c < def.columns.size(); ++c) {
+      if (EngineValue(def.columns[c], v, &row[c])) KP_RETURN_IF_ERROR(rs->SetField(def.columns[c].name, row[c]));
+    }
+    s = rs->Update();
+    if (!s.ok()) break;
+    if (added) added->push_back(row);
+  }
+  rs->Close();
+  Status closed = db->Close();
+  return s.ok() ? closed : s;
+}
+
+std::vector<int> Values(int n, bool shuffled, int modulo = 0) {
+  std::vector<int> v(n);
+  for (int i = 0; i < n; ++i) v[i] = modulo ? i % modulo : i;
+  if (shuffled) std::shuffle(v.begin(), v.end(), std::mt19937(42));
+  return v;
+}
+
+TEST(EngineIndex, AccessTablesKeepEveryIndex) {
+  struct Case {
+    const char* file;
+    const char16_t* table;
+    int rows;
+    bool shuffled;
+    int modulo;              // values repeat (non-unique keys)
+    const char* refused_by;  // the unique index a repeated first row meets
+  };
+  const Case cases[] = {
+      {"indexTestV2000.mdb", u"Table2", 500, false, 0, "PrimaryKey"},
+      {"indexTestV2000.mdb", u"Table3", 2000, true, 0, "PrimaryKey"},
+      {"bigIndexTestV2000.mdb", u"Table1", 3000, true, 700, nullptr},
+      {"testV2000.mdb", u"Table1", 1500, true, 0, "PrimaryKey"},
+      {"testV2000.mdb", u"Table2", 800, false, 0, "PrimaryKey"},
+      {"test2V2000.mdb", u"MSP_PROJECTS", 300, true, 0, "I_MSP_PROJECTS"},
+  };
+  for (const Case& k : cases) {
+    SCOPED_TRACE(std::string(k.file) + " " + Utf8(k.table));
+    if (!std::filesystem::exists(ReferencePath(k.file))) GTEST_SKIP() << "no reference files";
+    const std::string path = WritableCopy(k.file, k.table);
+    TableDef def;
+    const size_t before = ReadBack(path, k.table, &def).size();
+    std::vector<Row> added;
+    Status s = AppendRows(path, k.table, Values(k.rows, k.shuffled, k.modulo), &added);
+    ASSERT_TRUE(s.ok()) << s.ToString();
+    ExpectCheckerClean(path);
+    ASSERT_EQ(ReadBack(path, k.table).size(), before + k.rows);
+    // The outside readers give the new rows' values (the columns set).
+    std::vector<size_t> set;
+    Value unused;
+    for (size_t c = 0; c < def.columns.size(); ++c) {
+      if (EngineValue(def.columns[c], 0, &unused)) set.push_back(c);
+    }
+    auto project = [&](const std::vector<std::string>& lines) {
+      std::vector<std::string> out;
+      for (size_t i = lines.size() - k.rows; i < lines.size(); ++i) {
+        std::vector<std::string> fields(1);
+        for (char ch : lines[i]) {
+          if (ch == '|') {
+            fields.emplace_back();
+          } else {
+            fields.back().push_back(ch);
+          }
+        }
+        std::string line;
+        for (size_t c : set) line += (c < fields.size() ? fields[c] : "?") + "|";
+        out.push_back(line);
+      }
+      return out;
+    };
+    for (bool mdbtools : {true, false}) {
+      bool ok = false;
+      const std::vector<std::string> got = mdbtools ? RowsByMdbtools(path, Utf8(k.table), &ok)
+                                                    : RowsByMdbReader(path, Utf8(k.table), &ok);
+      if (!ok) continue;
+      ASSERT_EQ(got.size(), before + k.rows) << mdbtools;
+      EXPECT_EQ(project(got), project(PrintedRows(def, added, mdbtools))) << mdbtools;
+    }
+    // Compaction carries the grown indexes over.
+    const std::string compacted = path + ".compact";
+    std::filesystem::remove(compacted);
+    s = CreateJetEngine()->CompactDatabase(path, compacted);
+    EXPECT_TRUE(s.ok()) << s.ToString();
+    ExpectCheckerClean(compacted);
+    if (k.refused_by == nullptr) continue;
+    // A repeated key: refused with the index and the key named; nothing of
+    // the row goes in.
+    const Bytes file_before = ReadWholeFile(path);
+    s = AppendRows(path, k.table, {Values(k.rows, k.shuffled)[0]}, nullptr);
+    EXPECT_TRUE(s.IsInvalidArgument()) << s.ToString();
+    EXPECT_NE(s.message().find(std::string("index ") + k.refused_by), std::string::npos) << s.message();
+    EXPECT_NE(s.message().find("already holds the key"), std::string::npos) << s.message();
+    EXPECT_EQ(ReadWholeFile(path), file_before);
+  }
+}
+
+TEST(EngineIndex, TheReferencingSideOfARelationshipIsRefused) {
+  if (!std::filesystem::exists(ReferencePath("indexTestV2000.mdb"))) GTEST_SKIP() << "no reference files";
+  const std::string path = WritableCopy("indexTestV2000.mdb", u"Table1");
+  Status s = AppendRows(path, u"Table1", {1}, nullptr);
+  EXPECT_TRUE(s.IsNotSupported()) << s.ToString();
+  EXPECT_NE(s.message().find("relationship Table2Table1"), std::string::npos) << s.message();
+}
+
+// Past a hundred thousand rows, in random order and in order: node pages
+// on two levels.
+TEST(EngineIndex, AGrownIndexStaysValid) {
+  if (!std::filesystem::exists(ReferencePath("bigIndexTestV2000.mdb"))) GTEST_SKIP() << "no reference files";
+  constexpr int kRows = 120000;
+  for (bool shuffled : {true, false}) {
+    SCOPED_TRACE(shuffled ? "random order" : "in order");
+    const std::string path = WritableCopy("bigIndexTestV2000.mdb", shuffled ? u"Shuffled" : u"Ordered");
+    {
+      auto engine = CreateJetEngine();
+      std::unique_ptr<Database> db;
+      ASSERT_TRUE(engine->OpenDatabase(path, &db).ok());
+      std::unique_ptr<Recordset> rs;
+      ASSERT_TRUE(db->OpenRecordset(u"SELECT * FROM [Table1]", &rs).ok());
+      std::vector<int> values = Values(kRows, shuffled);
+      if (!shuffled) {  // in key order
+        std::sort(values.begin(), values.end(), [](int a, int b) { return Num(100000 + a) < Num(100000 + b); });
+      }
+      for (int v : values) {
+        ASSERT_TRUE(rs->AddNew().ok());
+        ASSERT_TRUE(rs->SetField(u"col1", Value::Str(std::u16string(30, u'x') + Num(100000 + v))).ok());
+        Status s = rs->Update();
+        ASSERT_TRUE(s.ok()) << s.ToString();
+      }
+      ASSERT_TRUE(db->Close().ok());
+    }
+    ExpectCheckerClean(path);
+    // The root is a node whose children are nodes.
+    TableDef def;
+    ReadBack(path, u"Table1", &def);
+    const Bytes file = ReadWholeFile(path);
+    IndexPage root, child;
+    ASSERT_TRUE(DecodeIndexPage(&file[size_t(def.physical_indexes[0].root_page) * kPageSize], 0, &root).ok());
+    ASSERT_FALSE(root.is_leaf());
+    uint32_t first = 0;
+    ASSERT_TRUE(IndexEntryChild(root.entries[0], &first));
+    ASSERT_TRUE(DecodeIndexPage(&file[size_t(first) * kPageSize], first, &child).ok());
+    EXPECT_FALSE(child.is_leaf());
+    bool ok = false;
+    const size_t by_mdbtools = RowsByMdbtools(path, "Table1", &ok).size();
+    if (ok) {
+      EXPECT_EQ(by_mdbtools, size_t(kRows));
+    }
+  }
+}
+
+// Every key type, both directions, Nulls ignored or refused, keys over
+// several columns: rows from the builder, then appended in and out of order.
+TEST(EngineIndex, KeysOfEveryTypeAndFlag) {
+  TableDef t;
+  t.name = u"Keys";
+  t.columns = {Col(u"b", ColumnType::kByte),      Col(u"i", ColumnType::kInteger), Col(u"l", ColumnType::kLong),
+               Col(u"f", ColumnType::kBoolean),   Col(u"t", ColumnType::kText, 80), Col(u"m", ColumnType::kMemo),
+               Col(u"c", ColumnType::kCurrency),  Col(u"d", ColumnType::kDouble),  Col(u"dt", ColumnType::kDateTime)};
+  AllowEmpty(&t);
+  ASSERT_TRUE(AssignColumnLayout(&t).ok());
+  struct Spec {
+    const char16_t* name;
+    uint8_t flags;
+    std::vector<std::pair<int, bool>> columns;  // position, ascending
+    uint8_t kind = 0;
+  };
+  const std::vector<Spec> specs = {
+      {u"PrimaryKey", 0x89, {{2, true}}, kIndexKindPrimaryKey},
+      {u"TextDown", 0x80, {{4, true}, {1, false}}},
+      {u"DoubleNoNulls", 0x82, {{7, false}}},
+      {u"DateMoney", 0x81, {{8, true}, {6, true}}},
+      {u"Mixed", 0x80, {{0, true}, {3, false}, {5, true}}},
+      {u"Needed", 0x88, {{1, true}}},
+  };
+  for (size_t x = 0; x < specs.size(); ++x) {
+    PhysicalIndex pi;
+    pi.flags = specs[x].flags;
+    for (auto [col, asc] : specs[x].columns) pi.columns.push_back({t.columns[col].number, uint8_t(asc ? 1 : 0)});
+    t.physical_indexes.push_back(pi);
+    LogicalIndex li;
+    li.name = specs[x].name;
+    li.number = uint32_t(x);
+    li.physical_index = uint32_t(x);
+    li.kind = specs[x].kind;
+    t.logical_indexes.push_back(li);
+  }
+  auto row_of = [](int v) {
+    Row r(9);
+    r[0] = Value::Int(v % 256);
+    r[1] = Value::Int((v * 7) % 30000 - 15000);
+    r[2] = Value::Int(v * 3 - 50000);
+    r[3] = Value::Bool(v % 3 == 0);
+    r[4] = Value::Str(TextOf(v, 80));
+    r[5] = v % 4 == 0 ? Value::Null() : Value::Str(std::u16string(200 + v % 100, u'ü') + Num(v));
+    r[6] = Value();
+    r[6].kind = Value::Kind::kCurrency;
+    r[6].i = int64_t(v % 50) * 12345 - 300000;
+    r[7] = v % 5 == 0 ? Value::Null() : Value::Double((v - 500) * 1.25);
+    r[8] = Value::DateTime(36000.25 + v * 0.5);
+    return r;
+  };
+  DatabaseSpec layout;
+  layout.tables.push_back({t, {}});
+  for (int v = 0; v < 40; ++v) layout.tables[0].rows.push_back(row_of(v));
+  const std::string path = TempPath("index_keys.mdb");
+  Status s = WriteDatabase(layout, path);
+  ASSERT_TRUE(s.ok()) << s.ToString();
+
+  // Out of order (a block of each at a time), then in order.
+  std::vector<int> values = Values(3000, true);
+  for (int& v : values) v += 40;
+  for (int v = 3040; v < 4000; ++v) values.push_back(v);
+  {
+    std::unique_ptr<DatabaseReader> reader;
+    ASSERT_TRUE(DatabaseReader::Open(path, &reader).ok());
+    TableDef def;
+    ASSERT_TRUE(reader->ReadTableDef(u"Keys", &def).ok());
+    std::unique_ptr<Pager> pager;
+    ASSERT_TRUE(Pager::Open(path, &pager).ok());
+    std::unique_ptr<TableAppender> a;
+    s = TableAppender::Open(pager.get(), def, true, &a);
+    ASSERT_TRUE(s.ok()) << s.ToString();
+    for (size_t k = 0; k < values.size(); ++k) {
+      s = a->Append(row_of(values[k]));
+      ASSERT_TRUE(s.ok()) << s.ToString();
+      if (k % 700 == 0) {
+        ASSERT_TRUE(a->Sync().ok());
+        ASSERT_TRUE(pager->Flush().ok());
+        pager->DropClean();
+      }
+    }
+    // Refused rows: a repeated primary key, a repeated (dt, c), a Null where
+    // an index needs a value.
+    struct Bad {
+      std::vector<std::pair<size_t, Value>> changes;
+      const char* message;
+    };
+    const Bad bad[] = {
+        {{}, "index PrimaryKey already holds the key l = -49769"},
+        {{{2, Value::Int(999999)}}, "index DateMoney already holds the key (dt, c) = (36038.75, 3.3315)"},
+        {{{2, Value::Int(999998)}, {8, Value::DateTime(1.5)}, {1, Value::Null()}}, "index Needed does not allow Null in column i"},
+        {{{2, Value::Null()}}, "index PrimaryKey does not allow Null in column l"},
+    };
+    for (const Bad& b : bad) {
+      Row r = row_of(77);
+      for (const auto& [column, value] : b.changes) r[column] = value;
+      s = a->Append(r);
+      EXPECT_NE(s.message().find(b.message), std::string::npos) << s.ToString() << " / " << b.message;
+      EXPECT_FALSE(a->damaged());
+    }
+    ASSERT_TRUE(a->Sync().ok());
+    ASSERT_TRUE(pager->Flush().ok());
+  }
+  // Our own file: strict.
+  const std::string tool = std::string(KP_BUILD_DIR) + "/jet-check";
+  if (std::filesystem::exists(tool)) {
+    bool ok = false;
+    const std::string out = RunCommand("'" + tool + "' --strict '" + path + "' 2>&1", &ok);
+    EXPECT_TRUE(ok) << out;
+  }
+  EXPECT_EQ(ReadBack(path, u"Keys").size(), 4000u);
+  bool ok = false;
+  size_t n = RowsByMdbtools(path, "Keys", &ok).size();
+  if (ok) EXPECT_EQ(n, 4000u);
+  n = RowsByMdbReader(path, "Keys", &ok).size();
+  if (ok) EXPECT_EQ(n, 4000u);
+}
+
+}  // namespace
+}  // namespace kp::jet
