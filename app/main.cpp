@@ -1,10 +1,12 @@
 // ZIriRAV Convert: the desktop program. MainForm is its start-up object; the
-// program ends when its window closes.
+// program ends when its window closes. `zirirav-convert [DEFAULT.CTL]`.
 #include <QApplication>
 #include <QLibraryInfo>
 #include <QTranslator>
 #include <QScreen>
 #include <QStyleFactory>
+#include <QTimer>
+#include <string>
 
 #include "app/main_form.h"
 
@@ -22,5 +24,10 @@ int main(int argc, char** argv) {
   QApplication::setWindowIcon(window.windowIcon());
   window.move(window.screen()->availableGeometry().center() - window.rect().center());
   window.show();
+  // A DEFAULT.CTL named on the command line (Qt has taken its own options
+  // out of argv) is loaded once the window is up, with the load's message.
+  if (argc > 1) {
+    QTimer::singleShot(0, &window, [&window, path = std::string(argv[1])] { window.LoadFile(path); });
+  }
   return app.exec();
 }

@@ -376,11 +376,15 @@ void MainForm::SetTotals() {
 
 void MainForm::KPFileLoadButton_Click() {
   QString path = dialogs_->GetOpenFileName(this, QtNameFilter(kLoadDialogFilter));
+  LoadFile(QFile::encodeName(path).toStdString());
+}
+
+void MainForm::LoadFile(const std::string& path) {
   // The file is read into a fresh document; the current one, the page list
   // and the totals change together, and only when the whole load succeeded.
   ControlDocument fresh;
   FileSystemImageSizer sizer;
-  LoadResult result = LoadControlFile(QFile::encodeName(path).toStdString(), &sizer, &fresh);
+  LoadResult result = LoadControlFile(path, &sizer, &fresh);
   if (!result.ok()) {
     dialogs_->ShowMessage(this, Q(result.message()));
     return;

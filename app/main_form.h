@@ -18,6 +18,7 @@
 #include <QWidget>
 #include <array>
 #include <span>
+#include <string>
 
 #include "app/app_dialogs.h"
 #include "app/list_models.h"
@@ -53,6 +54,11 @@ class MainForm final : public QWidget {
   void KPFileLoadButton_Click();
   void OutputMDB_Click();
   void ImageListView_ItemClick();
+
+  // Loads the control file at `path` (the file system's bytes) as the load
+  // button does once its dialog has answered: the program's command line
+  // names one when a file manager opens a DEFAULT.CTL with it.
+  void LoadFile(const std::string& path);
 
  protected:
   void resizeEvent(QResizeEvent* event) override;  // Form_Resize

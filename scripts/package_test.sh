@@ -33,7 +33,8 @@ for f in /usr/bin/zirirav-convert /usr/bin/ctl2mdb /usr/bin/jet-check \
          /usr/share/icons/hicolor/16x16/apps/zirirav-convert.png \
          /usr/share/icons/hicolor/scalable/apps/zirirav-convert.svg \
          /usr/share/man/man1/ctl2mdb.1.gz /usr/share/man/man1/jet-check.1.gz \
-         /usr/bin/jet-compact /usr/share/man/man1/jet-compact.1.gz; do
+         /usr/bin/jet-compact /usr/share/man/man1/jet-compact.1.gz \
+         /usr/share/man/man1/zirirav-convert.1.gz; do
   [ -f "$f" ] || fail "$f not installed"
 done
 if command -v desktop-file-validate >/dev/null; then

@@ -49,6 +49,14 @@ Status DecodeUsageMap(const uint8_t* row, size_t size, const PageFile* file, std
             const uint64_t p = uint64_t(k) * kUsageBitmapPageSpan + (i - kUsageBitmapPageHeaderBytes) * 8 + bit;
             if (p > 0xFFFFFF) return Status::Corruption("usage map names page " + std::to_string(p));
             pages->insert(uint32_t(p));
+            // A map names pages of its file and at most one bitmap page's span
+            // beyond its end; more is a damaged or hostile map (1023 slots that
+            // all name one full bitmap page would be 33 million pages).
+            if (pages->size() > size_t(file->page_count()) + kUsageBitmapPageSpan) {
+              return Status::Corruption("reference usage map names more pages than its file of " +
+                                        std::to_string(file->page_count()) + " pages can hold (slot " +
+                                        std::to_string(k) + ", bitmap page " + std::to_string(bp) + ")");
+            }
           }
         }
       }

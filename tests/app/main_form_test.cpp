@@ -227,6 +227,15 @@ TEST_F(MainFormTest, FailedLoadsChangeNothing) {
   EXPECT_EQ(dialogs_.messages.value(0), QStringLiteral("読込に失敗しました。"));
 }
 
+// What a file manager starts: the program with a DEFAULT.CTL, no dialog.
+TEST_F(MainFormTest, FileNamedAtStartLoadsWithoutTheDialog) {
+  form_->LoadFile(Write("three", ThreePages()).toStdString());
+  EXPECT_TRUE(dialogs_.filters.isEmpty());
+  EXPECT_EQ(dialogs_.messages, QStringList{QStringLiteral("読込に成功しました。")});
+  EXPECT_EQ(Rows("ImageListView"), 3);
+  EXPECT_TRUE(Find("OutputMDB")->isEnabled());
+}
+
 TEST_F(MainFormTest, PageWithTheLargestList) {
   ControlDocument doc = PlainDocument(1);
   for (int i = 0; i < 32767; ++i) AddKeyWord(&doc.Pages[0], 1, 2, 3, 4, u"k", u"f");

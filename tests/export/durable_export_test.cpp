@@ -15,6 +15,7 @@
 #include <iostream>
 #include <map>
 
+#include "ctl/load_command.h"
 #include "export/export_command.h"
 #include "export/jet/checker.h"
 #include "export/jet/reader.h"
@@ -112,6 +113,39 @@ class DurableExportTest : public ::testing::Test {
   ControlDocument doc_ = SmallDocument();
   std::string root_, bin_, out_dir_, output_, template_bytes_;
 };
+
+// The load on a failing disk: every open and read of the control file failed
+// in turn is "読込に失敗しました。", and the document loaded before stays.
+TEST_F(DurableExportTest, EveryFailingReadOfTheLoadKeepsTheEarlierDocument) {
+  const std::string ctl = testing::WriteDocumentFolder(root_ + "/doc", SmallDocument());
+  FileSystemImageSizer sizer;
+  FaultyFiles clean;
+  {
+    ScopedFileSystem scoped(&clean);
+    ControlDocument doc;
+    ASSERT_TRUE(LoadControlFile(ctl, &sizer, &doc).ok());
+  }
+  int faults = 0;
+  for (FileOp op : {FileOp::kOpen, FileOp::kRead}) {
+    ASSERT_GT(clean.count(op), 0) << testing::FileOpName(op);
+    for (int n = 1; n <= clean.count(op); ++n) {
+      SCOPED_TRACE(std::string(testing::FileOpName(op)) + " " + std::to_string(n));
+      FaultyFiles files(Fault{op, n, EIO});
+      ControlDocument earlier = testing::PlainDocument(1);
+      LoadResult r;
+      {
+        ScopedFileSystem scoped(&files);
+        r = LoadControlFile(ctl, &sizer, &earlier);
+      }
+      EXPECT_TRUE(files.fired());
+      EXPECT_EQ(r.outcome, LoadOutcome::kFailure) << r.cause;
+      EXPECT_EQ(std::u16string(r.message()), kLoadFailedMessage);
+      EXPECT_EQ(earlier.Pages.size(), 1u);
+      ++faults;
+    }
+  }
+  std::cout << "load faults injected: " << faults << "\n";
+}
 
 TEST_F(DurableExportTest, EveryFailingOperationEndsWithAWholeOutput) {
   // A clean run: how many operations of each kind, and when the save is reported.

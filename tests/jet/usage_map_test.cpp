@@ -89,6 +89,19 @@ TEST(UsageMapTest, ReferenceMapsThroughBitmapPages) {
   ASSERT_TRUE(PageFile::FromBytes(image, &file).ok());
   ASSERT_TRUE(EncodeReferenceUsageMapRow({1}, &row).ok());
   EXPECT_TRUE(DecodeUsageMap(row.data(), row.size(), file.get(), &back).IsCorruption());
+  // Every slot naming one full bitmap page: refused, without holding the
+  // millions of pages it would name.
+  Bytes full(2 * kPageSize, 0);
+  EncodeUsageBitmapPage({}, 0, &bitmap);
+  std::copy(bitmap.begin(), bitmap.end(), full.begin() + kPageSize);
+  std::fill(full.begin() + kPageSize + kUsageBitmapPageHeaderBytes, full.begin() + 2 * kPageSize, 0xFF);
+  ASSERT_TRUE(PageFile::FromBytes(full, &file).ok());
+  row.assign(1 + 4 * 1023, 0);  // longer than any map row Jet writes
+  row[0] = kUsageMapTypeReference;
+  for (size_t k = 0; k < 1023; ++k) row[1 + 4 * k] = 1;
+  back.clear();
+  EXPECT_TRUE(DecodeUsageMap(row.data(), row.size(), file.get(), &back).IsCorruption());
+  EXPECT_LE(back.size(), 2 + kUsageBitmapPageSpan + 1);
   const uint8_t bad[1] = {7};
   EXPECT_TRUE(DecodeUsageMap(bad, 1, nullptr, &back).IsCorruption());
 }

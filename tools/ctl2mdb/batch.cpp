@@ -11,6 +11,7 @@
 #include <cstdio>
 #include <cstring>
 #include <filesystem>
+#include <map>
 #include <mutex>
 #include <system_error>
 #include <thread>
@@ -29,6 +30,7 @@ struct Job {
   fs::path control;  // the DEFAULT.CTL
   fs::path output;   // the .mdb to write
   std::string name;  // the folder under ROOT, as the lines name it
+  std::string clash;  // an earlier document with the same output: not converted
 };
 
 // The name a DEFAULT.CTL directly in `root` gets: the root folder's own name.
@@ -57,6 +59,13 @@ bool FindDocuments(const fs::path& root, const fs::path& outdir, std::vector<Job
     return false;
   }
   std::sort(jobs->begin(), jobs->end(), [](const Job& a, const Job& b) { return a.name < b.name; });
+  // A DEFAULT.CTL in ROOT takes ROOT's own name, which a subfolder can have
+  // too: the later one would overwrite the earlier one's database.
+  std::map<fs::path, std::string> first;
+  for (Job& job : *jobs) {
+    auto [it, fresh] = first.emplace(job.output, job.control.string());
+    if (!fresh) job.clash = it->second;
+  }
   return true;
 }
 
@@ -87,6 +96,10 @@ std::string FailureDetail(const std::string& err) {
 // Runs `exe PATH OUTPUT` with stderr into a pipe and no stdin or stdout.
 JobResult RunOne(const std::string& exe, const Job& job) {
   JobResult r;
+  if (!job.clash.empty()) {
+    r.detail = job.output.string() + " is already the output of " + job.clash + "; not converted";
+    return r;
+  }
   std::error_code ec;
   fs::create_directories(job.output.parent_path(), ec);
   if (ec) {
