@@ -451,11 +451,11 @@ class Builder {
     // The map grows with the file as Access lets it: at least 512 pages, in
     // steps of 32 (a 743-page Access file has a 96-byte bitmap).
     const size_t bytes = std::max<size_t>(kUsageMapInlineBitmapBytes, (pages_.size() + 31) / 32 * 4);
-    if (5 + bytes > kMaxDataRowBytes) return Status::NotSupported("file too large for its global map");
+    if (bytes > kGlobalMapMaxInlineBitmapBytes) return Status::NotSupported("file too large for its global map");
     KP_RETURN_IF_ERROR(EncodeGlobalMap(uint32_t(pages_.size()), bytes, &row));
     uint8_t n = 0;
     KP_RETURN_IF_ERROR(page.AddRow(row, &n));
-    KP_RETURN_IF_ERROR(page.AddRow(Bytes(69, 0), &n));
+    KP_RETURN_IF_ERROR(page.AddRow(Bytes(kUsageMapInlineRowBytes, 0), &n));
     pages_[kGlobalMapPageNumber] = page.page();
     return Status::OK();
   }

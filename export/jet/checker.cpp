@@ -208,11 +208,22 @@ class Checker {
     if (!used_but_free.empty()) {
       Problem(kGlobalMapPageNumber, "the global map marks pages in use as free: " + Pages(used_but_free));
     }
+    // The pages the map describes past the end of the file: the inline
+    // window, or the ranges of the reference map's bitmap pages.
+    std::vector<std::pair<uint64_t, uint64_t>> ranges;
     if (global_layout_.type == kUsageMapTypeInline) {
-      const uint64_t end = uint64_t(global_layout_.start_page) + global_layout_.window_pages;
+      ranges.emplace_back(global_layout_.start_page, uint64_t(global_layout_.start_page) + global_layout_.window_pages);
+    } else {
+      for (size_t k = 0; k < global_layout_.bitmap_pages.size(); ++k) {
+        if (global_layout_.bitmap_pages[k] != 0) ranges.emplace_back(k * kUsageBitmapPageSpan, (k + 1) * kUsageBitmapPageSpan);
+      }
+    }
+    {
       std::vector<uint32_t> not_free;
-      for (uint64_t p = std::max<uint64_t>(file_.page_count(), global_layout_.start_page); p < end; ++p) {
-        if (!global_free_.count(uint32_t(p))) not_free.push_back(uint32_t(p));
+      for (const auto& [begin, end] : ranges) {
+        for (uint64_t p = std::max<uint64_t>(file_.page_count(), begin); p < end; ++p) {
+          if (!global_free_.count(uint32_t(p))) not_free.push_back(uint32_t(p));
+        }
       }
       if (!not_free.empty()) {
         Problem(kGlobalMapPageNumber, "the global map does not mark pages past the end of the file (" +

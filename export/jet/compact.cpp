@@ -601,12 +601,28 @@ class Compactor {
   }
 
   // Page 1: row 0 the global map (a set bit = a free page), row 1 69 zeros.
+  // Inline while page 1 has room for it, else a reference map whose bitmap
+  // pages go at the end of the file.
   Status WriteGlobalMap() {
     const uint32_t pages = out_->page_count();
     const size_t bytes = std::max<size_t>(kUsageMapInlineBitmapBytes, (size_t(pages) + 31) / 32 * 4);
-    if (5 + bytes > kMaxDataRowBytes) return Status::NotSupported("file of " + std::to_string(pages) + " pages: too large for its global map");
     Bytes row;
-    KP_RETURN_IF_ERROR(EncodeGlobalMap(pages, bytes, &row));
+    if (bytes <= kGlobalMapMaxInlineBitmapBytes) {
+      KP_RETURN_IF_ERROR(EncodeGlobalMap(pages, bytes, &row));
+    } else {
+      const uint32_t count = GlobalBitmapPagesNeeded(pages);
+      if (count > kUsageMapReferenceSlotCount) {
+        return Status::NotSupported("file of " + std::to_string(pages) + " pages: too large for its global map");
+      }
+      std::vector<uint32_t> bitmap_pages;
+      for (uint32_t k = 0; k < count; ++k) bitmap_pages.push_back(out_->AllocatePage());
+      Bytes image;
+      for (uint32_t k = 0; k < count; ++k) {
+        EncodeGlobalBitmapPage(k, out_->page_count(), {}, &image);
+        KP_RETURN_IF_ERROR(out_->WritePage(bitmap_pages[k], image.data()));
+      }
+      KP_RETURN_IF_ERROR(EncodeReferenceUsageMapRow(bitmap_pages, &row));
+    }
     DataPageBuilder page(kGlobalMapOwner);
     uint8_t n;
     KP_RETURN_IF_ERROR(page.AddRow(row, &n));

@@ -4,6 +4,7 @@
 #include <cstring>
 
 #include "export/jet/format.h"
+#include "export/jet/usage_map.h"
 
 namespace kp::jet {
 
@@ -105,10 +106,12 @@ Status Pager::Allocate(WriteClass write_class, uint32_t* n) {
   MarkDirty(page, write_class);
   Status s = MarkUsedInGlobalMap(page);
   if (!s.ok()) {
-    // Give the page back: nothing refers to it.
-    cache_.erase(page);
-    --dirty_count_;
-    --page_count_;
+    // Give the page back when it is still the last one: nothing refers to it.
+    if (page_count_ == page + 1) {
+      cache_.erase(page);
+      --dirty_count_;
+      --page_count_;
+    }
     return s;
   }
   *n = page;
@@ -147,28 +150,115 @@ Status Pager::LoadGlobalMap() {
 
 Status Pager::MarkUsedInGlobalMap(uint32_t n) {
   uint8_t* p = nullptr;
-  if (global_reference_) {
-    KP_RETURN_IF_ERROR(Get(kGlobalMapPageNumber, &p));
-    const size_t slot = n / kUsageBitmapPageSpan;
-    const size_t slots = std::min(kUsageMapReferenceSlotCount, (global_row_length_ - size_t(1)) / 4);
-    const uint32_t bitmap = slot < slots ? GetU32(p + global_row_offset_ + 1 + 4 * slot) : 0;
-    if (bitmap == 0 || bitmap >= page_count_) {
-      return Status::NotSupported("the global usage map has no bitmap page for " + PageText(n));
+  if (!global_reference_) {
+    const size_t bits = 8 * (size_t(global_row_length_) - kUsageMapInlineHeaderBytes);
+    if (n < bits) {
+      KP_RETURN_IF_ERROR(Get(kGlobalMapPageNumber, &p));
+      p[global_row_offset_ + kUsageMapInlineHeaderBytes + n / 8] &= uint8_t(~(1u << (n % 8)));  // in use
+      MarkDirty(kGlobalMapPageNumber, WriteClass::kMaps);
+      return Status::OK();
     }
-    uint8_t* b = nullptr;
-    KP_RETURN_IF_ERROR(Get(bitmap, &b));
-    if (b[0] != kPageTypeUsageBitmap) return Status::Corruption(PageText(bitmap) + ": not a usage-map bitmap page");
-    const uint32_t bit = n % kUsageBitmapPageSpan;
-    b[4 + bit / 8] &= uint8_t(~(1u << (bit % 8)));
-    MarkDirty(bitmap, WriteClass::kMaps);
-    return Status::OK();
+    if (size_t(n) < 8 * kGlobalMapMaxInlineBitmapBytes) {
+      Status grown = GrowGlobalMap(n + 1);
+      if (grown.ok()) return MarkUsedInGlobalMap(n);
+      if (!grown.IsNotSupported()) return grown;
+    }
+    // Page 1 has no room for a longer row: the map becomes a reference map.
+    return ConvertGlobalMapToReference();
   }
-  const size_t bits = 8 * (size_t(global_row_length_) - kUsageMapInlineHeaderBytes);
-  if (n >= bits) KP_RETURN_IF_ERROR(GrowGlobalMap(n + 1));
+  KP_RETURN_IF_ERROR(CoverWithGlobalBitmaps({}));
+  return ClearGlobalBitmapBit(n);
+}
+
+// Clears page `n`'s bit (in use) on the bitmap page of its slot.
+Status Pager::ClearGlobalBitmapBit(uint32_t n) {
+  uint8_t* p = nullptr;
   KP_RETURN_IF_ERROR(Get(kGlobalMapPageNumber, &p));
-  p[global_row_offset_ + kUsageMapInlineHeaderBytes + n / 8] &= uint8_t(~(1u << (n % 8)));  // in use
-  MarkDirty(kGlobalMapPageNumber, WriteClass::kMaps);
+  const uint32_t bitmap = GetU32(p + global_row_offset_ + 1 + 4 * (n / kUsageBitmapPageSpan));
+  if (bitmap == 0 || bitmap >= page_count_) {
+    return Status::Corruption("the global usage map has bitmap page " + std::to_string(bitmap) + " for " + PageText(n));
+  }
+  uint8_t* b = nullptr;
+  KP_RETURN_IF_ERROR(Get(bitmap, &b));
+  if (b[0] != kPageTypeUsageBitmap) return Status::Corruption(PageText(bitmap) + ": not a usage-map bitmap page");
+  const uint32_t bit = n % kUsageBitmapPageSpan;
+  b[kUsageBitmapPageHeaderBytes + bit / 8] &= uint8_t(~(1u << (bit % 8)));
+  MarkDirty(bitmap, WriteClass::kMaps);
   return Status::OK();
+}
+
+// A reference global map covers every page of the file: appends a bitmap
+// page for each slot up to the last page that has none. A new bitmap page
+// marks the pages before it in use (except those in `free_pages`), itself
+// too, and the pages after it free.
+Status Pager::CoverWithGlobalBitmaps(const std::set<uint32_t>& free_pages) {
+  uint8_t* p = nullptr;
+  for (;;) {
+    KP_RETURN_IF_ERROR(Get(kGlobalMapPageNumber, &p));
+    uint8_t* row = p + global_row_offset_;
+    const size_t slots = std::min(kUsageMapReferenceSlotCount, (global_row_length_ - size_t(1)) / 4);
+    const size_t last_slot = (page_count_ - 1) / kUsageBitmapPageSpan;
+    size_t slot = 0;
+    while (slot <= last_slot && slot < slots && GetU32(row + 1 + 4 * slot) != 0) ++slot;
+    if (slot > last_slot) return Status::OK();
+    if (slot >= slots || page_count_ >= 0xFFFFFF) {
+      return Status::NotSupported("the global usage map cannot describe a file of " + std::to_string(page_count_ + 1) +
+                                  " pages");
+    }
+    const uint32_t bitmap = page_count_++;
+    Bytes image;
+    EncodeGlobalBitmapPage(uint32_t(slot), bitmap + 1, free_pages, &image);
+    auto entry = NewPage();
+    std::memcpy(entry->data, image.data(), kPageSize);
+    cache_[bitmap] = std::move(entry);
+    MarkDirty(bitmap, WriteClass::kMaps);
+    PutU32(row + 1 + 4 * slot, bitmap);
+    MarkDirty(kGlobalMapPageNumber, WriteClass::kMaps);
+    const size_t own_slot = bitmap / kUsageBitmapPageSpan;
+    if (own_slot != slot && own_slot < slots && GetU32(row + 1 + 4 * own_slot) != 0) {
+      KP_RETURN_IF_ERROR(ClearGlobalBitmapBit(bitmap));
+    }
+  }
+}
+
+// Rewrites the inline global map of page 1 as a 69-byte reference row (the
+// other rows move up into the room it leaves) and appends its bitmap pages.
+// The pages the inline map had free stay free; every page of the file up to
+// the one just allocated is in use.
+Status Pager::ConvertGlobalMapToReference() {
+  uint8_t* p = nullptr;
+  KP_RETURN_IF_ERROR(Get(kGlobalMapPageNumber, &p));
+  std::set<uint32_t> free_pages;
+  const size_t bits = 8 * (size_t(global_row_length_) - kUsageMapInlineHeaderBytes);
+  const uint8_t* bitmap = p + global_row_offset_ + kUsageMapInlineHeaderBytes;
+  for (size_t page = 0; page < bits && page + 1 < page_count_; ++page) {
+    if (bitmap[page / 8] & (1u << (page % 8))) free_pages.insert(uint32_t(page));
+  }
+  if (global_row_length_ < kUsageMapReferenceRowBytes) {
+    return Status::Corruption("page 1: the global map row is shorter than a reference map");
+  }
+  const size_t shrink = global_row_length_ - kUsageMapReferenceRowBytes;
+  const uint16_t rows = GetU16(p + kDataRowCountOffset);
+  size_t lowest = global_row_offset_;
+  for (uint16_t i = 1; i < rows; ++i) {
+    lowest = std::min<size_t>(lowest, GetU16(p + kDataRowOffsetsOffset + 2 * i) & kRowOffsetMask);
+  }
+  // The other rows (all below row 0, as GrowGlobalMap checked) move up.
+  std::memmove(p + lowest + shrink, p + lowest, global_row_offset_ - lowest);
+  std::memset(p + lowest, 0, shrink);
+  for (uint16_t i = 0; i < rows; ++i) {
+    uint8_t* slot = p + kDataRowOffsetsOffset + 2 * i;
+    PutU16(slot, uint16_t(GetU16(slot) + shrink));  // flags kept
+  }
+  PutU16(p + kDataFreeSpaceOffset, uint16_t(GetU16(p + kDataFreeSpaceOffset) + shrink));
+  global_row_offset_ = uint16_t(global_row_offset_ + shrink);
+  global_row_length_ = uint16_t(kUsageMapReferenceRowBytes);
+  Bytes row;
+  KP_RETURN_IF_ERROR(EncodeReferenceUsageMapRow({}, &row));
+  std::memcpy(p + global_row_offset_, row.data(), row.size());
+  global_reference_ = true;
+  MarkDirty(kGlobalMapPageNumber, WriteClass::kMaps);
+  return CoverWithGlobalBitmaps(free_pages);
 }
 
 // Lengthens the inline global map row so that it covers `pages_needed`

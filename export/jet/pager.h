@@ -19,14 +19,16 @@
 // The global map (page 1, row 0) is a usage map (usage_map.h) in which a SET
 // bit means the page is free. Inline, its window must start at page 0, and
 // every page from the end of the file to the end of the window is marked
-// free. A reference-type global map is used as it stands when it already has
-// the bitmap page a new page needs.
+// free. When page 1 has no room left to lengthen it (past 32,032 pages, about
+// 125 MiB), it becomes a reference map: a 69-byte row whose bitmap pages are
+// appended to the file as it grows, one per 32,736 pages.
 //
 // Not thread-safe.
 #pragma once
 
 #include <cstdint>
 #include <memory>
+#include <set>
 #include <string>
 #include <unordered_map>
 #include <vector>
@@ -86,6 +88,9 @@ class Pager {
   Status LoadGlobalMap();
   Status MarkUsedInGlobalMap(uint32_t n);
   Status GrowGlobalMap(uint32_t pages_needed);
+  Status ConvertGlobalMapToReference();
+  Status CoverWithGlobalBitmaps(const std::set<uint32_t>& free_pages);
+  Status ClearGlobalBitmapBit(uint32_t n);
   Status WritePage(uint32_t n, const uint8_t* data, size_t count);
   CachedPage* Lookup(uint32_t n);
   std::unique_ptr<CachedPage> NewPage();

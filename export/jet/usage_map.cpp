@@ -115,6 +115,20 @@ Status EncodeGlobalMap(uint32_t page_count, size_t bitmap_bytes, Bytes* row) {
   return Status::OK();
 }
 
+uint32_t GlobalBitmapPagesNeeded(uint32_t pages) {
+  uint32_t k = 1;
+  while (uint64_t(pages) + k > uint64_t(k) * kUsageBitmapPageSpan) ++k;
+  return k;
+}
+
+void EncodeGlobalBitmapPage(uint32_t k, uint32_t page_count, const std::set<uint32_t>& free_pages, Bytes* page) {
+  EncodeUsageBitmapPage(free_pages, k, page);
+  const uint64_t first = uint64_t(k) * kUsageBitmapPageSpan;
+  for (uint64_t bit = page_count > first ? page_count - first : 0; bit < kUsageBitmapPageSpan; ++bit) {
+    (*page)[kUsageBitmapPageHeaderBytes + bit / 8] |= uint8_t(1u << (bit % 8));
+  }
+}
+
 bool UsageMap::FitsInline(size_t bitmap_bytes) const {
   const uint32_t window = uint32_t(bitmap_bytes * 8);
   if (pages_.empty() || *pages_.rbegin() < window) return true;

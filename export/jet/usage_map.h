@@ -17,6 +17,7 @@
 
 #include "base/status.h"
 #include "export/jet/bytes.h"
+#include "export/jet/format.h"
 
 namespace kp::jet {
 
@@ -53,6 +54,23 @@ void EncodeUsageBitmapPage(const std::set<uint32_t>& pages, uint32_t k, Bytes* p
 // inline map from page 0 where a SET bit means FREE: pages past the end of
 // the file, up to the end of the bitmap, are set.
 Status EncodeGlobalMap(uint32_t page_count, size_t bitmap_bytes, Bytes* row);
+
+// The global map's two forms. Inline, its bitmap grows with the file until
+// page 1 (which also holds the 69-byte row 1) has no more room: up to
+// kGlobalMapMaxInlineBitmapBytes, that is 32,032 pages (about 125 MiB).
+// Past that the row is a reference map whose bitmap pages (usage_map's
+// type 1 layout) again use a SET bit for a FREE page.
+constexpr size_t kGlobalMapMaxInlineBitmapBytes =
+    (kPageSize - kDataRowOffsetsOffset - 2 * 2 - kUsageMapInlineRowBytes - kUsageMapInlineHeaderBytes) / 4 * 4;
+
+// How many bitmap pages a file of `pages` pages needs for a reference global
+// map once they are appended to it (they cover themselves too).
+uint32_t GlobalBitmapPagesNeeded(uint32_t pages);
+
+// Bitmap page number `k` of a reference global map of a file of
+// `page_count` pages: pages at or past the end and those in `free_pages`
+// are free (set), every other page is in use.
+void EncodeGlobalBitmapPage(uint32_t k, uint32_t page_count, const std::set<uint32_t>& free_pages, Bytes* page);
 
 // A small mutable set of pages that encodes to a map row.
 class UsageMap {

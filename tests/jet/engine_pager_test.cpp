@@ -10,6 +10,7 @@
 #include <fstream>
 
 #include "export/jet/builder.h"
+#include "export/jet/checker.h"
 #include "export/jet/format.h"
 #include "export/jet/map_editor.h"
 #include "export/jet/page_file.h"
@@ -82,6 +83,66 @@ TEST(EnginePager, GlobalMapGrowsWithTheFile) {
   const uint8_t* p1 = file->Page(kGlobalMapPageNumber);
   ExpectFreeSpaceConsistent(p1);
   EXPECT_EQ(MapPages(*file, MakePointer(kGlobalMapPageNumber, 1)).size(), 0u);
+  std::remove(path.c_str());
+}
+
+// Past what page 1 can hold inline, the global map becomes a reference map
+// (its bitmap pages appended), keeps a free page free, and stays exact as
+// the file grows into a second bitmap page; the checker agrees at each step.
+TEST(EnginePager, GlobalMapBecomesAReferenceMapAsTheFileGrows) {
+  const std::string path = MakeFile("pager_bigmap.mdb");
+  std::unique_ptr<Pager> pager;
+  ASSERT_TRUE(Pager::Open(path, &pager).ok());
+  // Page 18 becomes a free page: its bit is set again in the inline map.
+  uint32_t n = 0;
+  ASSERT_TRUE(pager->Allocate(WriteClass::kRows, &n).ok());
+  uint8_t* p1 = nullptr;
+  ASSERT_TRUE(pager->Get(kGlobalMapPageNumber, &p1).ok());
+  const size_t row0 = GetU16(p1 + kDataRowOffsetsOffset) & kRowOffsetMask;
+  p1[row0 + kUsageMapInlineHeaderBytes + 18 / 8] |= uint8_t(1u << (18 % 8));
+  pager->MarkDirty(kGlobalMapPageNumber, WriteClass::kMaps);
+  const uint32_t inline_pages = 8 * kGlobalMapMaxInlineBitmapBytes;
+  struct Step {
+    uint32_t pages;  // allocated up to
+    uint8_t type;
+    size_t bitmaps;
+  };
+  for (const Step& step : {Step{inline_pages - 1, kUsageMapTypeInline, 0},
+                           Step{inline_pages + 2, kUsageMapTypeReference, 1},
+                           Step{kUsageBitmapPageSpan + 10, kUsageMapTypeReference, 2}}) {
+    SCOPED_TRACE(step.pages);
+    while (pager->page_count() < step.pages) {
+      ASSERT_TRUE(pager->Allocate(WriteClass::kRows, &n).ok());
+      if (n % 4096 == 0) {
+        ASSERT_TRUE(pager->Flush().ok());
+        pager->DropClean();
+      }
+    }
+    ASSERT_TRUE(pager->Flush().ok());
+    std::unique_ptr<PageFile> file;
+    ASSERT_TRUE(PageFile::Open(path, &file).ok());
+    UsageMapLayout layout;
+    const std::set<uint32_t> free_pages = MapPages(*file, MakePointer(kGlobalMapPageNumber, 0), &layout);
+    EXPECT_EQ(layout.type, step.type);
+    size_t bitmaps = 0;
+    for (uint32_t b : layout.bitmap_pages) {
+      if (b == 0) continue;
+      ++bitmaps;
+      EXPECT_EQ(free_pages.count(b), 0u) << "bitmap page " << b;
+      EXPECT_EQ(file->Page(b)[0], kPageTypeUsageBitmap);
+    }
+    EXPECT_EQ(bitmaps, step.bitmaps);
+    // Free: page 18 and the pages past the end; every other page in use.
+    ASSERT_GE(free_pages.size(), 2u);
+    EXPECT_EQ(*free_pages.begin(), 18u);
+    EXPECT_EQ(*std::next(free_pages.begin()), file->page_count());
+    ExpectFreeSpaceConsistent(file->Page(kGlobalMapPageNumber));
+    EXPECT_EQ(MapPages(*file, MakePointer(kGlobalMapPageNumber, 1)).size(), 0u);  // row 1 intact
+    CheckReport report;  // the blank pages are tolerated: nothing refers to them
+    ASSERT_TRUE(CheckDatabase(path, {}, &report).ok());
+    EXPECT_TRUE(report.ok()) << report.ToString();
+  }
+  pager.reset();
   std::remove(path.c_str());
 }
 
