@@ -4,9 +4,11 @@
 // (when their benchmark was built). Each step runs several times; the table
 // shows medians and ratios.
 //
-// Usage: kp_bench [--quick] [--reps N] [--dir FOLDER]
+// Usage: kp_bench [--quick] [--reps N] [--dir FOLDER] [--doc NAME]
 //   --quick  small sizes and three repetitions, a smoke run of every step
 //   --dir    where the documents and databases are written (default: temp)
+//   --doc    only the documents whose name starts with NAME ("small", "3k",
+//            "100k"), or only "growth" or "lists", for profiling one step
 #include <fcntl.h>
 #include <sqlite3.h>
 #include <sys/resource.h>
@@ -281,7 +283,7 @@ struct Doc {
 int main(int argc, char** argv) {
   bool quick = false;
   int reps = 5;
-  std::string dir;
+  std::string dir, only;
   for (int i = 1; i < argc; ++i) {
     const std::string a = argv[i];
     if (a == "--quick") {
@@ -291,8 +293,10 @@ int main(int argc, char** argv) {
       reps = std::max(1, std::atoi(argv[++i]));
     } else if (a == "--dir" && i + 1 < argc) {
       dir = argv[++i];
+    } else if (a == "--doc" && i + 1 < argc) {
+      only = argv[++i];
     } else {
-      std::fprintf(stderr, "usage: kp_bench [--quick] [--reps N] [--dir FOLDER]\n");
+      std::fprintf(stderr, "usage: kp_bench [--quick] [--reps N] [--dir FOLDER] [--doc NAME]\n");
       return 2;
     }
   }
@@ -310,6 +314,7 @@ int main(int argc, char** argv) {
   std::printf("kp_bench: %d repetitions each, medians; work folder %s\n", reps, root.c_str());
 
   for (const Doc& d : docs) {
+    if (std::string(d.name).rfind(only, 0) != 0) continue;
     const std::string folder = root + "/doc";
     std::filesystem::remove_all(folder);
     ControlDocument generated = MakeDocument(d.pages, d.shape);
@@ -389,7 +394,7 @@ int main(int argc, char** argv) {
 
   // 5. growth: export time per row at 10k, 100k and 1M rows (pages of ten
   // annotations: eleven rows a page).
-  {
+  if (only.empty() || only == "growth") {
     std::printf("\ngrowth (export, uncompacted)\n");
     const std::vector<int> row_counts = quick ? std::vector<int>{1000, 10000} : std::vector<int>{10000, 100000, 1000000};
     std::vector<double> per_row;
@@ -410,7 +415,9 @@ int main(int argc, char** argv) {
   // 7. the window's lists, when their benchmark is built
   std::string lists_out;
   const std::string lists = bin + "/window_lists_bench";
-  if (std::filesystem::exists(lists)) {
+  if (!only.empty() && only != "lists") {
+    lists_out = "not run (--doc)\n";
+  } else if (std::filesystem::exists(lists)) {
     std::vector<std::string> args{lists};
     if (quick) args.push_back("10000");
     Child c = RunChild(args, &lists_out);
