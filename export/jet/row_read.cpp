@@ -5,6 +5,7 @@
 #include <set>
 
 #include "base/text_util.h"
+#include "export/jet/column_codec.h"
 #include "export/jet/format.h"
 #include "export/jet/page_file.h"
 
@@ -59,39 +60,6 @@ Status ReadRowBytes(const PageFile& file, uint32_t page_number, uint8_t row, con
   *size = slot.end - slot.start;
   if (slot_out != nullptr) *slot_out = slot;
   return Status::OK();
-}
-
-std::u16string DecodeText(const uint8_t* data, size_t size) {
-  std::u16string s;
-  DecodeTextInto(data, size, &s);
-  return s;
-}
-
-void DecodeTextInto(const uint8_t* data, size_t size, std::u16string* out) {
-  std::u16string& s = *out;
-  s.clear();
-  if (size >= 2 && data[0] == 0xFF && data[1] == 0xFE) {
-    bool compressed = true;
-    size_t start = 2;
-    auto segment = [&](size_t from, size_t to) {
-      if (compressed) {
-        for (size_t i = from; i < to; ++i) s.push_back(char16_t(data[i]));
-      } else {
-        for (size_t i = from; i + 1 < to; i += 2) s.push_back(char16_t(GetU16(data + i)));
-      }
-    };
-    for (size_t i = 2; i < size; ++i) {
-      if (data[i] == 0x00) {
-        segment(start, i);
-        compressed = !compressed;
-        start = i + 1;
-      }
-    }
-    segment(start, size);
-    return;
-  }
-  s.resize(size / 2);
-  for (size_t i = 0; i + 1 < size; i += 2) s[i / 2] = char16_t(GetU16(data + i));
 }
 
 namespace {
@@ -255,63 +223,14 @@ Status DecodeRow(const PageFile& file, const TableDef& def, const uint8_t* data,
       n = end - start;
     }
     layout->spans[i] = {uint32_t(p - data), uint32_t(p - data + n)};
-    switch (c.type) {
-      case ColumnType::kByte:
-        if (n < 1) return Status::Corruption("row: short Byte value");
-        v = Value::Int(p[0]);
-        break;
-      case ColumnType::kInteger:
-        if (n < 2) return Status::Corruption("row: short Integer value");
-        v = Value::Int(GetI16(p));
-        break;
-      case ColumnType::kLong:
-        if (n < 4) return Status::Corruption("row: short Long value");
-        v = Value::Int(GetI32(p));
-        break;
-      case ColumnType::kCurrency:
-        if (n < 8) return Status::Corruption("row: short Currency value");
-        v.kind = Value::Kind::kCurrency;
-        v.i = int64_t(uint64_t(GetU32(p)) | (uint64_t(GetU32(p + 4)) << 32));
-        break;
-      case ColumnType::kSingle: {
-        if (n < 4) return Status::Corruption("row: short Single value");
-        float f;
-        uint32_t bits = GetU32(p);
-        std::memcpy(&f, &bits, 4);
-        v = Value::Double(f);
-        break;
-      }
-      case ColumnType::kDouble:
-        if (n < 8) return Status::Corruption("row: short Double value");
-        v = Value::Double(GetF64(p));
-        break;
-      case ColumnType::kDateTime:
-        if (n < 8) return Status::Corruption("row: short DateTime value");
-        v = Value::DateTime(GetF64(p));
-        break;
-      case ColumnType::kText:
-        v.kind = Value::Kind::kText;
-        DecodeTextInto(p, n, &v.text);
-        break;
-      case ColumnType::kMemo:
-      case ColumnType::kOle: {
-        Bytes bytes;
-        Status s = ReadLongValue(file, p, n, &bytes);
-        if (!s.ok()) return s.WithContext("column " + ColumnName(c));
-        if (c.type == ColumnType::kMemo) {
-          v.kind = Value::Kind::kText;
-          DecodeTextInto(bytes.data(), bytes.size(), &v.text);
-        } else {
-          v.kind = Value::Kind::kBinary;
-          v.binary = std::move(bytes);
-        }
-        break;
-      }
-      default:  // Binary, GUID, Numeric and Access's own binary types: raw bytes
-        v.kind = Value::Kind::kBinary;
-        v.binary.assign(p, p + n);
-        break;
+    if (c.is_long_value()) {
+      Bytes bytes;
+      Status s = ReadLongValue(file, p, n, &bytes);
+      if (!s.ok()) return s.WithContext("column " + ColumnName(c));
+      DecodeLongValue(c, std::move(bytes), &v);
+      continue;
     }
+    KP_RETURN_IF_ERROR(DecodeValue(c, p, n, &v));
   }
   layout->fixed_end = fixed_end;
   return Status::OK();
