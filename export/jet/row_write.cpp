@@ -99,82 +99,93 @@ Status RowEncoder::Encode(const Row& row, LongValueSink* sink, Bytes* out) {
                                    std::to_string(def.columns.size()) + " columns");
   }
   std::fill(null_mask_.begin(), null_mask_.end(), uint8_t(0));
-  uint8_t* const mask = null_mask_.data();
-  auto mark = [mask](const ColumnDef& c) { mask[c.number / 8] |= uint8_t(1u << (c.number % 8)); };
-
   out->clear();
   out->resize(2 + fixed_size_, 0);
   PutU16(out->data(), column_count_);  // column count
+  KP_RETURN_IF_ERROR(EncodeFixedArea(row, out));
 
-  // Fixed area.
-  for (size_t i = 0; i < def.columns.size(); ++i) {
-    const ColumnDef& c = def.columns[i];
-    if (!c.is_fixed()) continue;
-    const Value& v = row[i];
-    if (c.type == ColumnType::kBoolean) {
-      if (v.is_null()) continue;  // Null reads back as False
-      bool bit = false;
-      KP_RETURN_IF_ERROR(EncodeBoolean(c, v, &bit));
-      if (bit) mark(c);
-      continue;
-    }
-    if (v.is_null()) continue;
-    KP_RETURN_IF_ERROR(EncodeFixedValue(c, v, out->data() + 2 + c.fixed_offset));
-    mark(c);
-  }
-
-  const size_t var_slots = slots_.size();
-  if (var_slots > 0) {
+  if (!slots_.empty()) {
     KP_RETURN_IF_ERROR(layout_);
     // First encode every value, so that the row length is known before any
     // long value goes to an LVAL page (a refused row leaves nothing behind).
-    // Text is encoded into `text_`; binary values are used where they are.
-    text_.clear();
-    size_t row_size = out->size() + 2 + 2 * var_slots + 2 + null_mask_.size();
-    for (Slot& slot : slots_) {
-      slot.present = false;
-      slot.bytes = VariableBytes();
-      const ColumnDef* c = slot.column;
-      if (c == nullptr) continue;  // a deleted column's slot: zero length
-      const Value& v = row[slot.value];
-      if (v.is_null()) continue;
-      KP_RETURN_IF_ERROR(EncodeVariableValue(*c, v, &text_, &slot.bytes));
-      const size_t size = slot.bytes.size;
-      if (c->is_long_value()) {
-        if (size > kMaxLongValueBytes) return RefuseValue(*c, "long value is too large");
-        row_size += kLongValueHeaderBytes + (size <= kMaxInlineLongValueBytes ? size : 0);
-      } else {
-        row_size += size;
-      }
-      slot.present = true;
-    }
+    size_t row_size = out->size() + 2 + 2 * slots_.size() + 2 + null_mask_.size();
+    KP_RETURN_IF_ERROR(EncodeVariableValues(row, &row_size));
     if (row_size > kMaxRowBytes) {
       return Status::InvalidArgument("row of " + std::to_string(row_size) + " bytes is longer than " +
                                      std::to_string(kMaxRowBytes));
     }
-    for (Slot& slot : slots_) {
-      slot.start = uint16_t(out->size());
-      if (!slot.present) continue;
-      const ColumnDef* c = slot.column;
-      const VariableBytes& bytes = slot.bytes;
-      const uint8_t* data = bytes.in_text ? text_.data() + bytes.offset : bytes.data;
-      if (c->is_long_value()) {
-        KP_RETURN_IF_ERROR(EncodeLongValue(*c, data, bytes.size, sink, out, &long_value_row_));
-      } else {
-        AppendBytes(out, data, bytes.size);
-      }
-      mark(*c);
-    }
-    const size_t end = out->size();
-    AppendU16(out, uint16_t(end));  // end of variable data
-    for (size_t k = var_slots; k-- > 0;) AppendU16(out, slots_[k].start);  // offsets, last first
-    AppendU16(out, uint16_t(var_slots));                                  // variable column count
+    KP_RETURN_IF_ERROR(AppendVariableArea(sink, out));
   }
   AppendBytes(out, null_mask_.data(), null_mask_.size());
   if (out->size() > kMaxRowBytes) {
     return Status::InvalidArgument("row of " + std::to_string(out->size()) +
                                    " bytes is longer than " + std::to_string(kMaxRowBytes));
   }
+  return Status::OK();
+}
+
+void RowEncoder::Mark(const ColumnDef& c) { null_mask_[c.number / 8] |= uint8_t(1u << (c.number % 8)); }
+
+Status RowEncoder::EncodeFixedArea(const Row& row, Bytes* out) {
+  for (size_t i = 0; i < def_.columns.size(); ++i) {
+    const ColumnDef& c = def_.columns[i];
+    if (!c.is_fixed()) continue;
+    const Value& v = row[i];
+    if (c.type == ColumnType::kBoolean) {
+      if (v.is_null()) continue;  // Null reads back as False
+      bool bit = false;
+      KP_RETURN_IF_ERROR(EncodeBoolean(c, v, &bit));
+      if (bit) Mark(c);
+      continue;
+    }
+    if (v.is_null()) continue;
+    KP_RETURN_IF_ERROR(EncodeFixedValue(c, v, out->data() + 2 + c.fixed_offset));
+    Mark(c);
+  }
+  return Status::OK();
+}
+
+Status RowEncoder::EncodeVariableValues(const Row& row, size_t* row_size) {
+  // Text is encoded into `text_`; binary values are used where they are.
+  text_.clear();
+  for (Slot& slot : slots_) {
+    slot.present = false;
+    slot.bytes = VariableBytes();
+    const ColumnDef* c = slot.column;
+    if (c == nullptr) continue;  // a deleted column's slot: zero length
+    const Value& v = row[slot.value];
+    if (v.is_null()) continue;
+    KP_RETURN_IF_ERROR(EncodeVariableValue(*c, v, &text_, &slot.bytes));
+    const size_t size = slot.bytes.size;
+    if (c->is_long_value()) {
+      if (size > kMaxLongValueBytes) return RefuseValue(*c, "long value is too large");
+      *row_size += kLongValueHeaderBytes + (size <= kMaxInlineLongValueBytes ? size : 0);
+    } else {
+      *row_size += size;
+    }
+    slot.present = true;
+  }
+  return Status::OK();
+}
+
+Status RowEncoder::AppendVariableArea(LongValueSink* sink, Bytes* out) {
+  for (Slot& slot : slots_) {
+    slot.start = uint16_t(out->size());
+    if (!slot.present) continue;
+    const ColumnDef* c = slot.column;
+    const VariableBytes& bytes = slot.bytes;
+    const uint8_t* data = bytes.in_text ? text_.data() + bytes.offset : bytes.data;
+    if (c->is_long_value()) {
+      KP_RETURN_IF_ERROR(EncodeLongValue(*c, data, bytes.size, sink, out, &long_value_row_));
+    } else {
+      AppendBytes(out, data, bytes.size);
+    }
+    Mark(*c);
+  }
+  const size_t end = out->size();
+  AppendU16(out, uint16_t(end));  // end of variable data
+  for (size_t k = slots_.size(); k-- > 0;) AppendU16(out, slots_[k].start);  // offsets, last first
+  AppendU16(out, uint16_t(slots_.size()));                                  // variable column count
   return Status::OK();
 }
 

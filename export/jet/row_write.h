@@ -90,6 +90,15 @@ class RowEncoder {
   Status Encode(const Row& row, LongValueSink* sink, Bytes* out);
 
  private:
+  // The phases of Encode, in order: the fixed columns (into `out`, after
+  // its column count); every variable value encoded and checked, its size
+  // added to `row_size`; the variable data and offset table appended.
+  Status EncodeFixedArea(const Row& row, Bytes* out);
+  Status EncodeVariableValues(const Row& row, size_t* row_size);
+  Status AppendVariableArea(LongValueSink* sink, Bytes* out);
+  // Sets the null-mask bit of `column`: present, or True.
+  void Mark(const ColumnDef& column);
+
   // One variable-index slot: its column and, while a row is encoded, its bytes.
   struct Slot {
     const ColumnDef* column = nullptr;  // null: a deleted column's slot
