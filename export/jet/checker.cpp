@@ -372,8 +372,8 @@ class Checker {
     std::string name;
     const TableDef* def = nullptr;
     const std::set<uint32_t>* data_pages = nullptr;  // pages whose owner field names it
-    uint16_t var_cols = 0;    // variable columns described
-    uint16_t header_var = 0;  // variable columns the TDEF header counts
+    uint16_t var_cols = 0;                           // variable columns described
+    uint16_t header_var = 0;                         // variable columns the TDEF header counts
   };
 
   // What a table's rows call for, checked after them.
@@ -407,8 +407,9 @@ class Checker {
     }
     if (rows.live_rows != def.row_count) {
       // Access leaves the counts of its own system tables stale.
-      Problem(tp, "row count of " + t.name + " is " + std::to_string(def.row_count) + " in the TDEF, " +
-                      std::to_string(rows.live_rows) + " rows found",
+      Problem(tp,
+              "row count of " + t.name + " is " + std::to_string(def.row_count) + " in the TDEF, " +
+                  std::to_string(rows.live_rows) + " rows found",
               def.table_type == kTableTypeSystem && tp != kCatalogTdefPage);
     }
     return rows;
@@ -416,7 +417,8 @@ class Checker {
 
   // Live row `r` (`slot`) of data page `n`: followed when it overflows,
   // decoded and checked; its index entries and LVAL pages go to `rows`.
-  void CheckRow(const TableContext& t, uint32_t n, uint16_t r, const RowSlot& slot, TableRows* rows) {
+  void CheckRow(const TableContext& t, uint32_t n, uint16_t r, const RowSlot& slot,
+                TableRows* rows) {
     const TableDef& def = *t.def;
     const uint8_t* data = file_.Page(n) + slot.start;
     size_t size = slot.end - slot.start;
@@ -438,7 +440,8 @@ class Checker {
     for (size_t i = 0; i < def.physical_indexes.size(); ++i) {
       if (!rows->key_trouble[i].empty()) continue;
       Bytes entry;
-      if (ExpectedEntry(def, def.physical_indexes[i], row, n, uint8_t(r), &entry, &rows->key_trouble[i])) {
+      if (ExpectedEntry(def, def.physical_indexes[i], row, n, uint8_t(r), &entry,
+                        &rows->key_trouble[i])) {
         rows->expected[i].push_back(std::move(entry));
       }
     }
@@ -447,10 +450,12 @@ class Checker {
   // Follows the overflow pointer of row `r` of page `n` (its bytes in
   // `*data`, `*size`) to the row it names; `*at` its page. False (with a
   // problem) when it cannot.
-  bool FollowOverflow(const TableContext& t, uint32_t n, uint16_t r, const uint8_t** data, size_t* size, uint32_t* at) {
+  bool FollowOverflow(const TableContext& t, uint32_t n, uint16_t r, const uint8_t** data,
+                      size_t* size, uint32_t* at) {
     const std::string& name = t.name;
     if (*size < 4) {
-      Problem(n, "row " + std::to_string(r) + " of " + name + ": overflow row shorter than its pointer");
+      Problem(n, "row " + std::to_string(r) + " of " + name +
+                     ": overflow row shorter than its pointer");
       return false;
     }
     const uint8_t target_row = (*data)[0];
@@ -466,8 +471,8 @@ class Checker {
                      std::to_string(target_page) + ", not a data page of the table");
     }
     if (!target.deleted || target.overflow) {
-      Problem(target_page, "row " + std::to_string(target_row) + " holds an overflowed row of " + name +
-                               " but is not flagged 0x8000 alone");
+      Problem(target_page, "row " + std::to_string(target_row) + " holds an overflowed row of " +
+                               name + " but is not flagged 0x8000 alone");
     }
     *at = target_page;
     return true;
@@ -475,8 +480,9 @@ class Checker {
 
   // The decoded row's layout against the TDEF (`where` names the row, `at`
   // its page); the LVAL pages of its long values go to `lval_pages`.
-  void CheckRowLayout(const TableContext& t, const std::string& where, uint32_t at, const uint8_t* data,
-                      const RowLayout& rl, std::map<uint16_t, std::set<uint32_t>>* lval_pages) {
+  void CheckRowLayout(const TableContext& t, const std::string& where, uint32_t at,
+                      const uint8_t* data, const RowLayout& rl,
+                      std::map<uint16_t, std::set<uint32_t>>* lval_pages) {
     const TableDef& def = *t.def;
     // Rows written before columns were added have fewer columns (a valid
     // state: the later columns are null in them); more is not.
@@ -485,8 +491,8 @@ class Checker {
                       std::to_string(def.max_cols));
     }
     if (t.var_cols > 0 && rl.variable_count > t.header_var) {
-      Problem(at, where + " has " + std::to_string(rl.variable_count) + " variable columns, the TDEF " +
-                      std::to_string(t.header_var));
+      Problem(at, where + " has " + std::to_string(rl.variable_count) +
+                      " variable columns, the TDEF " + std::to_string(t.header_var));
     }
     if (rl.fixed_end > rl.variable_start) {
       Problem(at, where + ": fixed columns end at " + std::to_string(rl.fixed_end) +
@@ -500,10 +506,12 @@ class Checker {
       if (flen >= kLongValueHeaderSize && (GetU32(field) & kLongValueFlagInline) &&
           (GetU32(field) & kLongValueLengthMask) > kLongValueInlineMax) {
         Problem(at, where + ": inline " + Utf16ToUtf8(col.name) + " value of " +
-                        std::to_string(GetU32(field) & kLongValueLengthMask) + " bytes, more than 64");
+                        std::to_string(GetU32(field) & kLongValueLengthMask) +
+                        " bytes, more than 64");
       }
       std::vector<uint32_t> lv;
-      if (LongValuePages(file_, field, flen, &lv).ok()) (*lval_pages)[col.number].insert(lv.begin(), lv.end());
+      if (LongValuePages(file_, field, flen, &lv).ok())
+        (*lval_pages)[col.number].insert(lv.begin(), lv.end());
     }
   }
 

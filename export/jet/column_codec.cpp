@@ -32,8 +32,8 @@ bool IsIntegerKind(const Value& v) { return v.kind == Value::Kind::kInteger; }
 Status IntegerIn(const ColumnDef& c, const Value& v, int64_t lo, int64_t hi, int64_t* out) {
   if (!IsIntegerKind(v)) return RefuseValue(c, "needs a whole number");
   if (v.i < lo || v.i > hi) {
-    return RefuseValue(c, "value " + std::to_string(v.i) + " is outside " + std::to_string(lo) + ".." +
-                              std::to_string(hi));
+    return RefuseValue(c, "value " + std::to_string(v.i) + " is outside " + std::to_string(lo) +
+                              ".." + std::to_string(hi));
   }
   *out = v.i;
   return Status::OK();
@@ -78,7 +78,8 @@ Status EncodeFixed(const ColumnDef& c, const Value& v, uint8_t* p) {
       return Status::OK();
     case ColumnType::kSingle: {
       KP_RETURN_IF_ERROR(FloatOf(c, v, &d));
-      if (std::fabs(d) > std::numeric_limits<float>::max()) return RefuseValue(c, "value is too large");
+      if (std::fabs(d) > std::numeric_limits<float>::max())
+        return RefuseValue(c, "value is too large");
       float f = float(d);
       uint32_t bits;
       std::memcpy(&bits, &f, 4);
@@ -99,7 +100,8 @@ Status EncodeFixed(const ColumnDef& c, const Value& v, uint8_t* p) {
       std::memcpy(p, v.binary.data(), c.length);
       return Status::OK();
     default:
-      return RefuseValue(c, std::string("type ") + ColumnTypeName(c.type) + " cannot be fixed-length");
+      return RefuseValue(c,
+                         std::string("type ") + ColumnTypeName(c.type) + " cannot be fixed-length");
   }
 }
 
@@ -113,16 +115,23 @@ Status RefuseValue(const ColumnDef& column, const std::string& what) {
 
 size_t FixedTypeSize(ColumnType type) {
   switch (type) {
-    case ColumnType::kByte: return 1;
-    case ColumnType::kInteger: return 2;
+    case ColumnType::kByte:
+      return 1;
+    case ColumnType::kInteger:
+      return 2;
     case ColumnType::kLong:
-    case ColumnType::kSingle: return 4;
+    case ColumnType::kSingle:
+      return 4;
     case ColumnType::kCurrency:
     case ColumnType::kDouble:
-    case ColumnType::kDateTime: return 8;
-    case ColumnType::kGuid: return 16;
-    case ColumnType::kNumeric: return 17;
-    default: return 0;
+    case ColumnType::kDateTime:
+      return 8;
+    case ColumnType::kGuid:
+      return 16;
+    case ColumnType::kNumeric:
+      return 17;
+    default:
+      return 0;
   }
 }
 
@@ -147,7 +156,10 @@ void EncodeText(const ColumnDef& column, const std::u16string& text, Bytes* out)
                   text.size() <= kMaxCompressedTextChars;
   if (compress) {
     for (char16_t ch : text) {
-      if (ch < 0x01 || ch > 0xFF) { compress = false; break; }
+      if (ch < 0x01 || ch > 0xFF) {
+        compress = false;
+        break;
+      }
     }
   }
   const size_t at = out->size();
@@ -169,8 +181,8 @@ Status EncodeVariableValue(const ColumnDef& c, const Value& v, Bytes* text, Vari
     case ColumnType::kText:
       if (v.kind != Value::Kind::kText) return RefuseValue(c, "needs text");
       if (v.text.size() * 2 > c.length) {
-        return RefuseValue(c, "text of " + std::to_string(v.text.size()) + " characters is longer than " +
-                                  std::to_string(c.length / 2));
+        return RefuseValue(c, "text of " + std::to_string(v.text.size()) +
+                                  " characters is longer than " + std::to_string(c.length / 2));
       }
       out->in_text = true;
       out->offset = text->size();
@@ -180,7 +192,8 @@ Status EncodeVariableValue(const ColumnDef& c, const Value& v, Bytes* text, Vari
     case ColumnType::kBinary:
       if (v.kind != Value::Kind::kBinary) return RefuseValue(c, "needs binary data");
       if (v.binary.size() > c.length) {
-        return RefuseValue(c, std::to_string(v.binary.size()) + " bytes is longer than " + std::to_string(c.length));
+        return RefuseValue(c, std::to_string(v.binary.size()) + " bytes is longer than " +
+                                  std::to_string(c.length));
       }
       out->data = v.binary.data();
       out->size = v.binary.size();
@@ -198,7 +211,8 @@ Status EncodeVariableValue(const ColumnDef& c, const Value& v, Bytes* text, Vari
       out->size = v.binary.size();
       return Status::OK();
     default:
-      return RefuseValue(c, std::string("type ") + ColumnTypeName(c.type) + " cannot be variable-length");
+      return RefuseValue(
+          c, std::string("type ") + ColumnTypeName(c.type) + " cannot be variable-length");
   }
 }
 

@@ -69,7 +69,8 @@ struct VariableBytes {
   size_t offset = 0;
   size_t size = 0;
 };
-Status EncodeVariableValue(const ColumnDef& column, const Value& value, Bytes* text, VariableBytes* out);
+Status EncodeVariableValue(const ColumnDef& column, const Value& value, Bytes* text,
+                           VariableBytes* out);
 
 // ---- decoding -----------------------------------------------------------------
 // Text of a Text/Memo value's bytes (compressed or not).

@@ -152,9 +152,9 @@ struct RowFrame {
   uint16_t cols = 0;
   size_t mask_len = 0;
   const uint8_t* mask = nullptr;
-  bool has_var = false;    // the table has variable columns
+  bool has_var = false;  // the table has variable columns
   uint16_t var_count = 0;
-  size_t var_table = 0;    // offset of the variable-offset entry of variable column 0
+  size_t var_table = 0;  // offset of the variable-offset entry of variable column 0
   size_t var_end = 0;
 };
 
@@ -183,7 +183,8 @@ Status ReadRowFrame(const TableDef& def, const uint8_t* data, size_t size, RowFr
     f->var_end = GetU16(data + size - mask_len - 2 - 2 * size_t(var_count) - 2);
     const size_t table_start = size - mask_len - 2 - 2 * size_t(var_count) - 2;
     if (f->var_end > table_start) {
-      return Status::Corruption("row: end of variable data " + std::to_string(f->var_end) + " past its offset table");
+      return Status::Corruption("row: end of variable data " + std::to_string(f->var_end) +
+                                " past its offset table");
     }
   }
   return Status::OK();
@@ -192,15 +193,15 @@ Status ReadRowFrame(const TableDef& def, const uint8_t* data, size_t size, RowFr
 // Where the bytes of present column `c` are in the row: [*p, *p + *n);
 // `*in_row` false when the row has no slot for it (a column added after the
 // row was written).
-Status LocateValue(const ColumnDef& c, const uint8_t* data, size_t size, const RowFrame& f, const uint8_t** p,
-                   size_t* n, bool* in_row) {
+Status LocateValue(const ColumnDef& c, const uint8_t* data, size_t size, const RowFrame& f,
+                   const uint8_t** p, size_t* n, bool* in_row) {
   *in_row = true;
   if (c.is_fixed()) {
     *p = data + 2 + c.fixed_offset;
     *n = c.length;
     if (2 + size_t(c.fixed_offset) + *n > (f.has_var ? f.var_end : size - f.mask_len)) {
-      return Status::Corruption("row: fixed column " + ColumnName(c) + " at " + std::to_string(c.fixed_offset) +
-                                " runs past the fixed area");
+      return Status::Corruption("row: fixed column " + ColumnName(c) + " at " +
+                                std::to_string(c.fixed_offset) + " runs past the fixed area");
     }
     return Status::OK();
   }
@@ -209,11 +210,13 @@ Status LocateValue(const ColumnDef& c, const uint8_t* data, size_t size, const R
     return Status::OK();
   }
   const size_t start = GetU16(data + f.var_table - 2 * size_t(c.var_index));
-  const size_t end =
-      c.var_index + 1 < f.var_count ? GetU16(data + f.var_table - 2 * (size_t(c.var_index) + 1)) : f.var_end;
+  const size_t end = c.var_index + 1 < f.var_count
+                         ? GetU16(data + f.var_table - 2 * (size_t(c.var_index) + 1))
+                         : f.var_end;
   if (start > end || end > f.var_end) {
-    return Status::Corruption("row: variable column " + ColumnName(c) + " spans " + std::to_string(start) + ".." +
-                              std::to_string(end) + ", outside the variable data");
+    return Status::Corruption("row: variable column " + ColumnName(c) + " spans " +
+                              std::to_string(start) + ".." + std::to_string(end) +
+                              ", outside the variable data");
   }
   *p = data + start;
   *n = end - start;
@@ -235,8 +238,8 @@ void ClearRow(const TableDef& def, Row* row) {
 
 }  // namespace
 
-Status DecodeRow(const PageFile& file, const TableDef& def, const uint8_t* data, size_t size, Row* row,
-                 RowLayout* layout) {
+Status DecodeRow(const PageFile& file, const TableDef& def, const uint8_t* data, size_t size,
+                 Row* row, RowLayout* layout) {
   RowLayout local;
   if (layout == nullptr) layout = &local;
   *layout = RowLayout();

@@ -34,7 +34,8 @@ Status EncodeLongValue(const ColumnDef& column, const uint8_t* data, size_t size
     AppendBytes(out, data, size);
     return Status::OK();
   }
-  if (sink == nullptr) return RefuseValue(column, "long value needs an LVAL page but there is none");
+  if (sink == nullptr)
+    return RefuseValue(column, "long value needs an LVAL page but there is none");
   if (size <= kMaxLongValueRowBytes) {
     uint32_t pointer = 0;
     scratch->assign(data, data + size);
@@ -83,7 +84,8 @@ RowEncoder::RowEncoder(const TableDef& def) : def_(def) {
     Slot& slot = slots_[c.var_index];
     if (slot.column != nullptr) {
       if (layout_.ok()) {
-        layout_ = RefuseValue(c, "variable index " + std::to_string(c.var_index) + " is used twice");
+        layout_ =
+            RefuseValue(c, "variable index " + std::to_string(c.var_index) + " is used twice");
       }
       continue;
     }
@@ -124,7 +126,9 @@ Status RowEncoder::Encode(const Row& row, LongValueSink* sink, Bytes* out) {
   return Status::OK();
 }
 
-void RowEncoder::Mark(const ColumnDef& c) { null_mask_[c.number / 8] |= uint8_t(1u << (c.number % 8)); }
+void RowEncoder::Mark(const ColumnDef& c) {
+  null_mask_[c.number / 8] |= uint8_t(1u << (c.number % 8));
+}
 
 Status RowEncoder::EncodeFixedArea(const Row& row, Bytes* out) {
   for (size_t i = 0; i < def_.columns.size(); ++i) {
@@ -183,9 +187,9 @@ Status RowEncoder::AppendVariableArea(LongValueSink* sink, Bytes* out) {
     Mark(*c);
   }
   const size_t end = out->size();
-  AppendU16(out, uint16_t(end));  // end of variable data
+  AppendU16(out, uint16_t(end));                                             // end of variable data
   for (size_t k = slots_.size(); k-- > 0;) AppendU16(out, slots_[k].start);  // offsets, last first
-  AppendU16(out, uint16_t(slots_.size()));                                  // variable column count
+  AppendU16(out, uint16_t(slots_.size()));  // variable column count
   return Status::OK();
 }
 

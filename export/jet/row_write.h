@@ -48,7 +48,7 @@ constexpr size_t kMaxInlineLongValueBytes = kLongValueInlineMax;   // longest in
 constexpr size_t kMaxLongValueRowBytes = kLongValueRowMax;         // longest LVAL row
 constexpr size_t kMaxLongValueChunkBytes = kLongValueChunkMax;     // data in one chain row
 constexpr size_t kLongValueHeaderBytes = kLongValueHeaderSize;
-constexpr size_t kMaxLongValueBytes = kLongValueLengthMask;        // length field of the header
+constexpr size_t kMaxLongValueBytes = kLongValueLengthMask;  // length field of the header
 
 // Where the long values of memo/OLE columns go when they are not stored inline.
 class LongValueSink {

@@ -23,7 +23,8 @@ bool ReadName(ByteReader* r, std::u16string* name) {
 
 // Gathers the logical buffer of the TDEF at `tdef_page` into
 // `layout->logical` (tdef_len bytes), following its page chain.
-Status GatherTdef(const PageFile& file, uint32_t tdef_page, const std::string& where, TdefLayout* layout) {
+Status GatherTdef(const PageFile& file, uint32_t tdef_page, const std::string& where,
+                  TdefLayout* layout) {
   Bytes& buf = layout->logical;
   std::set<uint32_t> seen;
   uint32_t page_number = tdef_page;
@@ -62,7 +63,8 @@ struct TdefCounts {
 };
 
 // Reads the header and the unique key count of each physical index.
-Status ReadHeader(ByteReader* r, const std::string& where, uint32_t tdef_len, TableDef* def, TdefCounts* counts) {
+Status ReadHeader(ByteReader* r, const std::string& where, uint32_t tdef_len, TableDef* def,
+                  TdefCounts* counts) {
   r->Seek(kTdefRowCountOffset);
   def->row_count = r->U32();
   def->autonumber = r->U32();
@@ -98,7 +100,8 @@ Status ReadHeader(ByteReader* r, const std::string& where, uint32_t tdef_len, Ta
 }
 
 // Reads `count` column descriptors, then their names.
-Status ReadColumns(ByteReader* r, const std::string& where, uint16_t count, std::vector<ColumnDef>* out) {
+Status ReadColumns(ByteReader* r, const std::string& where, uint16_t count,
+                   std::vector<ColumnDef>* out) {
   std::vector<ColumnDef>& columns = *out;
   columns.resize(count);
   for (auto& c : columns) {
@@ -116,7 +119,8 @@ Status ReadColumns(ByteReader* r, const std::string& where, uint16_t count, std:
   for (auto& c : columns) {
     if (!ReadName(r, &c.name)) break;
   }
-  if (!r->ok()) return Status::Corruption(where + ": column descriptors or names run past its length");
+  if (!r->ok())
+    return Status::Corruption(where + ": column descriptors or names run past its length");
   return Status::OK();
 }
 
@@ -162,7 +166,8 @@ Status ReadIndexes(ByteReader* r, const std::string& where, uint32_t logical_cou
 
 // Reads the memo/OLE usage maps up to the FF FF terminator (its offset to
 // `terminator_offset`).
-Status ReadLongValueMaps(ByteReader* r, const std::string& where, TableDef* def, size_t* terminator_offset) {
+Status ReadLongValueMaps(ByteReader* r, const std::string& where, TableDef* def,
+                         size_t* terminator_offset) {
   while (true) {
     const size_t at = r->pos();
     const uint16_t col = r->U16();
@@ -192,8 +197,8 @@ Status SortColumns(const std::string& where, const TableDef& def, uint16_t var_c
       return Status::Corruption(where + ": two columns numbered " + std::to_string(c.number));
     }
     if (c.number >= def.max_cols) {
-      return Status::Corruption(where + ": column number " + std::to_string(c.number) + " not below max columns " +
-                                std::to_string(def.max_cols));
+      return Status::Corruption(where + ": column number " + std::to_string(c.number) +
+                                " not below max columns " + std::to_string(def.max_cols));
     }
     if (!c.is_fixed() && c.var_index >= var_cols) {
       return Status::Corruption(where + ": variable index " + std::to_string(c.var_index) + " of column " +

@@ -47,8 +47,8 @@ Status CheckLimits(const TableDef& def) {
 
 // The order the column descriptors (`cols`) and logical indexes (`lidx`)
 // are written in, as indexes into def.columns / def.logical_indexes.
-void DescriptorOrder(const TableDef& def, const TdefWriteOptions& options, std::vector<size_t>* cols,
-                     std::vector<size_t>* lidx) {
+void DescriptorOrder(const TableDef& def, const TdefWriteOptions& options,
+                     std::vector<size_t>* cols, std::vector<size_t>* lidx) {
   cols->resize(def.columns.size());
   std::iota(cols->begin(), cols->end(), 0);
   lidx->resize(def.logical_indexes.size());
@@ -99,7 +99,8 @@ void AppendHeader(const TableDef& def, Bytes* out) {
 }
 
 // The column descriptors in `cols` order, then their names.
-void AppendColumns(const TableDef& def, const std::vector<size_t>& cols, const TdefWriteOptions& options, Bytes* out) {
+void AppendColumns(const TableDef& def, const std::vector<size_t>& cols,
+                   const TdefWriteOptions& options, Bytes* out) {
   Bytes& b = *out;
   for (size_t k : cols) {  // column descriptors
     const ColumnDef& c = def.columns[k];
