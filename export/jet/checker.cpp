@@ -337,7 +337,24 @@ class Checker {
     for (uint32_t p : layout.pages) Use(p, "TDEF of " + name);
     CheckTdef(name, def, layout);
 
-    // Data pages: what the owned map says against the pages that say so.
+    const std::set<uint32_t> actual = CheckDataPages(name, def);
+    TableContext table;
+    table.name = name;
+    table.def = &def;
+    table.data_pages = &actual;
+    table.var_cols = def.variable_column_count();
+    table.header_var = GetU16(layout.logical.data() + kTdefVarColsOffset);
+    TableRows rows = CheckRows(table);
+    CheckLongValueMaps(name, def, &rows.lval_pages);
+    for (size_t i = 0; i < def.physical_indexes.size(); ++i) {
+      CheckIndex(name, def, i, &rows.expected[i], rows.key_trouble[i]);
+    }
+  }
+
+  // Data pages: what the owned map says against the pages that say so.
+  // Returns the pages whose owner field names the table.
+  std::set<uint32_t> CheckDataPages(const std::string& name, const TableDef& def) {
+    const uint32_t tp = def.tdef_page;
     std::set<uint32_t> owned, free_pages, actual;
     const bool have_owned = ReadMap(def.owned_map, "owned-pages map of " + name, tp, &owned);
     if (ReadMap(def.free_map, "free-space map of " + name, tp, &free_pages)) {
@@ -358,18 +375,37 @@ class Checker {
         Problem(extra.front(), "owned map of " + name + " lists pages that are not its data pages: " + Pages(extra));
       }
     }
+    return actual;
+  }
 
-    // Rows.
+  // A table whose rows are being checked.
+  struct TableContext {
+    std::string name;
+    const TableDef* def = nullptr;
+    const std::set<uint32_t>* data_pages = nullptr;  // pages whose owner field names it
+    uint16_t var_cols = 0;                           // variable columns described
+    uint16_t header_var = 0;                         // variable columns the TDEF header counts
+  };
+
+  // What a table's rows call for, checked after them.
+  struct TableRows {
     // Per physical index, the entries the rows call for (keyed by the row's
     // slot, where index entries point), or why they cannot be computed.
-    const size_t index_count = def.physical_indexes.size();
-    std::vector<std::vector<Bytes>> expected(index_count);
-    std::vector<std::string> key_trouble(index_count);
-    size_t live_rows = 0;
+    std::vector<std::vector<Bytes>> expected;
+    std::vector<std::string> key_trouble;
     std::map<uint16_t, std::set<uint32_t>> lval_pages;  // per memo/OLE column number
-    const uint16_t var_cols = def.variable_column_count();
-    const uint16_t header_var = GetU16(layout.logical.data() + kTdefVarColsOffset);
-    for (uint32_t n : actual) {
+    size_t live_rows = 0;
+  };
+
+  // Rows: every live row of the table's data pages, then its row count.
+  TableRows CheckRows(const TableContext& t) {
+    const TableDef& def = *t.def;
+    const uint32_t tp = def.tdef_page;
+    const size_t index_count = def.physical_indexes.size();
+    TableRows rows;
+    rows.expected.resize(index_count);
+    rows.key_trouble.resize(index_count);
+    for (uint32_t n : *t.data_pages) {
       const uint8_t* page = file_.Page(n);
       uint16_t count;
       if (!DataPageRowCount(page, n, &count).ok()) continue;  // reported with the page
@@ -377,88 +413,125 @@ class Checker {
         RowSlot slot;
         if (!DataPageRowSlot(page, n, r, &slot).ok()) break;  // reported with the page
         if (slot.deleted) continue;
-        const uint8_t* data = page + slot.start;
-        size_t size = slot.end - slot.start;
-        uint32_t at = n;
-        if (slot.overflow) {
-          if (size < 4) {
-            Problem(n, "row " + std::to_string(r) + " of " + name + ": overflow row shorter than its pointer");
-            continue;
-          }
-          const uint8_t target_row = data[0];
-          const uint32_t target_page = GetU24(data + 1);
-          RowSlot target;
-          s = ReadRowBytes(file_, target_page, target_row, &data, &size, &target);
-          if (!s.ok()) {
-            Problem(n, "row " + std::to_string(r) + " of " + name + ": overflow pointer: " + s.message());
-            continue;
-          }
-          if (!actual.count(target_page)) {
-            Problem(n, "row " + std::to_string(r) + " of " + name + " overflows to page " +
-                           std::to_string(target_page) + ", not a data page of the table");
-          }
-          if (!target.deleted || target.overflow) {
-            Problem(target_page, "row " + std::to_string(target_row) + " holds an overflowed row of " + name +
-                                     " but is not flagged 0x8000 alone");
-          }
-          at = target_page;
-        }
-        if (size > kMaxDataRowBytes) {
-          Problem(at, name + ": a row of " + std::to_string(size) + " bytes, more than 4060");
-        }
-        Row row;
-        RowLayout rl;
-        s = DecodeRow(file_, def, data, size, &row, &rl);
-        const std::string where = "row " + std::to_string(r) + " of " + name;
-        if (!s.ok()) {
-          Problem(at, where + ": " + s.message());
-          continue;
-        }
-        // Rows written before columns were added have fewer columns (a valid
-        // state: the later columns are null in them); more is not.
-        if (rl.column_count > def.max_cols) {
-          Problem(at, where + " has " + std::to_string(rl.column_count) + " columns, the TDEF " +
-                          std::to_string(def.max_cols));
-        }
-        if (var_cols > 0 && rl.variable_count > header_var) {
-          Problem(at, where + " has " + std::to_string(rl.variable_count) + " variable columns, the TDEF " +
-                          std::to_string(header_var));
-        }
-        if (rl.fixed_end > rl.variable_start) {
-          Problem(at, where + ": fixed columns end at " + std::to_string(rl.fixed_end) +
-                          ", after variable data starts at " + std::to_string(rl.variable_start));
-        }
-        for (size_t c = 0; c < def.columns.size(); ++c) {
-          const ColumnDef& col = def.columns[c];
-          if (!col.is_long_value() || rl.spans[c].second == rl.spans[c].first) continue;
-          const uint8_t* field = data + rl.spans[c].first;
-          const size_t flen = rl.spans[c].second - rl.spans[c].first;
-          if (flen >= kLongValueHeaderSize && (GetU32(field) & kLongValueFlagInline) &&
-              (GetU32(field) & kLongValueLengthMask) > kLongValueInlineMax) {
-            Problem(at, where + ": inline " + Utf16ToUtf8(col.name) + " value of " +
-                            std::to_string(GetU32(field) & kLongValueLengthMask) + " bytes, more than 64");
-          }
-          std::vector<uint32_t> lv;
-          if (LongValuePages(file_, field, flen, &lv).ok()) lval_pages[col.number].insert(lv.begin(), lv.end());
-        }
-        ++live_rows;
-        for (size_t i = 0; i < index_count; ++i) {
-          if (!key_trouble[i].empty()) continue;
-          Bytes entry;
-          if (ExpectedEntry(def, def.physical_indexes[i], row, n, uint8_t(r), &entry, &key_trouble[i])) {
-            expected[i].push_back(std::move(entry));
-          }
-        }
+        CheckRow(t, n, r, slot, &rows);
       }
     }
-    if (live_rows != def.row_count) {
+    if (rows.live_rows != def.row_count) {
       // Access leaves the counts of its own system tables stale.
-      Problem(tp, "row count of " + name + " is " + std::to_string(def.row_count) + " in the TDEF, " +
-                      std::to_string(live_rows) + " rows found",
+      Problem(tp,
+              "row count of " + t.name + " is " + std::to_string(def.row_count) + " in the TDEF, " +
+                  std::to_string(rows.live_rows) + " rows found",
               def.table_type == kTableTypeSystem && tp != kCatalogTdefPage);
     }
+    return rows;
+  }
 
-    // Long-value pages against each memo/OLE column's maps.
+  // Live row `r` (`slot`) of data page `n`: followed when it overflows,
+  // decoded and checked; its index entries and LVAL pages go to `rows`.
+  void CheckRow(const TableContext& t, uint32_t n, uint16_t r, const RowSlot& slot,
+                TableRows* rows) {
+    const TableDef& def = *t.def;
+    const uint8_t* data = file_.Page(n) + slot.start;
+    size_t size = slot.end - slot.start;
+    uint32_t at = n;
+    if (slot.overflow && !FollowOverflow(t, n, r, &data, &size, &at)) return;
+    if (size > kMaxDataRowBytes) {
+      Problem(at, t.name + ": a row of " + std::to_string(size) + " bytes, more than 4060");
+    }
+    Row row;
+    RowLayout rl;
+    Status s = DecodeRow(file_, def, data, size, &row, &rl);
+    const std::string where = "row " + std::to_string(r) + " of " + t.name;
+    if (!s.ok()) {
+      Problem(at, where + ": " + s.message());
+      return;
+    }
+    CheckRowLayout(t, where, at, data, rl, &rows->lval_pages);
+    ++rows->live_rows;
+    for (size_t i = 0; i < def.physical_indexes.size(); ++i) {
+      if (!rows->key_trouble[i].empty()) continue;
+      Bytes entry;
+      if (ExpectedEntry(def, def.physical_indexes[i], row, n, uint8_t(r), &entry,
+                        &rows->key_trouble[i])) {
+        rows->expected[i].push_back(std::move(entry));
+      }
+    }
+  }
+
+  // Follows the overflow pointer of row `r` of page `n` (its bytes in
+  // `*data`, `*size`) to the row it names; `*at` its page. False (with a
+  // problem) when it cannot.
+  bool FollowOverflow(const TableContext& t, uint32_t n, uint16_t r, const uint8_t** data,
+                      size_t* size, uint32_t* at) {
+    const std::string& name = t.name;
+    if (*size < 4) {
+      Problem(n, "row " + std::to_string(r) + " of " + name +
+                     ": overflow row shorter than its pointer");
+      return false;
+    }
+    const uint8_t target_row = (*data)[0];
+    const uint32_t target_page = GetU24(*data + 1);
+    RowSlot target;
+    Status s = ReadRowBytes(file_, target_page, target_row, data, size, &target);
+    if (!s.ok()) {
+      Problem(n, "row " + std::to_string(r) + " of " + name + ": overflow pointer: " + s.message());
+      return false;
+    }
+    if (!t.data_pages->count(target_page)) {
+      Problem(n, "row " + std::to_string(r) + " of " + name + " overflows to page " +
+                     std::to_string(target_page) + ", not a data page of the table");
+    }
+    if (!target.deleted || target.overflow) {
+      Problem(target_page, "row " + std::to_string(target_row) + " holds an overflowed row of " +
+                               name + " but is not flagged 0x8000 alone");
+    }
+    *at = target_page;
+    return true;
+  }
+
+  // The decoded row's layout against the TDEF (`where` names the row, `at`
+  // its page); the LVAL pages of its long values go to `lval_pages`.
+  void CheckRowLayout(const TableContext& t, const std::string& where, uint32_t at,
+                      const uint8_t* data, const RowLayout& rl,
+                      std::map<uint16_t, std::set<uint32_t>>* lval_pages) {
+    const TableDef& def = *t.def;
+    // Rows written before columns were added have fewer columns (a valid
+    // state: the later columns are null in them); more is not.
+    if (rl.column_count > def.max_cols) {
+      Problem(at, where + " has " + std::to_string(rl.column_count) + " columns, the TDEF " +
+                      std::to_string(def.max_cols));
+    }
+    if (t.var_cols > 0 && rl.variable_count > t.header_var) {
+      Problem(at, where + " has " + std::to_string(rl.variable_count) +
+                      " variable columns, the TDEF " + std::to_string(t.header_var));
+    }
+    if (rl.fixed_end > rl.variable_start) {
+      Problem(at, where + ": fixed columns end at " + std::to_string(rl.fixed_end) +
+                      ", after variable data starts at " + std::to_string(rl.variable_start));
+    }
+    for (size_t c = 0; c < def.columns.size(); ++c) {
+      const ColumnDef& col = def.columns[c];
+      if (!col.is_long_value() || rl.spans[c].second == rl.spans[c].first) continue;
+      const uint8_t* field = data + rl.spans[c].first;
+      const size_t flen = rl.spans[c].second - rl.spans[c].first;
+      if (flen >= kLongValueHeaderSize && (GetU32(field) & kLongValueFlagInline) &&
+          (GetU32(field) & kLongValueLengthMask) > kLongValueInlineMax) {
+        Problem(at, where + ": inline " + Utf16ToUtf8(col.name) + " value of " +
+                        std::to_string(GetU32(field) & kLongValueLengthMask) +
+                        " bytes, more than 64");
+      }
+      std::vector<uint32_t> lv;
+      if (LongValuePages(file_, field, flen, &lv).ok())
+        (*lval_pages)[col.number].insert(lv.begin(), lv.end());
+    }
+  }
+
+  // Long-value pages (`lval_pages`, per column number, from the rows)
+  // against each memo/OLE column's maps.
+  void CheckLongValueMaps(const std::string& name, const TableDef& def,
+                          std::map<uint16_t, std::set<uint32_t>>* lval_pages_inout) {
+    const uint32_t tp = def.tdef_page;
+    auto& lval_pages = *lval_pages_inout;
     for (const LongValueMaps& m : def.long_value_maps) {
       const ColumnDef* col = nullptr;
       for (const auto& c : def.columns) {
@@ -500,8 +573,6 @@ class Checker {
       // Columns the TDEF lists no maps for: their pages are at least in use.
       for (uint32_t p : pages) Use(p, "LVAL page of " + name);
     }
-
-    for (size_t i = 0; i < index_count; ++i) CheckIndex(name, def, i, &expected[i], key_trouble[i]);
   }
 
   // The entry of `row` (slot `page`/`r`) in index `pi`: false when the row

@@ -5,6 +5,7 @@
 #include <set>
 
 #include "base/text_util.h"
+#include "export/jet/column_codec.h"
 #include "export/jet/format.h"
 #include "export/jet/page_file.h"
 
@@ -59,39 +60,6 @@ Status ReadRowBytes(const PageFile& file, uint32_t page_number, uint8_t row, con
   *size = slot.end - slot.start;
   if (slot_out != nullptr) *slot_out = slot;
   return Status::OK();
-}
-
-std::u16string DecodeText(const uint8_t* data, size_t size) {
-  std::u16string s;
-  DecodeTextInto(data, size, &s);
-  return s;
-}
-
-void DecodeTextInto(const uint8_t* data, size_t size, std::u16string* out) {
-  std::u16string& s = *out;
-  s.clear();
-  if (size >= 2 && data[0] == 0xFF && data[1] == 0xFE) {
-    bool compressed = true;
-    size_t start = 2;
-    auto segment = [&](size_t from, size_t to) {
-      if (compressed) {
-        for (size_t i = from; i < to; ++i) s.push_back(char16_t(data[i]));
-      } else {
-        for (size_t i = from; i + 1 < to; i += 2) s.push_back(char16_t(GetU16(data + i)));
-      }
-    };
-    for (size_t i = 2; i < size; ++i) {
-      if (data[i] == 0x00) {
-        segment(start, i);
-        compressed = !compressed;
-        start = i + 1;
-      }
-    }
-    segment(start, size);
-    return;
-  }
-  s.resize(size / 2);
-  for (size_t i = 0; i + 1 < size; i += 2) s[i / 2] = char16_t(GetU16(data + i));
 }
 
 namespace {
@@ -177,11 +145,21 @@ Status LongValuePages(const PageFile& file, const uint8_t* field, size_t size, s
       &len);
 }
 
-Status DecodeRow(const PageFile& file, const TableDef& def, const uint8_t* data, size_t size, Row* row,
-                 RowLayout* layout) {
-  RowLayout local;
-  if (layout == nullptr) layout = &local;
-  *layout = RowLayout();
+namespace {
+
+// The frame of a row: its column count, null mask and variable-offset table.
+struct RowFrame {
+  uint16_t cols = 0;
+  size_t mask_len = 0;
+  const uint8_t* mask = nullptr;
+  bool has_var = false;  // the table has variable columns
+  uint16_t var_count = 0;
+  size_t var_table = 0;  // offset of the variable-offset entry of variable column 0
+  size_t var_end = 0;
+};
+
+// Reads the frame of the row `data` of `size` bytes, checking that its parts fit.
+Status ReadRowFrame(const TableDef& def, const uint8_t* data, size_t size, RowFrame* f) {
   if (size < 2) return Status::Corruption("row of " + std::to_string(size) + " bytes");
   const uint16_t cols = GetU16(data);
   const size_t mask_len = (size_t(cols) + 7) / 8;
@@ -189,33 +167,65 @@ Status DecodeRow(const PageFile& file, const TableDef& def, const uint8_t* data,
     return Status::Corruption("row of " + std::to_string(size) + " bytes cannot hold the null mask of " +
                               std::to_string(cols) + " columns");
   }
-  const uint8_t* mask = data + size - mask_len;
-  layout->column_count = cols;
-  const bool has_var = def.variable_column_count() > 0;
-  uint16_t var_count = 0;
-  size_t var_table = 0;  // offset of the variable-offset entry of variable column 0
-  size_t var_end = 0;
-  if (has_var) {
+  f->cols = cols;
+  f->mask_len = mask_len;
+  f->mask = data + size - mask_len;
+  f->has_var = def.variable_column_count() > 0;
+  if (f->has_var) {
     if (size < mask_len + 2 + 2 + 2) return Status::Corruption("row too short for its variable-column table");
-    var_count = GetU16(data + size - mask_len - 2);
+    const uint16_t var_count = GetU16(data + size - mask_len - 2);
     if (size_t(var_count) * 2 + mask_len + 2 + 2 + 2 > size) {
       return Status::Corruption("row of " + std::to_string(size) + " bytes cannot hold " + std::to_string(var_count) +
                                 " variable offsets");
     }
-    var_table = size - mask_len - 2 - 2;
-    var_end = GetU16(data + size - mask_len - 2 - 2 * size_t(var_count) - 2);
+    f->var_count = var_count;
+    f->var_table = size - mask_len - 2 - 2;
+    f->var_end = GetU16(data + size - mask_len - 2 - 2 * size_t(var_count) - 2);
     const size_t table_start = size - mask_len - 2 - 2 * size_t(var_count) - 2;
-    if (var_end > table_start) {
-      return Status::Corruption("row: end of variable data " + std::to_string(var_end) + " past its offset table");
+    if (f->var_end > table_start) {
+      return Status::Corruption("row: end of variable data " + std::to_string(f->var_end) +
+                                " past its offset table");
     }
   }
-  layout->variable_count = var_count;
-  layout->variable_end = var_end;
-  size_t fixed_end = 2;
+  return Status::OK();
+}
 
-  layout->spans.assign(def.columns.size(), {0, 0});
-  layout->variable_start = var_count > 0 ? GetU16(data + var_table) : (has_var ? var_end : size - mask_len);
-  // Reuse the row's values (and their string capacity) from the last call.
+// Where the bytes of present column `c` are in the row: [*p, *p + *n);
+// `*in_row` false when the row has no slot for it (a column added after the
+// row was written).
+Status LocateValue(const ColumnDef& c, const uint8_t* data, size_t size, const RowFrame& f,
+                   const uint8_t** p, size_t* n, bool* in_row) {
+  *in_row = true;
+  if (c.is_fixed()) {
+    *p = data + 2 + c.fixed_offset;
+    *n = c.length;
+    if (2 + size_t(c.fixed_offset) + *n > (f.has_var ? f.var_end : size - f.mask_len)) {
+      return Status::Corruption("row: fixed column " + ColumnName(c) + " at " +
+                                std::to_string(c.fixed_offset) + " runs past the fixed area");
+    }
+    return Status::OK();
+  }
+  if (c.var_index >= f.var_count) {
+    *in_row = false;
+    return Status::OK();
+  }
+  const size_t start = GetU16(data + f.var_table - 2 * size_t(c.var_index));
+  const size_t end = c.var_index + 1 < f.var_count
+                         ? GetU16(data + f.var_table - 2 * (size_t(c.var_index) + 1))
+                         : f.var_end;
+  if (start > end || end > f.var_end) {
+    return Status::Corruption("row: variable column " + ColumnName(c) + " spans " +
+                              std::to_string(start) + ".." + std::to_string(end) +
+                              ", outside the variable data");
+  }
+  *p = data + start;
+  *n = end - start;
+  return Status::OK();
+}
+
+// Sets every value of `row` to Null, one per def.columns entry, keeping the
+// values' string capacity from the last row.
+void ClearRow(const TableDef& def, Row* row) {
   row->resize(def.columns.size());
   for (Value& v : *row) {
     v.kind = Value::Kind::kNull;
@@ -224,94 +234,51 @@ Status DecodeRow(const PageFile& file, const TableDef& def, const uint8_t* data,
     v.text.clear();
     v.binary.clear();
   }
+}
+
+}  // namespace
+
+Status DecodeRow(const PageFile& file, const TableDef& def, const uint8_t* data, size_t size,
+                 Row* row, RowLayout* layout) {
+  RowLayout local;
+  if (layout == nullptr) layout = &local;
+  *layout = RowLayout();
+  RowFrame f;
+  const Status frame = ReadRowFrame(def, data, size, &f);
+  layout->column_count = f.cols;  // known once the null mask fits
+  KP_RETURN_IF_ERROR(frame);
+  layout->variable_count = f.var_count;
+  layout->variable_end = f.var_end;
+  layout->spans.assign(def.columns.size(), {0, 0});
+  layout->variable_start =
+      f.var_count > 0 ? GetU16(data + f.var_table) : (f.has_var ? f.var_end : size - f.mask_len);
+  size_t fixed_end = 2;
+
+  ClearRow(def, row);
   for (size_t i = 0; i < def.columns.size(); ++i) {
     const ColumnDef& c = def.columns[i];
     Value& v = (*row)[i];
-    const bool present = c.number < cols && (mask[c.number / 8] & (1u << (c.number % 8))) != 0;
+    const bool present = c.number < f.cols && (f.mask[c.number / 8] & (1u << (c.number % 8))) != 0;
     if (c.type == ColumnType::kBoolean) {
       v = Value::Bool(present);
       continue;
     }
     if (!present) continue;
-    const uint8_t* p;
-    size_t n;
-    if (c.is_fixed()) {
-      p = data + 2 + c.fixed_offset;
-      n = c.length;
-      if (2 + size_t(c.fixed_offset) + n > (has_var ? var_end : size - mask_len)) {
-        return Status::Corruption("row: fixed column " + ColumnName(c) + " at " + std::to_string(c.fixed_offset) +
-                                  " runs past the fixed area");
-      }
-      fixed_end = std::max(fixed_end, 2 + size_t(c.fixed_offset) + n);
-    } else {
-      if (c.var_index >= var_count) continue;  // column added after the row was written
-      const size_t start = GetU16(data + var_table - 2 * size_t(c.var_index));
-      const size_t end = c.var_index + 1 < var_count ? GetU16(data + var_table - 2 * (size_t(c.var_index) + 1)) : var_end;
-      if (start > end || end > var_end) {
-        return Status::Corruption("row: variable column " + ColumnName(c) + " spans " + std::to_string(start) +
-                                  ".." + std::to_string(end) + ", outside the variable data");
-      }
-      p = data + start;
-      n = end - start;
-    }
+    const uint8_t* p = nullptr;
+    size_t n = 0;
+    bool in_row = false;
+    KP_RETURN_IF_ERROR(LocateValue(c, data, size, f, &p, &n, &in_row));
+    if (!in_row) continue;
+    if (c.is_fixed()) fixed_end = std::max(fixed_end, size_t(p - data) + n);
     layout->spans[i] = {uint32_t(p - data), uint32_t(p - data + n)};
-    switch (c.type) {
-      case ColumnType::kByte:
-        if (n < 1) return Status::Corruption("row: short Byte value");
-        v = Value::Int(p[0]);
-        break;
-      case ColumnType::kInteger:
-        if (n < 2) return Status::Corruption("row: short Integer value");
-        v = Value::Int(GetI16(p));
-        break;
-      case ColumnType::kLong:
-        if (n < 4) return Status::Corruption("row: short Long value");
-        v = Value::Int(GetI32(p));
-        break;
-      case ColumnType::kCurrency:
-        if (n < 8) return Status::Corruption("row: short Currency value");
-        v.kind = Value::Kind::kCurrency;
-        v.i = int64_t(uint64_t(GetU32(p)) | (uint64_t(GetU32(p + 4)) << 32));
-        break;
-      case ColumnType::kSingle: {
-        if (n < 4) return Status::Corruption("row: short Single value");
-        float f;
-        uint32_t bits = GetU32(p);
-        std::memcpy(&f, &bits, 4);
-        v = Value::Double(f);
-        break;
-      }
-      case ColumnType::kDouble:
-        if (n < 8) return Status::Corruption("row: short Double value");
-        v = Value::Double(GetF64(p));
-        break;
-      case ColumnType::kDateTime:
-        if (n < 8) return Status::Corruption("row: short DateTime value");
-        v = Value::DateTime(GetF64(p));
-        break;
-      case ColumnType::kText:
-        v.kind = Value::Kind::kText;
-        DecodeTextInto(p, n, &v.text);
-        break;
-      case ColumnType::kMemo:
-      case ColumnType::kOle: {
-        Bytes bytes;
-        Status s = ReadLongValue(file, p, n, &bytes);
-        if (!s.ok()) return s.WithContext("column " + ColumnName(c));
-        if (c.type == ColumnType::kMemo) {
-          v.kind = Value::Kind::kText;
-          DecodeTextInto(bytes.data(), bytes.size(), &v.text);
-        } else {
-          v.kind = Value::Kind::kBinary;
-          v.binary = std::move(bytes);
-        }
-        break;
-      }
-      default:  // Binary, GUID, Numeric and Access's own binary types: raw bytes
-        v.kind = Value::Kind::kBinary;
-        v.binary.assign(p, p + n);
-        break;
+    if (c.is_long_value()) {
+      Bytes bytes;
+      Status s = ReadLongValue(file, p, n, &bytes);
+      if (!s.ok()) return s.WithContext("column " + ColumnName(c));
+      DecodeLongValue(c, std::move(bytes), &v);
+      continue;
     }
+    KP_RETURN_IF_ERROR(DecodeValue(c, p, n, &v));
   }
   layout->fixed_end = fixed_end;
   return Status::OK();

@@ -1,4 +1,4 @@
-// Reading rows: data-page row slots, the row layout, text and long values.
+// Reading rows: data-page row slots, the row layout and long values.
 //
 // Data page: see format.h. Row slot r holds a u16 at 14 + 2r: its start
 // (mask 0x1FFF) and flags, 0x8000 deleted, 0x4000 overflow: the slot holds
@@ -15,8 +15,7 @@
 //   u16 variable column count                      }
 //   null mask, (column count + 7) / 8 bytes: bit n = column n, 1 = present;
 //   a Boolean's value is its bit
-// Text: UCS-2LE, or "compressed": FF FE, then segments split at 00 bytes,
-// alternating between one byte per character (the first) and UCS-2LE.
+// The value of each column from its bytes: the column codec, column_codec.h.
 // Long values (Memo, OLE): a 12-byte header, u32 length | flags, u32
 // pointer, u32 0: 0x80000000 data inline after the header; 0x40000000 data
 // is the LVAL row at the pointer; 0 a chain of LVAL rows, each a u32 next
@@ -31,6 +30,7 @@
 
 #include "base/status.h"
 #include "export/jet/bytes.h"
+#include "export/jet/column_codec.h"
 #include "export/jet/schema.h"
 
 namespace kp::jet {
@@ -54,10 +54,6 @@ Status DataPageRowSlot(const uint8_t* page, uint32_t page_number, uint16_t r, Ro
 // Bytes of row `row` of data page `page` (following no overflow pointer).
 Status ReadRowBytes(const PageFile& file, uint32_t page, uint8_t row, const uint8_t** data, size_t* size,
                     RowSlot* slot = nullptr);
-
-// Text of a Text/Memo value's bytes (compressed or not).
-std::u16string DecodeText(const uint8_t* data, size_t size);
-void DecodeTextInto(const uint8_t* data, size_t size, std::u16string* out);
 
 // Where the parts of a decoded row are, for the checker.
 struct RowLayout {

@@ -26,9 +26,8 @@
 //   4  u32 pointer to the first LVAL row (page << 8 | row), 0 when inline
 //   8  u32 0
 //
-// Text is UCS-2LE, or "compressed unicode" (FF FE, then one byte per
-// character) when the column has the compressed-unicode flag and every
-// character is in U+0001..U+00FF and there are 3 to 1024 of them.
+// The bytes of each value (fixed types, text, binary, the bytes of a long
+// value) come from the column codec, column_codec.h.
 #pragma once
 
 #include <cstdint>
@@ -37,6 +36,7 @@
 
 #include "base/status.h"
 #include "export/jet/bytes.h"
+#include "export/jet/column_codec.h"
 #include "export/jet/format.h"
 #include "export/jet/schema.h"
 
@@ -48,8 +48,7 @@ constexpr size_t kMaxInlineLongValueBytes = kLongValueInlineMax;   // longest in
 constexpr size_t kMaxLongValueRowBytes = kLongValueRowMax;         // longest LVAL row
 constexpr size_t kMaxLongValueChunkBytes = kLongValueChunkMax;     // data in one chain row
 constexpr size_t kLongValueHeaderBytes = kLongValueHeaderSize;
-constexpr size_t kMaxLongValueBytes = kLongValueLengthMask;        // length field of the header
-constexpr size_t kMaxCompressedTextChars = 1024;
+constexpr size_t kMaxLongValueBytes = kLongValueLengthMask;  // length field of the header
 
 // Where the long values of memo/OLE columns go when they are not stored inline.
 class LongValueSink {
@@ -67,10 +66,6 @@ class LongValueSink {
 // the row against the 4060-byte limit; errors name the column. `sink` may be
 // null when no long value needs an LVAL row (the call then fails if one does).
 Status EncodeRow(const TableDef& def, const Row& row, LongValueSink* sink, Bytes* out);
-
-// Encodes a text value for `column` (Text or Memo): compressed when the
-// column allows it and it pays, UCS-2LE otherwise. No length check.
-void EncodeText(const ColumnDef& column, const std::u16string& text, Bytes* out);
 
 // Stores the encoded long value `data` of `column`: appends its 12-byte
 // header (and the data itself when inline) to `out`, handing LVAL rows to
@@ -95,15 +90,21 @@ class RowEncoder {
   Status Encode(const Row& row, LongValueSink* sink, Bytes* out);
 
  private:
+  // The phases of Encode, in order: the fixed columns (into `out`, after
+  // its column count); every variable value encoded and checked, its size
+  // added to `row_size`; the variable data and offset table appended.
+  Status EncodeFixedArea(const Row& row, Bytes* out);
+  Status EncodeVariableValues(const Row& row, size_t* row_size);
+  Status AppendVariableArea(LongValueSink* sink, Bytes* out);
+  // Sets the null-mask bit of `column`: present, or True.
+  void Mark(const ColumnDef& column);
+
   // One variable-index slot: its column and, while a row is encoded, its bytes.
   struct Slot {
     const ColumnDef* column = nullptr;  // null: a deleted column's slot
     size_t value = 0;                   // index into the row
     bool present = false;
-    bool in_text = false;               // its bytes are in text_ at `offset`
-    const uint8_t* data = nullptr;      // otherwise: a binary value in place
-    size_t offset = 0;
-    size_t size = 0;
+    VariableBytes bytes;                // text in text_, or a binary value in place
     uint16_t start = 0;                 // row offset of its data
   };
 

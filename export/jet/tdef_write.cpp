@@ -24,9 +24,8 @@ void AppendName(Bytes* b, const std::u16string& name) {
   for (char16_t c : name) AppendU16(b, uint16_t(c));
 }
 
-}  // namespace
-
-Status EncodeTableDef(const TableDef& def, const TdefWriteOptions& options, Bytes* logical) {
+// The limits a definition must keep to be written.
+Status CheckLimits(const TableDef& def) {
   if (def.physical_indexes.size() > 1000 || def.logical_indexes.size() > 1000) {
     return Status::InvalidArgument("too many indexes");
   }
@@ -43,28 +42,37 @@ Status EncodeTableDef(const TableDef& def, const TdefWriteOptions& options, Byte
       return Status::InvalidArgument("index names have 1 to 64 characters");
     }
   }
-  // Descriptor order.
-  std::vector<size_t> cols(def.columns.size());
-  std::iota(cols.begin(), cols.end(), 0);
-  std::vector<size_t> lidx(def.logical_indexes.size());
-  std::iota(lidx.begin(), lidx.end(), 0);
+  return Status::OK();
+}
+
+// The order the column descriptors (`cols`) and logical indexes (`lidx`)
+// are written in, as indexes into def.columns / def.logical_indexes.
+void DescriptorOrder(const TableDef& def, const TdefWriteOptions& options,
+                     std::vector<size_t>* cols, std::vector<size_t>* lidx) {
+  cols->resize(def.columns.size());
+  std::iota(cols->begin(), cols->end(), 0);
+  lidx->resize(def.logical_indexes.size());
+  std::iota(lidx->begin(), lidx->end(), 0);
   if (options.alphabetical) {
-    std::stable_sort(cols.begin(), cols.end(), [&](size_t a, size_t b) {
+    std::stable_sort(cols->begin(), cols->end(), [&](size_t a, size_t b) {
       return NameLess(def.columns[a].name, def.columns[b].name);
     });
-    std::stable_sort(lidx.begin(), lidx.end(), [&](size_t a, size_t b) {
+    std::stable_sort(lidx->begin(), lidx->end(), [&](size_t a, size_t b) {
       return NameLess(def.logical_indexes[a].name, def.logical_indexes[b].name);
     });
   } else {
-    std::stable_sort(cols.begin(), cols.end(), [&](size_t a, size_t b) {
+    std::stable_sort(cols->begin(), cols->end(), [&](size_t a, size_t b) {
       return def.columns[a].number < def.columns[b].number;
     });
-    std::stable_sort(lidx.begin(), lidx.end(), [&](size_t a, size_t b) {
+    std::stable_sort(lidx->begin(), lidx->end(), [&](size_t a, size_t b) {
       return def.logical_indexes[a].number < def.logical_indexes[b].number;
     });
   }
+}
 
-  Bytes& b = *logical;
+// The 63-byte header (tdef_len left 0), then the unique key counts.
+void AppendHeader(const TableDef& def, Bytes* out) {
+  Bytes& b = *out;
   b.assign(63, 0);
   b[0] = 0x02;  // page type: TDEF
   b[1] = 0x01;
@@ -88,6 +96,12 @@ Status EncodeTableDef(const TableDef& def, const TdefWriteOptions& options, Byte
     AppendU32(&b, pi.unique_count);
     AppendU32(&b, 0);
   }
+}
+
+// The column descriptors in `cols` order, then their names.
+void AppendColumns(const TableDef& def, const std::vector<size_t>& cols,
+                   const TdefWriteOptions& options, Bytes* out) {
+  Bytes& b = *out;
   for (size_t k : cols) {  // column descriptors
     const ColumnDef& c = def.columns[k];
     AppendU8(&b, uint8_t(c.type));
@@ -103,7 +117,12 @@ Status EncodeTableDef(const TableDef& def, const TdefWriteOptions& options, Byte
     AppendU16(&b, c.length);
   }
   for (size_t k : cols) AppendName(&b, def.columns[k].name);
+}
 
+// The physical index blocks, then the logical index blocks in `lidx` order
+// and their names.
+Status AppendIndexes(const TableDef& def, const std::vector<size_t>& lidx, Bytes* out) {
+  Bytes& b = *out;
   for (const auto& pi : def.physical_indexes) {  // physical index blocks
     if (pi.columns.size() > kPhysicalIndexColumnSlots) return Status::InvalidArgument("index with more than 10 columns");
     AppendU32(&b, kTdefPhysicalIndexConstant);
@@ -140,8 +159,12 @@ Status EncodeTableDef(const TableDef& def, const TdefWriteOptions& options, Byte
     AppendU32(&b, 0);
   }
   for (size_t k : lidx) AppendName(&b, def.logical_indexes[k].name);
+  return Status::OK();
+}
 
-  for (size_t k : cols) {  // memo/OLE usage maps, in descriptor order
+// The usage maps of the memo/OLE columns that have them, in `cols` order.
+void AppendLongValueMaps(const TableDef& def, const std::vector<size_t>& cols, Bytes* out) {
+  for (size_t k : cols) {
     const ColumnDef& c = def.columns[k];
     if (!c.is_long_value()) continue;
     const LongValueMaps* maps = nullptr;
@@ -149,10 +172,24 @@ Status EncodeTableDef(const TableDef& def, const TdefWriteOptions& options, Byte
       if (m.column_number == c.number) maps = &m;
     }
     if (maps == nullptr) continue;
-    AppendU16(&b, c.number);
-    AppendU32(&b, maps->owned_map);
-    AppendU32(&b, maps->free_map);
+    AppendU16(out, c.number);
+    AppendU32(out, maps->owned_map);
+    AppendU32(out, maps->free_map);
   }
+}
+
+}  // namespace
+
+Status EncodeTableDef(const TableDef& def, const TdefWriteOptions& options, Bytes* logical) {
+  KP_RETURN_IF_ERROR(CheckLimits(def));
+  std::vector<size_t> cols, lidx;
+  DescriptorOrder(def, options, &cols, &lidx);
+
+  Bytes& b = *logical;
+  AppendHeader(def, &b);
+  AppendColumns(def, cols, options, &b);
+  KP_RETURN_IF_ERROR(AppendIndexes(def, lidx, &b));
+  AppendLongValueMaps(def, cols, &b);
   AppendU16(&b, 0xFFFF);  // terminator
   if (b.size() > 0xFFFFFF) return Status::InvalidArgument("table definition is too large");
   PutU32(&b[8], uint32_t(b.size()));  // tdef_len

@@ -8,7 +8,8 @@
 //   Text(n)                  text of at most n characters
 //   Memo                     text
 //   any                      Null (checked against Required at the end)
-// Anything else is an error that names the column.
+// Anything else is an error that names the column. The bytes a converted
+// value then takes in a row are the column codec's (column_codec.h).
 #pragma once
 
 #include <optional>
