@@ -13,6 +13,7 @@ namespace fs = std::filesystem;
 
 using testing::Load;
 using testing::Page;
+using testing::WriteWholeFile;
 
 // The report of `image`, and whether one problem mentions `needle`.
 bool Reports(const Bytes& image, const std::string& needle, bool strict = true) {
@@ -166,10 +167,7 @@ TEST(CheckerTest, JetCheckToolExitStatus) {
   Bytes image = Load("empty.mdb");
   PutU32(Page(&image, 2) + kTdefRowCountOffset, 3);
   const std::string bad = (fs::temp_directory_path() / "kp_checker_bad.mdb").string();
-  {
-    std::ofstream out(bad, std::ios::binary);
-    out.write(reinterpret_cast<const char*>(image.data()), std::streamsize(image.size()));
-  }
+  WriteWholeFile(bad, image);
   const std::string out = (fs::temp_directory_path() / "kp_checker_bad.txt").string();
   EXPECT_EQ(WEXITSTATUS(std::system((tool + " " + bad + " >" + out).c_str())), 1);
   std::ifstream in(out);
