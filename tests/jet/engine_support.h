@@ -12,6 +12,7 @@
 #include <vector>
 
 #include "export/jet/builder.h"
+#include "export/jet/engine.h"
 #include "export/jet/reader.h"
 #include "export/jet/tdef_write.h"
 
@@ -46,6 +47,44 @@ inline std::string KpCopy(const std::string& name) {
   }
   std::filesystem::permissions(path, std::filesystem::perms::owner_write, std::filesystem::perm_options::add);
   return path;
+}
+
+// A writable copy of the reference file `file`, named `name`.
+inline std::string ReferenceCopy(const std::string& file, const std::string& name) {
+  const std::string path = TempPath(name);
+  std::filesystem::copy_file(ReferencePath(file), path);
+  std::filesystem::permissions(path, std::filesystem::perms::owner_write, std::filesystem::perm_options::add);
+  return path;
+}
+
+// A database opened through the engine, with a row set on `table`.
+struct Opened {
+  std::unique_ptr<DBEngine> engine = CreateJetEngine();
+  std::unique_ptr<Database> db;
+  std::unique_ptr<Recordset> rs;
+};
+inline Opened Open(const std::string& path, const std::u16string& table) {
+  Opened o;
+  Status s = o.engine->OpenDatabase(path, &o.db);
+  EXPECT_TRUE(s.ok()) << s.ToString();
+  if (s.ok()) s = o.db->OpenRecordset(u"SELECT * FROM [" + table + u"]", &o.rs);
+  EXPECT_TRUE(s.ok()) << s.ToString();
+  return o;
+}
+
+// Adds one row, assigning `values` by name; returns the first failure.
+using Assignments = std::vector<std::pair<std::u16string, Value>>;
+inline Status AddRow(Recordset* rs, const Assignments& values) {
+  KP_RETURN_IF_ERROR(rs->AddNew());
+  for (const auto& [name, v] : values) KP_RETURN_IF_ERROR(rs->SetField(name, v));
+  return rs->Update();
+}
+
+// `n` Japanese characters (80 different ones in turn).
+inline std::u16string Japanese(size_t n) {
+  std::u16string s;
+  for (size_t i = 0; i < n; ++i) s.push_back(char16_t(u'あ' + i % 80));
+  return s;
 }
 
 // A database with the given tables (columns laid out in order).
