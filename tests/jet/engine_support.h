@@ -185,6 +185,15 @@ inline void ExpectSameLines(const std::vector<std::string>& got, const std::vect
   }
 }
 
+// How many rows mdbtools (or mdb-reader) reads from `table`; a reader that
+// cannot read it fails the test.
+inline size_t OutsideRowCount(const std::string& path, const std::u16string& table, bool mdbtools) {
+  bool ok = false;
+  const size_t n = (mdbtools ? RowsByMdbtools : RowsByMdbReader)(path, Utf8(table), &ok).size();
+  EXPECT_TRUE(ok) << (mdbtools ? "mdbtools" : "mdb-reader") << " cannot read " << Utf8(table);
+  return n;
+}
+
 // Compares `rows` (in the table's column order) with what the project's
 // reader (values and TDEF row count), mdbtools and mdb-reader read from the
 // file; a reader that cannot read it (or is missing) fails the test.
