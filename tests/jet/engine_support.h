@@ -137,19 +137,6 @@ inline std::vector<Row> ReadBack(const std::string& path, const std::u16string& 
   return rows;
 }
 
-// Runs jet-check (with `strict`, --strict) on `path` when the build has it;
-// fails the test on problems.
-inline void ExpectCheckerClean(const std::string& path, bool strict = false) {
-  const std::string tool = std::string(KP_BUILD_DIR) + "/jet-check";
-  if (!std::filesystem::exists(tool)) {
-    std::printf("note: %s not built, invariants of %s not checked\n", tool.c_str(), path.c_str());
-    return;
-  }
-  bool ok = false;
-  const std::string out = RunCommand("'" + tool + (strict ? "' --strict '" : "' '") + path + "' 2>&1", &ok);
-  EXPECT_TRUE(ok) << "jet-check " << path << ":\n" << out;
-}
-
 // How a value prints in the outside readers' common notation (tests/support/oracle.h).
 inline std::string Printed(const ColumnDef& c, const Value& v, bool mdbtools) {
   if (c.type == ColumnType::kBoolean) return v.is_null() || v.i == 0 ? "0" : "1";

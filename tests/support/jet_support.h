@@ -6,6 +6,7 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <cstdio>
 #include <filesystem>
 #include <fstream>
 #include <iterator>
@@ -129,6 +130,19 @@ inline std::string RunCommand(const std::string& command, bool* ok) {
   kp::testing::ShellRun r = kp::testing::Shell(command);
   *ok = r.status == 0;
   return r.out;
+}
+
+// Runs jet-check (with `strict`, --strict) on `path` when the build has it;
+// fails the test on problems.
+inline void ExpectCheckerClean(const std::string& path, bool strict = false) {
+  const std::string tool = std::string(KP_BUILD_DIR) + "/jet-check";
+  if (!std::filesystem::exists(tool)) {
+    std::printf("note: %s not built, invariants of %s not checked\n", tool.c_str(), path.c_str());
+    return;
+  }
+  bool ok = false;
+  const std::string out = RunCommand("'" + tool + (strict ? "' --strict '" : "' '") + path + "' 2>&1", &ok);
+  EXPECT_TRUE(ok) << "jet-check " << path << ":\n" << out;
 }
 
 // The readers' rows in one notation: kp::testing::RowsByMdbtools / RowsByMdbReader.
