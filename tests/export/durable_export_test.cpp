@@ -34,10 +34,6 @@ using testing::FileOp;
 
 const char kEarlier[] = "an earlier file at the output path";
 
-std::string ReadAll(const fs::path& p) {
-  std::ifstream in(p, std::ios::binary);
-  return std::string((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
-}
 
 ControlDocument SmallDocument() {
   ControlDocument doc = testing::PlainDocument(3);
@@ -53,7 +49,7 @@ ControlDocument SmallDocument() {
 // "missing", "earlier", "valid:<rows>" (rows of the six tables) or "BAD: why".
 std::string OutputState(const std::string& path) {
   if (!fs::exists(path)) return "missing";
-  if (ReadAll(path) == kEarlier) return "earlier";
+  if (testing::ReadFile(path) == kEarlier) return "earlier";
   jet::CheckReport report;
   jet::CheckOptions strict;
   strict.strict = true;
@@ -83,7 +79,7 @@ class DurableExportTest : public ::testing::Test {
     fs::create_directories(bin_);
     fs::create_directories(out_dir_);
     fs::copy_file(dbd, bin_ + "/KP.dbd");
-    template_bytes_ = ReadAll(bin_ + "/KP.dbd");
+    template_bytes_ = testing::ReadFile(bin_ + "/KP.dbd");
     output_ = out_dir_ + "/出力.mdb";
   }
   void TearDown() override {
@@ -197,7 +193,7 @@ TEST_F(DurableExportTest, EveryFailingOperationEndsWithAWholeOutput) {
       EXPECT_NE(r.outcome, ExportOutcome::kSaveFailed);
       EXPECT_EQ(state, full);  // the whole document, compacted or not
     }
-    EXPECT_EQ(ReadAll(bin_ + "/KP.dbd"), template_bytes_);
+    EXPECT_EQ(testing::ReadFile(bin_ + "/KP.dbd"), template_bytes_);
     EXPECT_EQ(FilesIn(out_dir_), 1u);  // no temporary file left beside the output
     EXPECT_FALSE(fs::exists(bin_ + "/WorkDB.tmp"));
     const char* outcome = r.outcome == ExportOutcome::kSaveFailed          ? "save-failed"
@@ -217,7 +213,7 @@ TEST_F(DurableExportTest, CappedOutputIsNeverTorn) {
   if (!fs::exists(tool)) GTEST_SKIP() << "ctl2mdb not built";
   fs::copy_file(tool, bin_ + "/ctl2mdb");
   testing::WriteDocumentFolder(root_ + "/doc", doc_);
-  const std::string ctl_bytes = ReadAll(root_ + "/doc/DEFAULT.CTL");
+  const std::string ctl_bytes = testing::ReadFile(root_ + "/doc/DEFAULT.CTL");
 
   auto run = [&](long cap, bool compact = true) {
     std::error_code ec;
@@ -258,8 +254,8 @@ TEST_F(DurableExportTest, CappedOutputIsNeverTorn) {
     EXPECT_TRUE(status == 0 || status == 1 || status == 3);
     if (status == 1) EXPECT_EQ(state, "earlier");
     if (status != 1) EXPECT_EQ(state, full);
-    EXPECT_EQ(ReadAll(bin_ + "/KP.dbd"), template_bytes_);
-    EXPECT_EQ(ReadAll(root_ + "/doc/DEFAULT.CTL"), ctl_bytes);
+    EXPECT_EQ(testing::ReadFile(bin_ + "/KP.dbd"), template_bytes_);
+    EXPECT_EQ(testing::ReadFile(root_ + "/doc/DEFAULT.CTL"), ctl_bytes);
     EXPECT_EQ(FilesIn(out_dir_), 1u);
     ++tally["status " + std::to_string(status)];
   }

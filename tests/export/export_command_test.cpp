@@ -12,6 +12,7 @@
 #include "tests/export/fake_engine.h"
 #include "tests/export/recording_ui.h"
 #include "tests/export/test_docs.h"
+#include "tests/support/ctl_writer.h"
 
 namespace kp {
 namespace {
@@ -28,13 +29,6 @@ const char kCompacted[] = "最適化に成功しました。";
 const char kCompactFailed[] = "最適化に失敗しました。（容量が多くなることがあります。）";
 const char kTemplateBytes[] = "TEMPLATE";
 
-std::string ReadAll(const fs::path& p) {
-  std::ifstream in(p, std::ios::binary);
-  return std::string((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
-}
-void WriteAll(const fs::path& p, const std::string& bytes) {
-  std::ofstream(p, std::ios::binary) << bytes;
-}
 
 // A temporary program folder holding a template, and an output folder.
 fs::path MakeTempDir(const fs::path& parent) {
@@ -50,7 +44,7 @@ class ExportCommandTest : public ::testing::Test {
     ASSERT_FALSE(root_.empty());
     program_ = root_ / "bin";
     fs::create_directories(program_);
-    WriteAll(program_ / "KP.dbd", kTemplateBytes);
+    testing::WriteFile(program_ / "KP.dbd", kTemplateBytes);
     output_ = (root_ / "出力.mdb").string();
     log_ = std::make_shared<FakeLog>();
     command_ = MakeCommand(program_);
@@ -93,7 +87,7 @@ TEST_F(ExportCommandTest, ThreePageProgressSequenceAndBothMessages) {
   EXPECT_EQ(ui.events, want);
 
   // The output is the compacted copy; the work file is gone.
-  EXPECT_EQ(ReadAll(output_), std::string(kTemplateBytes) + FakeEngine::kCompactedMarker);
+  EXPECT_EQ(testing::ReadFile(output_), std::string(kTemplateBytes) + FakeEngine::kCompactedMarker);
   EXPECT_FALSE(fs::exists(program_ / "WorkDB.tmp"));
   // The database written is a new file beside the output, renamed over it.
   ASSERT_EQ(log_->opened_paths.size(), 1u);
@@ -105,25 +99,25 @@ TEST_F(ExportCommandTest, ThreePageProgressSequenceAndBothMessages) {
 }
 
 TEST_F(ExportCommandTest, SecondExportReplacesTheFirstAndKeepsTheEngine) {
-  WriteAll(output_, "an older, much longer file that must disappear entirely");
+  testing::WriteFile(output_, "an older, much longer file that must disappear entirely");
   for (int run = 0; run < 2; ++run) {
     RecordingUi ui(output_);
     EXPECT_EQ(command_->Run(PlainDocument(1), &ui).outcome, ExportOutcome::kSavedAndCompacted);
-    EXPECT_EQ(ReadAll(output_), std::string(kTemplateBytes) + FakeEngine::kCompactedMarker);
+    EXPECT_EQ(testing::ReadFile(output_), std::string(kTemplateBytes) + FakeEngine::kCompactedMarker);
   }
   EXPECT_EQ(engines_made_, 1);
   EXPECT_EQ(log_->compactions, 2);
 }
 
 TEST_F(ExportCommandTest, WorkFileAlreadyPresentLeavesTheSavedOutput) {
-  WriteAll(program_ / "WorkDB.tmp", "someone else's");
+  testing::WriteFile(program_ / "WorkDB.tmp", "someone else's");
   RecordingUi ui(output_);
   ExportResult r = command_->Run(PlainDocument(2), &ui);
   EXPECT_EQ(r.outcome, ExportOutcome::kSavedNotCompacted);
   EXPECT_FALSE(r.cause.ok());
   EXPECT_EQ(ui.Messages(), (std::vector<std::string>{kSaved, kCompactFailed}));
-  EXPECT_EQ(ReadAll(output_), kTemplateBytes);  // complete, uncompacted
-  EXPECT_EQ(ReadAll(program_ / "WorkDB.tmp"), "someone else's");
+  EXPECT_EQ(testing::ReadFile(output_), kTemplateBytes);  // complete, uncompacted
+  EXPECT_EQ(testing::ReadFile(program_ / "WorkDB.tmp"), "someone else's");
 }
 
 TEST_F(ExportCommandTest, MissingTemplateFailsBeforeTheProgressWindowShows) {
@@ -210,7 +204,7 @@ TEST_F(ExportCommandTest, FailedRenameKeepsTheUncompactedOutputAndRemovesTheWork
   EXPECT_EQ(r.outcome, ExportOutcome::kSavedNotCompacted);
   EXPECT_THAT(r.cause.message(), ::testing::HasSubstr("rename"));
   EXPECT_EQ(ui.Messages(), (std::vector<std::string>{kSaved, kCompactFailed}));
-  EXPECT_EQ(ReadAll(output_), kTemplateBytes);
+  EXPECT_EQ(testing::ReadFile(output_), kTemplateBytes);
   EXPECT_FALSE(fs::exists(program_ / "WorkDB.tmp"));
 }
 
@@ -227,7 +221,7 @@ TEST_F(ExportCommandTest, CompactionAcrossFileSystems) {
   RecordingUi ui(output_);
   ExportResult r = command->Run(PlainDocument(1), &ui);
   EXPECT_EQ(r.outcome, ExportOutcome::kSavedAndCompacted) << r.cause.ToString();
-  EXPECT_EQ(ReadAll(output_), std::string(kTemplateBytes) + FakeEngine::kCompactedMarker);
+  EXPECT_EQ(testing::ReadFile(output_), std::string(kTemplateBytes) + FakeEngine::kCompactedMarker);
   EXPECT_FALSE(fs::exists(other / "WorkDB.tmp"));
   size_t left = 0;
   for (const auto& e : fs::directory_iterator(root_)) left += e.is_regular_file();
@@ -238,20 +232,20 @@ TEST_F(ExportCommandTest, CompactionAcrossFileSystems) {
 TEST_F(ExportCommandTest, TemplateBesideTheProgramElseTheInstalledOne) {
   fs::path installed = root_ / "share" / "zirirav-convert";
   fs::create_directories(installed);
-  WriteAll(installed / "KP.dbd", "INSTALLED");
+  testing::WriteFile(installed / "KP.dbd", "INSTALLED");
   EXPECT_EQ(command_->TemplatePath(), (program_ / "KP.dbd").string());
   fs::remove(program_ / "KP.dbd");
   EXPECT_EQ(command_->TemplatePath(), (installed / "KP.dbd").string());
   RecordingUi ui(output_);
   EXPECT_EQ(command_->Run(PlainDocument(1), &ui).outcome, ExportOutcome::kSavedAndCompacted);
-  EXPECT_EQ(ReadAll(output_), std::string("INSTALLED") + FakeEngine::kCompactedMarker);
+  EXPECT_EQ(testing::ReadFile(output_), std::string("INSTALLED") + FakeEngine::kCompactedMarker);
 }
 
 // The work file beside the output (the program's folder not writable, or
 // asked for): a WorkDB.tmp in the program's folder plays no part, and the
 // work file is gone after a success and after a failed compaction.
 TEST_F(ExportCommandTest, WorkFileBesideTheOutputIsGoneOnEveryPath) {
-  WriteAll(program_ / "WorkDB.tmp", "someone else's");
+  testing::WriteFile(program_ / "WorkDB.tmp", "someone else's");
   ExportOptions beside;
   beside.work_file = WorkFilePlace::kBesideOutput;
   auto files_beside_output = [this] {
@@ -263,7 +257,7 @@ TEST_F(ExportCommandTest, WorkFileBesideTheOutputIsGoneOnEveryPath) {
   RecordingUi ui(output_);
   ExportResult r = command_->Run(PlainDocument(2), &ui, beside);
   EXPECT_EQ(r.outcome, ExportOutcome::kSavedAndCompacted) << r.cause.ToString();
-  EXPECT_EQ(ReadAll(output_), std::string(kTemplateBytes) + FakeEngine::kCompactedMarker);
+  EXPECT_EQ(testing::ReadFile(output_), std::string(kTemplateBytes) + FakeEngine::kCompactedMarker);
   EXPECT_EQ(files_beside_output(), std::vector<std::string>{"出力.mdb"});
 
   // A compaction that fails after it began writing its copy.
@@ -272,7 +266,7 @@ TEST_F(ExportCommandTest, WorkFileBesideTheOutputIsGoneOnEveryPath) {
     Status CompactDatabase(const std::string&, const std::string& d) override {
       destination = d;
       if (fs::exists(d)) return Status::InvalidArgument("exists");
-      WriteAll(d, "half");
+      testing::WriteFile(d, "half");
       return Status::IOError("injected: disk full");
     }
     std::string destination;
@@ -288,9 +282,9 @@ TEST_F(ExportCommandTest, WorkFileBesideTheOutputIsGoneOnEveryPath) {
   EXPECT_EQ(r.outcome, ExportOutcome::kSavedNotCompacted);
   ASSERT_NE(engine, nullptr);
   EXPECT_EQ(fs::path(engine->destination).parent_path(), root_);
-  EXPECT_EQ(ReadAll(output_), kTemplateBytes);
+  EXPECT_EQ(testing::ReadFile(output_), kTemplateBytes);
   EXPECT_EQ(files_beside_output(), std::vector<std::string>{"出力.mdb"});
-  EXPECT_EQ(ReadAll(program_ / "WorkDB.tmp"), "someone else's");
+  EXPECT_EQ(testing::ReadFile(program_ / "WorkDB.tmp"), "someone else's");
 }
 
 TEST_F(ExportCommandTest, NoCompactOption) {
@@ -301,7 +295,7 @@ TEST_F(ExportCommandTest, NoCompactOption) {
   EXPECT_EQ(r.outcome, ExportOutcome::kSaved);
   EXPECT_EQ(ui.Messages(), std::vector<std::string>{kSaved});
   EXPECT_EQ(log_->compactions, 0);
-  EXPECT_EQ(ReadAll(output_), kTemplateBytes);
+  EXPECT_EQ(testing::ReadFile(output_), kTemplateBytes);
 }
 
 }  // namespace

@@ -22,10 +22,6 @@ namespace {
 
 namespace fs = std::filesystem;
 
-std::string ReadAll(const std::string& p) {
-  std::ifstream in(p, std::ios::binary);
-  return std::string((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
-}
 
 // Writes the program's own template changed by `change` to `path`.
 void WriteTemplate(const std::string& path, const std::function<void(jet::DatabaseSpec*)>& change) {
@@ -109,7 +105,7 @@ TEST(TemplateCheckTest, TemplatesFromElsewhere) {
     std::error_code ec;
     fs::remove(dbd, ec);
     c.make();
-    const std::string template_bytes = ReadAll(dbd);
+    const std::string template_bytes = testing::ReadFile(dbd);
     testing::WriteFile(output, "earlier");
     ExportCommand command(bin, [] { return jet::CreateJetEngine(); });
     command.set_template_check(CheckTemplate);
@@ -122,9 +118,9 @@ TEST(TemplateCheckTest, TemplatesFromElsewhere) {
       EXPECT_NE(r.cause.message().find(c.cause), std::string::npos) << r.cause.ToString();
       EXPECT_EQ(ui.Messages(), std::vector<std::string>{testing::Utf8(kSaveFailedMessage)});
       EXPECT_FALSE(ui.Saw("show"));
-      EXPECT_EQ(ReadAll(output), "earlier");
+      EXPECT_EQ(testing::ReadFile(output), "earlier");
     }
-    EXPECT_EQ(ReadAll(dbd), template_bytes);
+    EXPECT_EQ(testing::ReadFile(dbd), template_bytes);
     EXPECT_EQ(std::distance(fs::directory_iterator(out), fs::directory_iterator()), 1);
     EXPECT_FALSE(fs::exists(bin + "/WorkDB.tmp"));
     chmod(dbd.c_str(), 0644);

@@ -34,35 +34,26 @@ TEST(EngineAccess, IndexFreeTablesTakeRows) {
   };
   for (const auto& [file, table] : tables) {
     SCOPED_TRACE(std::string(file) + " " + Utf8(table));
-    const std::string source = ReferencePath(file);
     KP_SKIP_WITHOUT_REFERENCE();
-    const std::string path = TempPath(std::string("access_") + file);
-    std::filesystem::copy_file(source, path);
-    std::filesystem::permissions(path, std::filesystem::perms::owner_write, std::filesystem::perm_options::add);
+    const std::string path = ReferenceCopy(file, std::string("access_") + file);
     TableDef def;
     const std::vector<Row> before = ReadBack(path, table, &def);
-    bool ok = false;
-    const size_t mdbtools_before = RowsByMdbtools(path, Utf8(table), &ok).size();
+    const size_t mdbtools_before = OutsideRowCount(path, table, true);
 
-    std::vector<Row> added;
     {
-      auto engine = CreateJetEngine();
-      std::unique_ptr<Database> db;
-      ASSERT_TRUE(engine->OpenDatabase(path, &db).ok());
-      std::unique_ptr<Recordset> rs;
-      Status s = db->OpenRecordset(u"SELECT * FROM [" + std::u16string(table) + u"]", &rs);
-      ASSERT_TRUE(s.ok()) << s.ToString();
+      Opened o = Open(path, table);
+      ASSERT_TRUE(o.rs);
       for (int r = 0; r < 3; ++r) {
-        ASSERT_TRUE(rs->AddNew().ok());
+        Assignments a;
         for (const ColumnDef& c : def.columns) {
           Value v;
-          if (SampleValue(c, r, &v)) ASSERT_TRUE(rs->SetField(c.name, v).ok()) << Utf8(c.name);
+          if (SampleValue(c, r, &v)) a.push_back({c.name, v});
         }
-        s = rs->Update();
+        const Status s = AddRow(o.rs.get(), a);
         ASSERT_TRUE(s.ok()) << s.ToString();
       }
-      ASSERT_TRUE(rs->Close().ok());
-      ASSERT_TRUE(db->Close().ok());
+      ASSERT_TRUE(o.rs->Close().ok());
+      ASSERT_TRUE(o.db->Close().ok());
     }
     ExpectCheckerClean(path);
     const std::vector<Row> after = ReadBack(path, table);
@@ -74,10 +65,8 @@ TEST(EngineAccess, IndexFreeTablesTakeRows) {
         if (SampleValue(def.columns[c], r, &v)) EXPECT_EQ(after[before.size() + r][c], v) << Utf8(def.columns[c].name);
       }
     }
-    const size_t mdbtools_after = RowsByMdbtools(path, Utf8(table), &ok).size();
-    if (ok) EXPECT_EQ(mdbtools_after, mdbtools_before + 3);
-    const size_t by_mdb_reader = RowsByMdbReader(path, Utf8(table), &ok).size();
-    if (ok) EXPECT_EQ(by_mdb_reader, before.size() + 3);
+    EXPECT_EQ(OutsideRowCount(path, table, true), mdbtools_before + 3);
+    EXPECT_EQ(OutsideRowCount(path, table, false), before.size() + 3);
   }
 }
 

@@ -7,11 +7,13 @@
 #include <cstdio>
 #include <unistd.h>
 
+#include <algorithm>
 #include <filesystem>
 #include <string>
 #include <vector>
 
 #include "export/jet/builder.h"
+#include "export/jet/engine.h"
 #include "export/jet/reader.h"
 #include "export/jet/tdef_write.h"
 
@@ -46,6 +48,44 @@ inline std::string KpCopy(const std::string& name) {
   }
   std::filesystem::permissions(path, std::filesystem::perms::owner_write, std::filesystem::perm_options::add);
   return path;
+}
+
+// A writable copy of the reference file `file`, named `name`.
+inline std::string ReferenceCopy(const std::string& file, const std::string& name) {
+  const std::string path = TempPath(name);
+  std::filesystem::copy_file(ReferencePath(file), path);
+  std::filesystem::permissions(path, std::filesystem::perms::owner_write, std::filesystem::perm_options::add);
+  return path;
+}
+
+// A database opened through the engine, with a row set on `table`.
+struct Opened {
+  std::unique_ptr<DBEngine> engine = CreateJetEngine();
+  std::unique_ptr<Database> db;
+  std::unique_ptr<Recordset> rs;
+};
+inline Opened Open(const std::string& path, const std::u16string& table) {
+  Opened o;
+  Status s = o.engine->OpenDatabase(path, &o.db);
+  EXPECT_TRUE(s.ok()) << s.ToString();
+  if (s.ok()) s = o.db->OpenRecordset(u"SELECT * FROM [" + table + u"]", &o.rs);
+  EXPECT_TRUE(s.ok()) << s.ToString();
+  return o;
+}
+
+// Adds one row, assigning `values` by name; returns the first failure.
+using Assignments = std::vector<std::pair<std::u16string, Value>>;
+inline Status AddRow(Recordset* rs, const Assignments& values) {
+  KP_RETURN_IF_ERROR(rs->AddNew());
+  for (const auto& [name, v] : values) KP_RETURN_IF_ERROR(rs->SetField(name, v));
+  return rs->Update();
+}
+
+// `n` Japanese characters (80 different ones in turn).
+inline std::u16string Japanese(size_t n) {
+  std::u16string s;
+  for (size_t i = 0; i < n; ++i) s.push_back(char16_t(u'あ' + i % 80));
+  return s;
 }
 
 // A database with the given tables (columns laid out in order).
@@ -97,23 +137,12 @@ inline std::vector<Row> ReadBack(const std::string& path, const std::u16string& 
   return rows;
 }
 
-// Runs jet-check on `path` when the build has it; fails the test on problems.
-inline void ExpectCheckerClean(const std::string& path) {
-  const std::string tool = std::string(KP_BUILD_DIR) + "/jet-check";
-  if (!std::filesystem::exists(tool)) {
-    std::printf("note: %s not built, invariants of %s not checked\n", tool.c_str(), path.c_str());
-    return;
-  }
-  bool ok = false;
-  const std::string out = RunCommand("'" + tool + "' '" + path + "' 2>&1", &ok);
-  EXPECT_TRUE(ok) << "jet-check " << path << ":\n" << out;
-}
-
 // How a value prints in the outside readers' common notation (tests/support/oracle.h).
 inline std::string Printed(const ColumnDef& c, const Value& v, bool mdbtools) {
   if (c.type == ColumnType::kBoolean) return v.is_null() || v.i == 0 ? "0" : "1";
   if (v.is_null()) return "<NULL>";
   if (v.kind == Value::Kind::kText) return v.text.empty() && mdbtools ? "<NULL>" : Utf8(v.text);
+  if (v.kind == Value::Kind::kBinary) return Hex(v.binary);
   return std::to_string(v.i);
 }
 
@@ -130,24 +159,55 @@ inline std::vector<std::string> PrintedRows(const TableDef& def, const std::vect
   return out;
 }
 
-// Compares `rows` (in def's column order) with what the project's reader,
-// mdbtools and mdb-reader read from the file.
+// The row count and the first differing row only (rows can be long).
+inline void ExpectSameLines(const std::vector<std::string>& got, const std::vector<std::string>& want,
+                            const std::string& what) {
+  EXPECT_EQ(got.size(), want.size()) << what;
+  for (size_t i = 0; i < std::min(got.size(), want.size()); ++i) {
+    if (got[i] != want[i]) {
+      ADD_FAILURE() << what << ", row " << i + 1 << ":\n got  " << got[i].substr(0, 200) << "\n want "
+                    << want[i].substr(0, 200);
+      return;
+    }
+  }
+}
+
+// How many rows mdbtools (or mdb-reader) reads from `table`; a reader that
+// cannot read it fails the test.
+inline size_t OutsideRowCount(const std::string& path, const std::u16string& table, bool mdbtools) {
+  bool ok = false;
+  const size_t n = (mdbtools ? RowsByMdbtools : RowsByMdbReader)(path, Utf8(table), &ok).size();
+  EXPECT_TRUE(ok) << (mdbtools ? "mdbtools" : "mdb-reader") << " cannot read " << Utf8(table);
+  return n;
+}
+
+// Compares `rows` (in the table's column order) with what the project's
+// reader (values and TDEF row count), mdbtools and mdb-reader read from the
+// file; a reader that cannot read it (or is missing) fails the test.
 inline void ExpectRowsThreeWays(const std::string& path, const std::u16string& table, const std::vector<Row>& rows) {
   TableDef def;
   const std::vector<Row> got = ReadBack(path, table, &def);
-  ASSERT_EQ(got.size(), rows.size());
-  for (size_t i = 0; i < rows.size(); ++i) {
-    for (size_t c = 0; c < def.columns.size(); ++c) {
+  EXPECT_EQ(def.row_count, rows.size()) << "TDEF row count";
+  EXPECT_EQ(got.size(), rows.size()) << "rows read back";
+  for (size_t i = 0, diffs = 0; i < std::min(got.size(), rows.size()) && !diffs; ++i) {
+    for (size_t c = 0; c < def.columns.size() && !diffs; ++c) {
       Value want = rows[i][c];
       if (def.columns[c].type == ColumnType::kBoolean && want.is_null()) want = Value::Bool(false);
-      EXPECT_EQ(got[i][c], want) << "row " << i << " column " << Utf8(def.columns[c].name);
+      if (!(got[i][c] == want)) {
+        ++diffs;  // the first difference only
+        ADD_FAILURE() << "project reader, row " << i + 1 << " column " << Utf8(def.columns[c].name) << ":\n got  "
+                      << Printed(def.columns[c], got[i][c], false).substr(0, 200) << "\n want "
+                      << Printed(def.columns[c], want, false).substr(0, 200);
+      }
     }
   }
-  bool ok = false;
-  const std::vector<std::string> by_mdbtools = RowsByMdbtools(path, Utf8(table), &ok);
-  if (ok) EXPECT_EQ(by_mdbtools, PrintedRows(def, rows, true)) << "mdbtools";
-  const std::vector<std::string> by_reader = RowsByMdbReader(path, Utf8(table), &ok);
-  if (ok) EXPECT_EQ(by_reader, PrintedRows(def, rows, false)) << "mdb-reader";
+  for (bool mdbtools : {true, false}) {
+    bool ok = false;
+    const std::vector<std::string> by = mdbtools ? RowsByMdbtools(path, Utf8(table), &ok)
+                                                 : RowsByMdbReader(path, Utf8(table), &ok);
+    EXPECT_TRUE(ok) << (mdbtools ? "mdbtools" : "mdb-reader") << " cannot read " << Utf8(table);
+    if (ok) ExpectSameLines(by, PrintedRows(def, rows, mdbtools), mdbtools ? "mdbtools" : "mdb-reader");
+  }
 }
 
 }  // namespace kp::jet::testing

@@ -8,45 +8,19 @@
 
 #include "export/jet/props.h"
 #include "export/jet/reader.h"
-#include "tests/support/oracle.h"
+#include "tests/support/jet_support.h"
 
 namespace kp::jet {
 namespace {
 
 namespace fs = std::filesystem;
-
-std::string Utf8(const std::u16string& s) {
-  std::string out;
-  for (size_t i = 0; i < s.size(); ++i) {
-    uint32_t c = s[i];
-    if (c >= 0xD800 && c < 0xDC00 && i + 1 < s.size()) c = 0x10000 + ((c - 0xD800) << 10) + (s[++i] - 0xDC00);
-    if (c < 0x80) {
-      out.push_back(char(c));
-    } else if (c < 0x800) {
-      out += {char(0xC0 | (c >> 6)), char(0x80 | (c & 0x3F))};
-    } else if (c < 0x10000) {
-      out += {char(0xE0 | (c >> 12)), char(0x80 | ((c >> 6) & 0x3F)), char(0x80 | (c & 0x3F))};
-    } else {
-      out += {char(0xF0 | (c >> 18)), char(0x80 | ((c >> 12) & 0x3F)), char(0x80 | ((c >> 6) & 0x3F)),
-              char(0x80 | (c & 0x3F))};
-    }
-  }
-  return out;
-}
-
-std::string HexOf(const Bytes& b, bool upper) {
-  std::string s;
-  char buf[3];
-  for (uint8_t x : b) {
-    std::snprintf(buf, sizeof buf, upper ? "%02X" : "%02x", x);
-    s += buf;
-  }
-  return s;
-}
+using testing::Hex;
+using testing::ReferenceFiles;
+using testing::Utf8;
 
 // An OLE Automation date as calendar fields, to the millisecond.
 struct Civil {
-  int64_t y, m, d, hh, mm, ss, ms;
+  long long y, m, d, hh, mm, ss, ms;
 };
 Civil FromOleDate(double v, bool whole_seconds = false) {
   const double whole = std::trunc(v);
@@ -96,7 +70,7 @@ std::string GuidText(const Bytes& b, bool upper) {
   std::string s;
   for (size_t i = 0; i < 16; ++i) {
     if (i == 4 || i == 6 || i == 8 || (i == 10 && !upper)) s += '-';  // mdbtools: no fourth dash
-    s += HexOf(Bytes{b[order[i]]}, upper);
+    s += Hex(Bytes{b[order[i]]}, upper);
   }
   return s;
 }
@@ -110,90 +84,62 @@ std::string CurrencyText(int64_t v) {
   return buf;
 }
 
-// How mdb-export prints a value (nullopt: as Null).
-std::optional<std::string> AsMdbtools(const ColumnDef& c, const Value& v) {
+// How mdb-export (`mdbtools`) or mdb_dump.mjs prints a value (nullopt: as Null).
+std::optional<std::string> AsPrinted(const ColumnDef& c, const Value& v, bool mdbtools) {
   char buf[64];
-  if (c.type == ColumnType::kBoolean) return std::string(v.i ? "1" : "0");
+  if (c.type == ColumnType::kBoolean) return std::string(mdbtools ? (v.i ? "1" : "0") : (v.i ? "true" : "false"));
   if (v.is_null()) return std::nullopt;
   switch (c.type) {
     case ColumnType::kByte: case ColumnType::kInteger: case ColumnType::kLong:
       return std::to_string(v.i);
     case ColumnType::kCurrency: return CurrencyText(v.i);
-    case ColumnType::kSingle: std::snprintf(buf, sizeof buf, "%.8g", float(v.d)); return std::string(buf);
-    case ColumnType::kDouble: std::snprintf(buf, sizeof buf, "%.16g", v.d); return std::string(buf);
+    case ColumnType::kSingle: case ColumnType::kDouble:
+      if (!mdbtools) return std::string();  // mdb-reader's are compared as numbers
+      std::snprintf(buf, sizeof buf, c.type == ColumnType::kSingle ? "%.8g" : "%.16g",
+                    c.type == ColumnType::kSingle ? double(float(v.d)) : v.d);
+      return std::string(buf);
     case ColumnType::kDateTime: {
-      Civil t = FromOleDate(v.d, true);  // mdbtools rounds to the second
-      std::snprintf(buf, sizeof buf, "%04lld-%02lld-%02lld %02lld:%02lld:%02lld", (long long)t.y, (long long)t.m,
-                    (long long)t.d, (long long)t.hh, (long long)t.mm, (long long)t.ss);
+      const Civil t = FromOleDate(v.d, mdbtools);  // mdbtools rounds to the second
+      if (mdbtools) {
+        std::snprintf(buf, sizeof buf, "%04lld-%02lld-%02lld %02lld:%02lld:%02lld", t.y, t.m, t.d, t.hh, t.mm, t.ss);
+      } else {
+        std::snprintf(buf, sizeof buf, "%04lld-%02lld-%02lldT%02lld:%02lld:%02lld.%03lldZ", t.y, t.m, t.d, t.hh, t.mm,
+                      t.ss, t.ms);
+      }
       return std::string(buf);
     }
     case ColumnType::kText: case ColumnType::kMemo: {
+      if (!mdbtools) return Utf8(v.text);
       // mdb-export stops texts at a NUL character, and prints empty ones as Null.
       const std::u16string text = v.text.substr(0, v.text.find(u'\0'));
       if (text.empty()) return std::nullopt;
       return Utf8(text);
     }
     case ColumnType::kNumeric: return NumericText(c, v.binary);
-    case ColumnType::kGuid: {  // printed as text, then in hex
-      std::string g = "{" + GuidText(v.binary, true) + "}", hex;
-      return HexOf(Bytes(g.begin(), g.end()), true);
+    case ColumnType::kGuid: {  // mdbtools: printed as text, then in hex
+      if (!mdbtools) return GuidText(v.binary, false);
+      const std::string g = "{" + GuidText(v.binary, true) + "}";
+      return Hex(Bytes(g.begin(), g.end()), true);
     }
     case ColumnType::kBinary: {
+      if (!mdbtools) return Hex(v.binary, false);
       // mdb-export stops Binary values at their first zero byte.
       Bytes b = v.binary;
       b.erase(std::find(b.begin(), b.end(), 0), b.end());
       if (b.empty()) return std::nullopt;
-      return HexOf(b, true);
+      return Hex(b, true);
     }
     default:
-      return HexOf(v.binary, true);
+      return Hex(v.binary, mdbtools);
   }
-}
-
-// How mdb_dump.mjs prints a value.
-std::optional<std::string> AsMdbReader(const ColumnDef& c, const Value& v) {
-  char buf[64];
-  if (c.type == ColumnType::kBoolean) return std::string(v.i ? "true" : "false");
-  if (v.is_null()) return std::nullopt;
-  switch (c.type) {
-    case ColumnType::kByte: case ColumnType::kInteger: case ColumnType::kLong:
-      return std::to_string(v.i);
-    case ColumnType::kCurrency: return CurrencyText(v.i);
-    case ColumnType::kDateTime: {
-      Civil t = FromOleDate(v.d);
-      std::snprintf(buf, sizeof buf, "%04lld-%02lld-%02lldT%02lld:%02lld:%02lld.%03lldZ", (long long)t.y,
-                    (long long)t.m, (long long)t.d, (long long)t.hh, (long long)t.mm, (long long)t.ss,
-                    (long long)t.ms);
-      return std::string(buf);
-    }
-    case ColumnType::kText: case ColumnType::kMemo: return Utf8(v.text);
-    case ColumnType::kNumeric: return NumericText(c, v.binary);
-    case ColumnType::kGuid: return GuidText(v.binary, false);
-    case ColumnType::kSingle: case ColumnType::kDouble:
-      return std::string();  // compared as numbers
-    default:
-      return HexOf(v.binary, false);
-  }
-}
-
-bool SameNumber(const std::string& text, double d) { return std::strtod(text.c_str(), nullptr) == d; }
-
-std::vector<std::string> ReferenceFiles() {
-  std::vector<std::string> files;
-  if (!fs::exists(KP_REFERENCE_DIR)) return files;
-  for (const auto& e : fs::directory_iterator(KP_REFERENCE_DIR)) {
-    if (e.path().extension() == ".mdb") files.push_back(e.path().string());
-  }
-  std::sort(files.begin(), files.end());
-  return files;
 }
 
 bool SameCell(const ColumnDef& col, const Value& v, const std::optional<std::string>& t, bool mdbtools) {
   if (col.type == ColumnType::kComplex) return true;  // Access's own data: the tools print it their own way
   if (!mdbtools && (col.type == ColumnType::kSingle || col.type == ColumnType::kDouble) && !v.is_null()) {
-    return t.has_value() && SameNumber(*t, col.type == ColumnType::kSingle ? double(float(v.d)) : v.d);
+    return t.has_value() && std::strtod(t->c_str(), nullptr) == (col.type == ColumnType::kSingle ? double(float(v.d)) : v.d);
   }
-  return (mdbtools ? AsMdbtools(col, v) : AsMdbReader(col, v)) == t;
+  return AsPrinted(col, v, mdbtools) == t;
 }
 
 // Compares our rows of `def` with an oracle's. Row order may differ: the
@@ -201,7 +147,7 @@ bool SameCell(const ColumnDef& col, const Value& v, const std::optional<std::str
 // data is, we list it where its slot is. So each of our rows is matched with
 // an equal row of theirs; the first unmatched rows are reported cell by cell.
 void CompareRows(const std::string& who, const std::string& where, const TableDef& def, const std::vector<Row>& ours,
-                 const testing::OracleTable& theirs, bool mdbtools) {
+                 const kp::testing::OracleTable& theirs, bool mdbtools) {
   ASSERT_EQ(ours.size(), theirs.rows.size()) << who << " row count, " << where;
   std::vector<bool> used(theirs.rows.size(), false);
   int reported = 0;
@@ -213,10 +159,8 @@ void CompareRows(const std::string& who, const std::string& where, const TableDe
       }
       return true;
     };
-    bool found = false;
-    if (!used[r] && same_row(r)) {
-      used[r] = found = true;
-    }
+    bool found = !used[r] && same_row(r);
+    if (found) used[r] = true;
     for (size_t t = 0; !found && t < theirs.rows.size(); ++t) {
       if (!used[t] && same_row(t)) used[t] = found = true;
     }
@@ -226,7 +170,7 @@ void CompareRows(const std::string& who, const std::string& where, const TableDe
     for (size_t c = 0; c < def.columns.size(); ++c) {
       const ColumnDef& col = def.columns[c];
       if (SameCell(col, ours[r][c], theirs.rows[r][c], mdbtools)) continue;
-      const auto mine = mdbtools ? AsMdbtools(col, ours[r][c]) : AsMdbReader(col, ours[r][c]);
+      const auto mine = AsPrinted(col, ours[r][c], mdbtools);
       ADD_FAILURE() << who << " has no row equal to ours at " << where << " row " << r << "; column "
                     << Utf8(col.name) << ": ours " << mine.value_or("<null>").substr(0, 200) << ", theirs (row " << r
                     << ") " << theirs.rows[r][c].value_or("<null>").substr(0, 200);
@@ -237,7 +181,7 @@ void CompareRows(const std::string& who, const std::string& where, const TableDe
 TEST(ReaderReferenceTest, EveryTableAgreesWithMdbtoolsAndMdbReader) {
   const auto files = ReferenceFiles();
   if (files.empty()) GTEST_SKIP() << "no reference files at " KP_REFERENCE_DIR;
-  const bool mdbtools = testing::HaveMdbtools(), mdbreader = testing::HaveMdbReader();
+  const bool mdbtools = kp::testing::HaveMdbtools(), mdbreader = kp::testing::HaveMdbReader();
   if (!mdbtools && !mdbreader) GTEST_SKIP() << "neither mdbtools nor mdb-reader is installed";
   for (const auto& path : files) {
     SCOPED_TRACE(path);
@@ -247,11 +191,10 @@ TEST(ReaderReferenceTest, EveryTableAgreesWithMdbtoolsAndMdbReader) {
     for (const auto& e : reader->ListTables(true)) names.push_back(Utf8(e.name));
     if (mdbtools) {
       std::vector<std::string> theirs;
-      ASSERT_TRUE(testing::MdbtoolsTableNames(path, true, &theirs).ok());
-      std::vector<std::string> a = names, b = theirs;
-      std::sort(a.begin(), a.end());
-      std::sort(b.begin(), b.end());
-      EXPECT_EQ(a, b) << "table names";
+      ASSERT_TRUE(kp::testing::MdbtoolsTableNames(path, true, &theirs).ok());
+      std::sort(names.begin(), names.end());
+      std::sort(theirs.begin(), theirs.end());
+      EXPECT_EQ(names, theirs) << "table names";
     }
     for (const auto& e : reader->ListTables(true)) {
       const std::string name = Utf8(e.name);
@@ -262,15 +205,15 @@ TEST(ReaderReferenceTest, EveryTableAgreesWithMdbtoolsAndMdbReader) {
       ASSERT_TRUE(s.ok()) << name << ": " << s.ToString();
       const std::string where = fs::path(path).filename().string() + " " + name;
       if (mdbtools) {
-        testing::OracleTable t;
-        ASSERT_TRUE(testing::MdbtoolsRows(path, name, &t).ok()) << where;
+        kp::testing::OracleTable t;
+        ASSERT_TRUE(kp::testing::MdbtoolsRows(path, name, &t).ok()) << where;
         CompareRows("mdbtools", where, def, rows, t, true);
       }
       bool access_data = false;  // a column of Access's own type, which mdb-reader refuses
       for (const auto& c : def.columns) access_data |= c.type == ColumnType::kComplex;
       if (mdbreader && !access_data) {
-        testing::OracleTable t;
-        ASSERT_TRUE(testing::MdbReaderRows(path, name, &t).ok()) << where;
+        kp::testing::OracleTable t;
+        ASSERT_TRUE(kp::testing::MdbReaderRows(path, name, &t).ok()) << where;
         ASSERT_EQ(t.columns.size(), def.columns.size()) << where;
         for (size_t c = 0; c < def.columns.size(); ++c) EXPECT_EQ(t.columns[c], Utf8(def.columns[c].name)) << where;
         EXPECT_EQ(t.row_count, long(def.row_count)) << where;
@@ -280,14 +223,8 @@ TEST(ReaderReferenceTest, EveryTableAgreesWithMdbtoolsAndMdbReader) {
   }
 }
 
-}  // namespace
-}  // namespace kp::jet
-
-namespace kp::jet {
-namespace {
-
 TEST(ReaderReferenceTest, OverflowedRowsKeepTheirSlotPointer) {
-  if (ReferenceFiles().empty()) GTEST_SKIP() << "no reference files";
+  KP_SKIP_WITHOUT_REFERENCE();
   std::unique_ptr<DatabaseReader> reader;
   ASSERT_TRUE(DatabaseReader::Open(std::string(KP_REFERENCE_DIR) + "/overflowTestV2000.mdb", &reader).ok());
   TableDef def;

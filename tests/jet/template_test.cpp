@@ -126,16 +126,6 @@ TEST_F(TemplateTest, ColumnPropertiesAreAsDefined) {
   const size_t angle = props.find("name: Angle\n");
   ASSERT_NE(angle, std::string::npos) << props;
   EXPECT_NE(props.find("DefaultValue: 0", angle), std::string::npos) << props;
-  // Every Text and Memo column of every table has the two properties.
-  for (const auto& d : defs_) {
-    for (const auto& c : d.columns) {
-      if (c.type != ColumnType::kText && c.type != ColumnType::kMemo) continue;
-      auto it = d.properties.columns.find(c.name);
-      ASSERT_NE(it, d.properties.columns.end()) << Utf8(c.name);
-      EXPECT_EQ(it->second.at(u"AllowZeroLength").value, Bytes{1});
-      EXPECT_EQ(it->second.at(u"Required").value, Bytes{0});
-    }
-  }
 }
 
 TEST_F(TemplateTest, CatalogIsTheEnginesPlusTheNewTables) {

@@ -6,6 +6,8 @@
 #include <cstdio>
 #include <cstdlib>
 #include <filesystem>
+#include <fstream>
+#include <iterator>
 #include <mutex>
 #include <stdexcept>
 #include <unordered_map>
@@ -157,6 +159,11 @@ void WriteFile(const std::string& path, const std::string& bytes) {
   if (!f) throw std::runtime_error("cannot write " + path);
   std::fwrite(bytes.data(), 1, bytes.size(), f);
   std::fclose(f);
+}
+
+std::string ReadFile(const std::string& path) {
+  std::ifstream in(path, std::ios::binary);
+  return std::string((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
 }
 
 std::string WriteDocumentFolder(const std::string& folder, const ControlDocument& doc,

@@ -44,8 +44,9 @@ std::string EncodeControlFile(const ControlDocument& doc, const ControlWriteOpti
 std::string WriteDocumentFolder(const std::string& folder, const ControlDocument& doc,
                                 const ControlWriteOptions& options = {}, int64_t image_size = 1000);
 
-// Writes `bytes` to `path`.
+// Writes `bytes` to `path`; reads the whole of `path` (empty when it cannot).
 void WriteFile(const std::string& path, const std::string& bytes);
+std::string ReadFile(const std::string& path);
 
 // A fresh empty temporary folder for a test.
 std::string MakeTempFolder(const std::string& prefix = "kp-test");

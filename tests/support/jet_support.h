@@ -5,6 +5,8 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
+#include <cstdio>
 #include <filesystem>
 #include <fstream>
 #include <iterator>
@@ -32,8 +34,31 @@ inline Bytes ReadWholeFile(const std::string& path) {
   return Bytes((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
 }
 
+inline void WriteWholeFile(const std::string& path, const Bytes& bytes) {
+  std::ofstream(path, std::ios::binary).write(reinterpret_cast<const char*>(bytes.data()), std::streamsize(bytes.size()));
+}
+
 inline std::string ReferencePath(const std::string& name) {
   return std::string(KP_REFERENCE_DIR) + "/" + name;
+}
+
+// The Access-made reference files (*.mdb), sorted; none when the folder is missing.
+inline std::vector<std::string> ReferenceFiles() {
+  std::vector<std::string> files;
+  if (!std::filesystem::exists(KP_REFERENCE_DIR)) return files;
+  for (const auto& e : std::filesystem::directory_iterator(KP_REFERENCE_DIR)) {
+    if (e.path().extension() == ".mdb") files.push_back(e.path().string());
+  }
+  std::sort(files.begin(), files.end());
+  return files;
+}
+
+// Bytes as hex digits, two a byte.
+inline std::string Hex(const Bytes& b, bool upper = true) {
+  static const char* digits[] = {"0123456789abcdef", "0123456789ABCDEF"};
+  std::string s;
+  for (uint8_t x : b) s += {digits[upper][x >> 4], digits[upper][x & 15]};
+  return s;
 }
 
 // A reference file's bytes (empty when it is missing).
@@ -105,6 +130,19 @@ inline std::string RunCommand(const std::string& command, bool* ok) {
   kp::testing::ShellRun r = kp::testing::Shell(command);
   *ok = r.status == 0;
   return r.out;
+}
+
+// Runs jet-check (with `strict`, --strict) on `path` when the build has it;
+// fails the test on problems.
+inline void ExpectCheckerClean(const std::string& path, bool strict = false) {
+  const std::string tool = std::string(KP_BUILD_DIR) + "/jet-check";
+  if (!std::filesystem::exists(tool)) {
+    std::printf("note: %s not built, invariants of %s not checked\n", tool.c_str(), path.c_str());
+    return;
+  }
+  bool ok = false;
+  const std::string out = RunCommand("'" + tool + (strict ? "' --strict '" : "' '") + path + "' 2>&1", &ok);
+  EXPECT_TRUE(ok) << "jet-check " << path << ":\n" << out;
 }
 
 // The readers' rows in one notation: kp::testing::RowsByMdbtools / RowsByMdbReader.
