@@ -4,11 +4,12 @@
 // (when their benchmark was built). Each step runs several times; the table
 // shows medians and ratios.
 //
-// Usage: kp_bench [--quick] [--reps N] [--dir FOLDER] [--doc NAME]
+// Usage: kp_bench [--quick] [--reps N] [--dir FOLDER] [--doc NAME] [--keep]
 //   --quick  small sizes and three repetitions, a smoke run of every step
 //   --dir    where the documents and databases are written (default: temp)
 //   --doc    only the documents whose name starts with NAME ("small", "3k",
 //            "100k"), or only "growth" or "lists", for profiling one step
+//   --keep   leave each generated document in FOLDER/kp-bench/doc-PAGES
 #include <fcntl.h>
 #include <sqlite3.h>
 #include <sys/resource.h>
@@ -280,10 +281,31 @@ struct Doc {
 
 }  // namespace
 
+// The peak resident set (KiB) of `args` run as a child of a fresh copy of
+// this program (`--peak-of`), which starts small.
+long PeakOf(const std::vector<std::string>& args) {
+  std::vector<std::string> through{"/proc/self/exe", "--peak-of"};
+  through.insert(through.end(), args.begin(), args.end());
+  std::string out;
+  Child c = RunChild(through, &out);
+  if (c.status != 0) Fail(args[0] + " failed with status " + std::to_string(c.status));
+  return std::atol(out.c_str());
+}
+
+// --peak-of: runs the command and prints its peak resident set in KiB.
+int PeakOfMain(int argc, char** argv) {
+  std::vector<std::string> args(argv + 2, argv + argc);
+  Child c = RunChild(args);
+  std::printf("%ld\n", c.max_rss_kb);
+  return c.status;
+}
+
 int main(int argc, char** argv) {
+  if (argc > 2 && std::strcmp(argv[1], "--peak-of") == 0) return PeakOfMain(argc, argv);
   bool quick = false;
   int reps = 5;
   std::string dir, only;
+  bool keep = false;
   for (int i = 1; i < argc; ++i) {
     const std::string a = argv[i];
     if (a == "--quick") {
@@ -293,10 +315,12 @@ int main(int argc, char** argv) {
       reps = std::max(1, std::atoi(argv[++i]));
     } else if (a == "--dir" && i + 1 < argc) {
       dir = argv[++i];
+    } else if (a == "--keep") {
+      keep = true;
     } else if (a == "--doc" && i + 1 < argc) {
       only = argv[++i];
     } else {
-      std::fprintf(stderr, "usage: kp_bench [--quick] [--reps N] [--dir FOLDER] [--doc NAME]\n");
+      std::fprintf(stderr, "usage: kp_bench [--quick] [--reps N] [--dir FOLDER] [--doc NAME] [--keep]\n");
       return 2;
     }
   }
@@ -315,7 +339,7 @@ int main(int argc, char** argv) {
 
   for (const Doc& d : docs) {
     if (std::string(d.name).rfind(only, 0) != 0) continue;
-    const std::string folder = root + "/doc";
+    const std::string folder = root + "/doc-" + std::to_string(d.pages);
     std::filesystem::remove_all(folder);
     ControlDocument generated = MakeDocument(d.pages, d.shape);
     const std::string ctl = testing::WriteDocumentFolder(folder, generated, {}, 1000);
@@ -375,21 +399,22 @@ int main(int argc, char** argv) {
       if (c.status != 0) Fail("ctl2mdb failed with status " + std::to_string(c.status));
       conv.push_back(c.seconds);
       conv_cpu.push_back(c.cpu_seconds);
-      rss = std::max(rss, c.max_rss_kb);
       final_bytes = int64_t(std::filesystem::file_size(out));
       conv_raw.push_back(RawWrite(final_bytes, root + "/raw.bin"));
     }
+    // The peak memory through a small intermediate process: a child forked
+    // from this one would count this process's pages too.
     std::filesystem::remove(out);
-    Child nc = RunChild({bin + "/ctl2mdb", ctl, out, "--no-compact"});
-    if (nc.status != 0) Fail("ctl2mdb --no-compact failed");
-    rss_nc = nc.max_rss_kb;
+    rss = PeakOf({bin + "/ctl2mdb", ctl, out});
+    std::filesystem::remove(out);
+    rss_nc = PeakOf({bin + "/ctl2mdb", ctl, out, "--no-compact"});
     Add(std::string(d.name) + ": whole conversion", Ms(Median(conv)) + " (CPU " + Ms(Median(conv_cpu)) + ")",
         Ms(Median(conv_raw)) + " raw " + Mb(double(final_bytes)), Median(conv) / Median(conv_raw), 4, true);
     const double inputs = double(ctl_bytes + final_bytes);
     Add(std::string(d.name) + ": peak memory", Mb(rss * 1024.0) + Fmt(" (no-compact %.1f MB)", rss_nc * 1024.0 / 1e6),
         Mb(inputs) + " ctl+output", rss * 1024.0 / inputs, 1.5, true);
     std::filesystem::remove(out);
-    std::filesystem::remove_all(folder);
+    if (!keep) std::filesystem::remove_all(folder);
   }
 
   // 5. growth: export time per row at 10k, 100k and 1M rows (pages of ten

@@ -40,14 +40,14 @@ class Parser {
 
   // Reads a list count; negative counts fail.
   bool Count(int16_t* count, const char* what) {
-    size_t at = s_->pos;
+    size_t at = s_->offset();
     if (!s_->ReadI16(count, what)) return false;
     if (*count < 0) return s_->Fail(std::string("negative ") + what + " " + std::to_string(*count), at);
     return true;
   }
 
   bool Register(ControlDocument* doc) {
-    size_t at = s_->pos;
+    size_t at = s_->offset();
     if (!s_->ReadI32(&doc->EmbeddedFileCount, "embedded file count")) return false;
     if (doc->EmbeddedFileCount < 0) {
       return s_->Fail("negative embedded file count " + std::to_string(doc->EmbeddedFileCount), at);
@@ -202,12 +202,12 @@ bool FileSystemImageSizer::Measure(const std::string& folder, const std::u16stri
   return true;
 }
 
-ControlReadResult ParseControlFile(const uint8_t* data, size_t size, const std::string& source_folder,
-                                   ImageSizer* sizer, ControlDocument* doc) {
+namespace {
+
+// Parses the stream `s` (at offset 0) into `*doc`.
+ControlReadResult Parse(ControlStream& s, const std::string& source_folder, ImageSizer* sizer,
+                        ControlDocument* doc) {
   ControlReadResult result;
-  ControlStream s;
-  s.data = data;
-  s.size = size;
   doc->SourceFolder = Utf8ToUtf16(source_folder);
 
   auto fail = [&]() {
@@ -218,14 +218,15 @@ ControlReadResult ParseControlFile(const uint8_t* data, size_t size, const std::
 
   // A file shorter than the magic that starts like it is a cut control file
   // (read failure); any difference in the bytes present is the wrong magic.
-  const size_t present = std::min(size, sizeof(kMagic));
-  if (!std::equal(kMagic, kMagic + present, data)) {
+  if (!s.Fill(sizeof(kMagic))) return fail();
+  const size_t present = std::min(s.size, sizeof(kMagic));
+  if (!std::equal(kMagic, kMagic + present, s.data)) {
     result.kind = ControlReadResult::Kind::kWrongMagic;
     result.cause = "the first 7 bytes are not the control file magic";
     return result;
   }
-  if (size < sizeof(kMagic)) {
-    s.Fail("end of file in magic", size);
+  if (present < sizeof(kMagic)) {
+    s.Fail("end of file in magic", present);
     return fail();
   }
   s.pos = sizeof(kMagic);
@@ -236,7 +237,7 @@ ControlReadResult ParseControlFile(const uint8_t* data, size_t size, const std::
   }
 
   for (;;) {
-    size_t at = s.pos;
+    size_t at = s.offset();
     std::u16string name;
     if (!parser.String(&name)) return fail();
     if (name == kTerminator) break;
@@ -247,19 +248,30 @@ ControlReadResult ParseControlFile(const uint8_t* data, size_t size, const std::
     }
   }
   if (doc->Pages.empty()) {
-    s.Fail("the file has no page records", s.pos);
+    s.Fail("the file has no page records", s.offset());
     return fail();
   }
   if (doc->Pages.size() > size_t(std::numeric_limits<int32_t>::max())) {
-    s.Fail("too many page records", s.pos);
+    s.Fail("too many page records", s.offset());
     return fail();
   }
   doc->PageCount = int32_t(doc->Pages.size());
   return result;
 }
 
+}  // namespace
+
+ControlReadResult ParseControlFile(const uint8_t* data, size_t size, const std::string& source_folder,
+                                   ImageSizer* sizer, ControlDocument* doc) {
+  ControlStream s;
+  s.data = data;
+  s.size = size;
+  s.total = size;
+  return Parse(s, source_folder, sizer, doc);
+}
+
 ControlReadResult ReadControlFile(const std::string& path, const std::string& source_folder, ImageSizer* sizer,
-                                  ControlDocument* doc) {
+                                  ControlDocument* doc, size_t window_bytes) {
   ControlReadResult result;
   result.kind = ControlReadResult::Kind::kReadFailure;
   std::unique_ptr<File> f;
@@ -268,9 +280,17 @@ ControlReadResult ReadControlFile(const std::string& path, const std::string& so
     result.cause = opened.message();
     return result;
   }
-  std::vector<uint8_t> bytes;
   uint64_t size = 0;
-  if (f->Size(&size).ok() && size < (uint64_t(1) << 32)) bytes.reserve(size_t(size));
+  if (f->Size(&size).ok() && size <= std::numeric_limits<size_t>::max() / 2) {
+    // Streamed through a window: the file never sits in memory whole.
+    ControlStream s;
+    s.source = f.get();
+    s.window_bytes = std::max<size_t>(1, window_bytes);
+    s.total = size_t(size);
+    return Parse(s, source_folder, sizer, doc);
+  }
+  // A file that cannot say its size is read whole first.
+  std::vector<uint8_t> bytes;
   uint8_t buf[1 << 16];
   for (;;) {
     size_t n = 0;

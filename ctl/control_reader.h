@@ -26,6 +26,7 @@
 #include <cstdint>
 #include <string>
 
+#include "ctl/function.h"
 #include "model/control_document.h"
 
 namespace kp {
@@ -69,8 +70,10 @@ struct ControlReadResult {
 ControlReadResult ParseControlFile(const uint8_t* data, size_t size, const std::string& source_folder,
                                    ImageSizer* sizer, ControlDocument* doc);
 
-// Reads the file at `path` (bytes, as the system names it) and parses it as above.
+// Reads the file at `path` (bytes, as the system names it) and parses it as
+// above, `window_bytes` at a time: the file is never held in memory whole.
 ControlReadResult ReadControlFile(const std::string& path, const std::string& source_folder,
-                                  ImageSizer* sizer, ControlDocument* doc);
+                                  ImageSizer* sizer, ControlDocument* doc,
+                                  size_t window_bytes = kControlWindowBytes);
 
 }  // namespace kp

@@ -1,5 +1,9 @@
 #include "ctl/function.h"
 
+#include <algorithm>
+#include <cstring>
+
+#include "base/file_io.h"
 #include "base/text_util.h"
 
 namespace kp {
@@ -9,6 +13,7 @@ namespace {
 
 // Texts up to this many bytes are decoded in a stack buffer first.
 constexpr size_t kStackChars = 1024;
+
 
 // A byte standing alone: ASCII, half-width katakana, or no character.
 char16_t SingleByte(uint8_t b) {
@@ -23,21 +28,59 @@ bool ControlStream::Fail(const std::string& what, size_t offset) {
   return false;
 }
 
+bool ControlStream::Fill(size_t n) {
+  if (size - pos >= n || source == nullptr) return true;
+  // The unread bytes move to the front; then read up to a window's worth.
+  const size_t keep = size - pos;
+  const size_t want = std::min(std::max(n, window_bytes), total - offset());
+  if (window.size() < want) {
+    std::vector<uint8_t> bigger(want);
+    if (keep > 0) std::memcpy(bigger.data(), data + pos, keep);
+    window.swap(bigger);
+  } else if (keep > 0) {
+    std::memmove(window.data(), data + pos, keep);
+  }
+  base += pos;
+  pos = 0;
+  size = keep;
+  data = window.data();
+  while (size < want) {
+    size_t got = 0;
+    Status read = source->Read(window.data() + size, want - size, &got);
+    if (!read.ok()) {
+      error = read.message();
+      return false;
+    }
+    if (got == 0) {  // the file ended before its size
+      total = base + size;
+      break;
+    }
+    size += got;
+  }
+  return true;
+}
+
+bool ControlStream::Have(size_t n, const char* field) {
+  if (size - pos >= n) return true;
+  if (!Fill(n)) return false;
+  return size - pos >= n || Fail(std::string("end of file in ") + field, offset());
+}
+
 bool ControlStream::ReadU8(uint8_t* v, const char* field) {
-  if (remaining() < 1) return Fail(std::string("end of file in ") + field, pos);
+  if (!Have(1, field)) return false;
   *v = data[pos++];
   return true;
 }
 
 bool ControlStream::ReadI16(int16_t* v, const char* field) {
-  if (remaining() < 2) return Fail(std::string("end of file in ") + field, pos);
+  if (!Have(2, field)) return false;
   *v = int16_t(uint16_t(data[pos] | (data[pos + 1] << 8)));
   pos += 2;
   return true;
 }
 
 bool ControlStream::ReadI32(int32_t* v, const char* field) {
-  if (remaining() < 4) return Fail(std::string("end of file in ") + field, pos);
+  if (!Have(4, field)) return false;
   *v = int32_t(uint32_t(data[pos]) | (uint32_t(data[pos + 1]) << 8) | (uint32_t(data[pos + 2]) << 16) |
                (uint32_t(data[pos + 3]) << 24));
   pos += 4;
@@ -45,7 +88,7 @@ bool ControlStream::ReadI32(int32_t* v, const char* field) {
 }
 
 bool ControlStream::Skip(size_t n, const char* field) {
-  if (remaining() < n) return Fail(std::string("end of file in ") + field, pos);
+  if (!Have(n, field)) return false;
   pos += n;
   return true;
 }
@@ -64,7 +107,7 @@ void AppendCp932Pair(uint8_t lead, uint8_t trail, std::u16string* out) {
 
 bool ReadControlString(ControlStream* s, std::u16string* out) {
   out->clear();
-  const size_t start = s->pos;
+  const size_t start = s->offset();
   uint8_t b;
   if (!s->ReadU8(&b, "string length")) return false;
   int32_t length = b;
@@ -78,7 +121,10 @@ bool ReadControlString(ControlStream* s, std::u16string* out) {
 
   // Every lead byte takes one more byte, so the text needs at least `length`
   // bytes; fail before decoding when even that many are not there.
-  if (s->remaining() < size_t(length)) return s->Fail("end of file in string text", s->pos);
+  if (s->remaining() < size_t(length)) return s->Fail("end of file in string text", s->offset());
+  // Its bytes, and a trail byte past the count, are read in at once.
+  if (!s->Fill(size_t(length) + 1)) return false;
+  if (s->size - s->pos < size_t(length)) return s->Fail("end of file in string text", s->offset());
   // At most one character per byte, plus one for a trail past the count.
   // Short texts (nearly all) are decoded on the stack and then copied once at
   // their exact size, so the document holds no slack; long ones in place.
@@ -95,7 +141,7 @@ bool ReadControlString(ControlStream* s, std::u16string* out) {
       *w++ = char16_t(c);
       continue;
     }
-    if (pos >= s->size) return s->Fail("end of file in trail byte of string text", pos);
+    if (pos >= s->size) return s->Fail("end of file in trail byte of string text", s->base + pos);
     uint8_t t = p[pos++];
     if (c >= 0x81 && c <= 0xFC && t >= 0x40 && t <= 0xFC && kCp932DoubleByte[c - 0x81][t - 0x40] != 0) {
       *w++ = char16_t(kCp932DoubleByte[c - 0x81][t - 0x40]);

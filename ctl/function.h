@@ -18,23 +18,46 @@
 #include <cstddef>
 #include <cstdint>
 #include <string>
+#include <vector>
 
 namespace kp {
 
+class File;
+
+constexpr size_t kControlWindowBytes = size_t(1) << 20;
+
 // The control file's bytes being read, front to back. Reads never go past
 // the end: a short read fails and leaves the position where the field began.
+//
+// The bytes are either all in memory (`data`, `size` = `total`), or read
+// from `source` through a window of about a megabyte that moves forward as
+// the reading does, so that a large file never sits in memory whole.
 struct ControlStream {
-  const uint8_t* data = nullptr;
-  size_t size = 0;
-  size_t pos = 0;
+  const uint8_t* data = nullptr;  // the bytes held: data[0] is at file offset `base`
+  size_t size = 0;                // bytes held
+  size_t pos = 0;                 // the reading position in them
+  size_t base = 0;
+  size_t total = 0;               // the file's size
+  File* source = nullptr;         // refills the window when set
+  size_t window_bytes = kControlWindowBytes;  // read at a time
+  std::vector<uint8_t> window;
   std::string error;  // the cause of the last failure, with its byte offset
 
-  size_t remaining() const { return size - pos; }
+  size_t offset() const { return base + pos; }
+  size_t remaining() const { return total - offset(); }
+  // Makes `n` bytes, or all that remain when fewer, available at data + pos.
+  // False (cause in `error`) when reading the source fails.
+  bool Fill(size_t n);
+  // Fails at `offset` (in the file).
   bool Fail(const std::string& what, size_t offset);
   bool ReadU8(uint8_t* v, const char* field);
   bool ReadI16(int16_t* v, const char* field);
   bool ReadI32(int32_t* v, const char* field);
   bool Skip(size_t n, const char* field);
+
+ private:
+  // Whether `n` bytes of `field` are at data + pos (reading them in if need be).
+  bool Have(size_t n, const char* field);
 };
 
 // Reads one text at the stream's position into `out`. Returns false on a read

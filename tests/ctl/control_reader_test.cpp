@@ -1,4 +1,5 @@
 #include <gtest/gtest.h>
+#include <unistd.h>
 
 #include <filesystem>
 #include <functional>
@@ -126,6 +127,28 @@ TEST(ControlReaderTest, EveryTruncationFailsCleanly) {
   ControlDocument doc;
   EXPECT_EQ(Parse("KP", &doc).kind, ControlReadResult::Kind::kWrongMagic);
   EXPECT_EQ(Parse(std::string("\x90\x01\x40\x4B\x50\x4C\x02"), &doc).kind, ControlReadResult::Kind::kWrongMagic);
+}
+
+// Read from a file through a window of a few bytes, every prefix of a file
+// gives exactly what parsing it in memory gives: the same outcome, cause and
+// offset, or the same document.
+TEST(ControlReaderTest, ReadingThroughAWindowMatchesParsingInMemory) {
+  const std::string bytes = EncodeControlFile(RichDocument());
+  const std::string path = ::testing::TempDir() + "/window-" + std::to_string(::getpid()) + ".CTL";
+  for (size_t window : {size_t(1), size_t(2), size_t(5), size_t(64)}) {
+    for (size_t n = 0; n <= bytes.size(); ++n) {
+      SCOPED_TRACE("window " + std::to_string(window) + ", " + std::to_string(n) + " bytes");
+      testing::WriteFile(path, bytes.substr(0, n));
+      ControlDocument read, parsed;
+      FakeSizer sizer;
+      const ControlReadResult r = ReadControlFile(path, "/doc", &sizer, &read, window);
+      const ControlReadResult p = Parse(bytes.substr(0, n), &parsed);
+      ASSERT_EQ(r.kind, p.kind);
+      ASSERT_EQ(r.cause, p.cause);
+      if (r.ok()) EXPECT_EQ(EncodeControlFile(read), bytes);
+    }
+  }
+  std::filesystem::remove(path);
 }
 
 TEST(ControlReaderTest, RandomlyDamagedFilesGiveAnOutcome) {
