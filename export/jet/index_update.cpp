@@ -171,6 +171,7 @@ Status IndexUpdater::ContainsKey(const Bytes& key, bool* found) {
   probe_ = key;
   probe_.insert(probe_.end(), kIndexRowPointerBytes, 0);  // below every row with this key
   if (!has_last_ || last_ < probe_) return Status::OK();  // past every entry
+  rightmost_ = false;  // the path is used for the search
   std::vector<Step>& path = path_;
   KP_RETURN_IF_ERROR(Descend(probe_, &path));
   const Bytes* next = nullptr;
@@ -185,7 +186,15 @@ Status IndexUpdater::Insert(const Bytes& entry, bool* new_key) {
     return Status::NotSupported(what_ + ": a key of " + std::to_string(entry.size()) + " bytes is too long");
   }
   std::vector<Step>& path = path_;
-  KP_RETURN_IF_ERROR(Descend(entry, &path));
+  // Keys in order (the common case) go on at the end of the rightmost leaf,
+  // where the last insert left the path.
+  const bool in_order = has_last_ && last_ < entry;
+  if (in_order && rightmost_) {
+    path.back().at = path.back().node->keys.size();
+  } else {
+    KP_RETURN_IF_ERROR(Descend(entry, &path));
+  }
+  rightmost_ = false;
   Node* leaf = path.back().node;
   const size_t at = path.back().at;
   if (at < leaf->keys.size() && leaf->keys[at] == entry) return Error("the entry of this row is there already");
@@ -221,7 +230,9 @@ Status IndexUpdater::Insert(const Bytes& entry, bool* new_key) {
       if (!last) break;
     }
   }
-  if (!Fits(*leaf)) KP_RETURN_IF_ERROR(Split(&path, path.size() - 1, appending));
+  const bool split = !Fits(*leaf);
+  if (split) KP_RETURN_IF_ERROR(Split(&path, path.size() - 1, appending));
+  const bool let_go = !retired_.empty();
   // Pages left behind by the right edge are done with: written and let go.
   for (uint32_t page : retired_) {
     auto it = cache_.find(page);
@@ -232,6 +243,7 @@ Status IndexUpdater::Insert(const Bytes& entry, bool* new_key) {
   }
   retired_.clear();
   if (cache_.size() > kHeldPages) return Sync();
+  rightmost_ = in_order && appending && !split && !let_go;
   return Status::OK();
 }
 
@@ -453,6 +465,7 @@ Status IndexUpdater::Write(Node* n) {
 }
 
 Status IndexUpdater::Sync() {
+  rightmost_ = false;  // pages may be let go
   for (auto& [page, n] : cache_) {
     if (n->dirty) KP_RETURN_IF_ERROR(Write(n.get()));
   }

@@ -103,6 +103,9 @@ class IndexUpdater {
   std::vector<Bytes> spare_keys_;
   std::unique_ptr<Node> spare_node_;
   std::vector<Step> path_;  // of the entry being inserted
+  // `path_` still leads to the end of the rightmost leaf: the last insert
+  // appended there without splitting or letting pages go.
+  bool rightmost_ = false;
   Bytes last_;              // the last entry of the tree
   bool has_last_ = false;  // full pages the right edge has left
   Bytes image_;

@@ -119,8 +119,14 @@ Status TableAppender::PrepareEntry(const Row& row, Index* ix) {
   }
   ix->skip = all_null && ix->ignore_nulls;
   if (ix->skip) return Status::OK();
-  KP_RETURN_IF_ERROR(BuildIndexEntry(def_, def_.physical_indexes[ix->physical], row, 0, 0, &ix->entry));
-  ix->entry.resize(ix->entry.size() - kIndexRowPointerBytes);
+  // The keys only, its columns found once when the table was opened.
+  const std::vector<IndexColumn>& order = def_.physical_indexes[ix->physical].columns;
+  ix->entry.clear();
+  for (size_t k = 0; k < ix->columns.size(); ++k) {
+    const size_t at = ix->columns[k];
+    KP_RETURN_IF_ERROR(
+        AppendIndexKey(def_.columns[at], row[at], (order[k].flags & kIndexColumnAscending) != 0, &ix->entry));
+  }
   if (ix->unique && !all_null) {
     bool found = false;
     KP_RETURN_IF_ERROR(ix->tree->ContainsKey(ix->entry, &found));
