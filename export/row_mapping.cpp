@@ -24,10 +24,9 @@ class RowSink {
   }
 
   Status AddNew() { return Wrap(rs_->AddNew(), "AddNew"); }
-  Status Set(const char16_t* column, const Value& value) {
-    Status s = rs_->SetField(column, value);
-    return s.ok() ? s : Wrap(s, "column " + Utf16ToUtf8(column));
-  }
+  Status Set(const char16_t* column, const Value& value) { return Column(rs_->SetField(column, value), column); }
+  Status SetInt(const char16_t* column, int64_t n) { return Column(rs_->SetInteger(column, n), column); }
+  Status SetText(const char16_t* column, const Text& text) { return Column(rs_->SetText(column, text), column); }
   Status Update() { return Wrap(rs_->Update(), "Update"); }
 
   Status Fail(const std::string& what) const { return Status::Corruption(Place() + ": " + what); }
@@ -42,6 +41,9 @@ class RowSink {
     return s.ok() ? s : s.WithContext(Place() + ", " + step);
   }
   Status Wrap(const Status& s, const std::string& step) const { return Wrap(s, step.c_str()); }
+  Status Column(const Status& s, const char16_t* column) const {
+    return s.ok() ? s : Wrap(s, "column " + Utf16ToUtf8(column));
+  }
 
   jet::Recordset* rs_;
   const char* table_;
@@ -49,19 +51,17 @@ class RowSink {
   int32_t id_ = 0;
 };
 
-Value Long(int64_t n) { return Value::Int(n); }
-Value Str(const Text& s) { return Value::Str(s); }
 
 Status WritePageRow(const PageRecord& page, int32_t page_no, RowSink& sink) {
   KP_RETURN_IF_ERROR(sink.AddNew());
-  KP_RETURN_IF_ERROR(sink.Set(kNo, Long(page_no)));
-  KP_RETURN_IF_ERROR(sink.Set(kName, page.Name.empty() ? Value::Null() : Str(page.Name)));
+  KP_RETURN_IF_ERROR(sink.SetInt(kNo, page_no));
+  KP_RETURN_IF_ERROR(page.Name.empty() ? sink.Set(kName, Value::Null()) : sink.SetText(kName, page.Name));
   KP_RETURN_IF_ERROR(sink.Set(kIsTag, Value::Bool(page.IsTag == 2)));
-  KP_RETURN_IF_ERROR(sink.Set(kLevel, Long(page.Level)));
-  KP_RETURN_IF_ERROR(sink.Set(kFileName, Str(page.FileName)));
-  KP_RETURN_IF_ERROR(sink.Set(kImageLen, Long(page.ImageLen)));
+  KP_RETURN_IF_ERROR(sink.SetInt(kLevel, page.Level));
+  KP_RETURN_IF_ERROR(sink.SetText(kFileName, page.FileName));
+  KP_RETURN_IF_ERROR(sink.SetInt(kImageLen, page.ImageLen));
   int degrees = AngleDegrees(page.Angle);
-  if (degrees >= 0) KP_RETURN_IF_ERROR(sink.Set(kAngle, Long(degrees)));
+  if (degrees >= 0) KP_RETURN_IF_ERROR(sink.SetInt(kAngle, degrees));
   return sink.Update();
 }
 
@@ -77,8 +77,8 @@ Status WriteListRows(const std::vector<Record>& list, int16_t count, const char*
                        " but the list holds " + std::to_string(list.size()) + " entries");
     }
     KP_RETURN_IF_ERROR(sink.AddNew());
-    KP_RETURN_IF_ERROR(sink.Set(kPageNo, Long(page_no)));
-    KP_RETURN_IF_ERROR(sink.Set(kID, Long(j + 1)));
+    KP_RETURN_IF_ERROR(sink.SetInt(kPageNo, page_no));
+    KP_RETURN_IF_ERROR(sink.SetInt(kID, j + 1));
     KP_RETURN_IF_ERROR(assign(list[size_t(j)]));
     KP_RETURN_IF_ERROR(sink.Update());
   }
@@ -99,45 +99,45 @@ Status WritePage(const ControlDocument& doc, int table_index, const PageRecord& 
                            std::to_string(doc.EmbeddedFiles.size()) + " entries");
         }
         const EmbeddedFileRecord& file = doc.EmbeddedFiles[size_t(e.RegisterIndex)];
-        KP_RETURN_IF_ERROR(sink.Set(kKpeFileName, Str(file.KPE_FileName)));
-        return sink.Set(kInData, Str(file.InData));
+        KP_RETURN_IF_ERROR(sink.SetText(kKpeFileName, file.KPE_FileName));
+        return sink.SetText(kInData, file.InData);
       });
     case 2:
       return WriteListRows(page.Comments, page.CommentCount, "CommentCount", page_no, sink,
                            [&](const CommentRecord& c) -> Status {
-        KP_RETURN_IF_ERROR(sink.Set(kColor, Long(c.Color)));
-        KP_RETURN_IF_ERROR(sink.Set(kLeft, Long(c.Left)));
-        KP_RETURN_IF_ERROR(sink.Set(kTop, Long(c.Top)));
-        return sink.Set(kText, Str(c.Text));
+        KP_RETURN_IF_ERROR(sink.SetInt(kColor, c.Color));
+        KP_RETURN_IF_ERROR(sink.SetInt(kLeft, c.Left));
+        KP_RETURN_IF_ERROR(sink.SetInt(kTop, c.Top));
+        return sink.SetText(kText, c.Text);
       });
     case 3:
       return WriteListRows(page.KeyWords, page.KeyWordCount, "KeyWordCount", page_no, sink,
                            [&](const KeyWordRecord& k) -> Status {
-        KP_RETURN_IF_ERROR(sink.Set(kLeft, Long(k.Left)));
-        KP_RETURN_IF_ERROR(sink.Set(kTop, Long(k.Top)));
-        KP_RETURN_IF_ERROR(sink.Set(kWidth, Long(k.Width)));
-        KP_RETURN_IF_ERROR(sink.Set(kHeight, Long(k.Height)));
-        KP_RETURN_IF_ERROR(sink.Set(kKeyWord, Str(k.KeyWord)));
-        return sink.Set(kField, Str(k.Field));
+        KP_RETURN_IF_ERROR(sink.SetInt(kLeft, k.Left));
+        KP_RETURN_IF_ERROR(sink.SetInt(kTop, k.Top));
+        KP_RETURN_IF_ERROR(sink.SetInt(kWidth, k.Width));
+        KP_RETURN_IF_ERROR(sink.SetInt(kHeight, k.Height));
+        KP_RETURN_IF_ERROR(sink.SetText(kKeyWord, k.KeyWord));
+        return sink.SetText(kField, k.Field);
       });
     case 4:
       return WriteListRows(page.Squares, page.SquareCount, "SquareCount", page_no, sink,
                            [&](const SquareRecord& q) -> Status {
-        KP_RETURN_IF_ERROR(sink.Set(kColor, Long(q.Color)));
-        KP_RETURN_IF_ERROR(sink.Set(kLeft, Long(q.Left)));
-        KP_RETURN_IF_ERROR(sink.Set(kTop, Long(q.Top)));
-        KP_RETURN_IF_ERROR(sink.Set(kWidth, Long(q.Width)));
-        return sink.Set(kHeight, Long(q.Height));
+        KP_RETURN_IF_ERROR(sink.SetInt(kColor, q.Color));
+        KP_RETURN_IF_ERROR(sink.SetInt(kLeft, q.Left));
+        KP_RETURN_IF_ERROR(sink.SetInt(kTop, q.Top));
+        KP_RETURN_IF_ERROR(sink.SetInt(kWidth, q.Width));
+        return sink.SetInt(kHeight, q.Height);
       });
     case 5:
       return WriteListRows(page.HyperLinks, page.HyperLinkCount, "HyperLinkCount", page_no,
                            sink, [&](const HyperLinkRecord& h) -> Status {
-        KP_RETURN_IF_ERROR(sink.Set(kLeft, Long(h.Left)));
-        KP_RETURN_IF_ERROR(sink.Set(kTop, Long(h.Top)));
-        KP_RETURN_IF_ERROR(sink.Set(kWidth, Long(h.Width)));
-        KP_RETURN_IF_ERROR(sink.Set(kHeight, Long(h.Height)));
-        KP_RETURN_IF_ERROR(sink.Set(kLinkInfo1, Str(h.LinkInfo1)));
-        return sink.Set(kLinkInfo2, Str(h.LinkInfo2));
+        KP_RETURN_IF_ERROR(sink.SetInt(kLeft, h.Left));
+        KP_RETURN_IF_ERROR(sink.SetInt(kTop, h.Top));
+        KP_RETURN_IF_ERROR(sink.SetInt(kWidth, h.Width));
+        KP_RETURN_IF_ERROR(sink.SetInt(kHeight, h.Height));
+        KP_RETURN_IF_ERROR(sink.SetText(kLinkInfo1, h.LinkInfo1));
+        return sink.SetText(kLinkInfo2, h.LinkInfo2);
       });
   }
   return Status::InvalidArgument("no output table " + std::to_string(table_index));

@@ -65,7 +65,7 @@ class JetRecordset : public Recordset {
   }
 
   Status AddNew() override {
-    KP_RETURN_IF_ERROR(Usable());
+    if (!usable()) return Usable();
     row_ = defaults_;
     if (autonumber_ >= 0) row_[size_t(autonumber_)] = Value::Int(int64_t(appender_->next_autonumber()));
     editing_ = true;
@@ -74,27 +74,47 @@ class JetRecordset : public Recordset {
   }
 
   Status SetField(const std::u16string& column_name, const Value& value) override {
-    KP_RETURN_IF_ERROR(Usable());
-    if (!editing_) return Fail(Status::InvalidArgument("SetField without AddNew"));
-    const auto& columns = appender_->def().columns;
-    size_t i = hint_ < columns.size() && columns[hint_].name == column_name ? hint_ : columns.size();
-    if (i == columns.size()) {
-      for (i = 0; i < columns.size() && columns[i].name != column_name; ++i) {
-      }
-    }
-    if (i == columns.size()) {
-      return Fail(Status::NotFound("table " + Utf16ToUtf8(appender_->def().name) + " has no column " +
-                                   Utf16ToUtf8(column_name)));
-    }
-    if (int(i) == autonumber_) return Fail(Status::InvalidArgument(ColumnLabel(columns[i]) + " is an autonumber"));
-    Status s = ConvertValue(columns[i], value, &row_[i]);
-    if (!s.ok()) return Fail(s);
-    hint_ = i + 1;
+    size_t i = 0;
+    KP_RETURN_IF_ERROR(Column(column_name, &i));
+    Status s = ConvertValue(appender_->def().columns[i], value, &row_[i]);
+    return s.ok() ? s : Fail(s);
+  }
+
+  Status SetInteger(std::u16string_view column_name, int64_t n) override {
+    size_t i = 0;
+    KP_RETURN_IF_ERROR(Column(column_name, &i));
+    const ColumnType type = appender_->def().columns[i].type;
+    const bool fits = (type == ColumnType::kLong && n >= INT32_MIN && n <= INT32_MAX) ||
+                      (type == ColumnType::kInteger && n >= INT16_MIN && n <= INT16_MAX) ||
+                      (type == ColumnType::kByte && n >= 0 && n <= 255);
+    if (!fits) return SetField(std::u16string(column_name), Value::Int(n));  // converted, or refused
+    Value& v = row_[i];  // as Value::Int(n)
+    v.kind = Value::Kind::kInteger;
+    v.i = n;
+    v.d = 0;
+    v.text.clear();
+    v.binary.clear();
+    return Status::OK();
+  }
+
+  Status SetText(std::u16string_view column_name, std::u16string_view text) override {
+    size_t i = 0;
+    KP_RETURN_IF_ERROR(Column(column_name, &i));
+    const ColumnDef& c = appender_->def().columns[i];
+    const bool fits = (c.type == ColumnType::kMemo && text.size() <= kMaxMemoChars) ||
+                      (c.type == ColumnType::kText && text.size() <= c.length / 2u);
+    if (!fits) return SetField(std::u16string(column_name), Value::Str(std::u16string(text)));  // refused
+    Value& v = row_[i];  // as Value::Str(text), its buffer kept from row to row
+    v.kind = Value::Kind::kText;
+    v.i = 0;
+    v.d = 0;
+    v.text.assign(text.data(), text.size());
+    v.binary.clear();
     return Status::OK();
   }
 
   Status Update() override {
-    KP_RETURN_IF_ERROR(Usable());
+    if (!usable()) return Usable();
     if (!editing_) return Fail(Status::InvalidArgument("Update without AddNew"));
     editing_ = false;
     Status s = CheckRow(appender_->def(), rules_, row_);
@@ -121,6 +141,28 @@ class JetRecordset : public Recordset {
   }
 
  private:
+  // The position of the column to assign, after the checks every SetField
+  // makes. The column after the last one set is tried first.
+  Status Column(std::u16string_view column_name, size_t* index) {
+    if (!usable()) return Usable();
+    if (!editing_) return Fail(Status::InvalidArgument("SetField without AddNew"));
+    const auto& columns = appender_->def().columns;
+    size_t i = hint_ < columns.size() && columns[hint_].name == column_name ? hint_ : columns.size();
+    if (i == columns.size()) {
+      for (i = 0; i < columns.size() && columns[i].name != column_name; ++i) {
+      }
+    }
+    if (i == columns.size()) {
+      return Fail(Status::NotFound("table " + Utf16ToUtf8(appender_->def().name) + " has no column " +
+                                   Utf16ToUtf8(std::u16string(column_name))));
+    }
+    if (int(i) == autonumber_) return Fail(Status::InvalidArgument(ColumnLabel(columns[i]) + " is an autonumber"));
+    hint_ = i + 1;
+    *index = i;
+    return Status::OK();
+  }
+  // Whether the row set can be used (Usable() says why not).
+  bool usable() const { return !closed_ && failure_.ok() && !db_->closed && db_->failure.ok(); }
   Status Usable() const {
     if (closed_) return Status::InvalidArgument("the row set is closed");
     if (!failure_.ok()) {

@@ -20,6 +20,7 @@
 
 #include <memory>
 #include <string>
+#include <string_view>
 
 #include "base/status.h"
 #include "export/jet/schema.h"
@@ -35,6 +36,14 @@ class Recordset {
   // column that can hold them, Booleans into Boolean columns, texts into Text
   // (within the field size) and Memo columns.
   virtual Status SetField(const std::u16string& column_name, const Value& value) = 0;
+  // SetField with Value::Int(n) and Value::Str(text), without making the
+  // Value (the export's many rows take these).
+  virtual Status SetInteger(std::u16string_view column_name, int64_t n) {
+    return SetField(std::u16string(column_name), Value::Int(n));
+  }
+  virtual Status SetText(std::u16string_view column_name, std::u16string_view text) {
+    return SetField(std::u16string(column_name), Value::Str(std::u16string(text)));
+  }
   // Stores the new row (a plain update).
   virtual Status Update() = 0;
   virtual Status Close() = 0;

@@ -105,7 +105,7 @@ Status ConvertValue(const ColumnDef& c, const Value& in, Value* out) {
       return Status::OK();
     case ColumnType::kMemo:
       if (in.kind != Value::Kind::kText) return Refuse(c, std::string("a Memo column cannot hold ") + KindName(in));
-      if (in.text.size() > 0x3FFFFFFF / 2) return Refuse(c, "text is too long for a Memo column");
+      if (in.text.size() > kMaxMemoChars) return Refuse(c, "text is too long for a Memo column");
       *out = in;
       return Status::OK();
     default:

@@ -33,6 +33,9 @@ struct ColumnRules {
 // The rules of `column` from `def.properties`.
 ColumnRules RulesOf(const TableDef& def, const ColumnDef& column);
 
+// The longest text a Memo column takes, in UTF-16 units.
+constexpr size_t kMaxMemoChars = 0x3FFFFFFF / 2;
+
 // Converts `in` into the value stored in `column` (see the table above).
 Status ConvertValue(const ColumnDef& column, const Value& in, Value* out);
 

@@ -148,16 +148,25 @@ TEST(EngineAppend, ErrorsSayWhatAndLeaveOnlyClose) {
       {u"IsTag", Value::Int(1), "Boolean column"},
       {u"No", Value::Str(u"1"), "Long column"},
   };
+  // Each through SetField, then through the typed setter, which must refuse alike.
   for (const Case& c : cases) {
-    ASSERT_TRUE(db->OpenRecordset(u"SELECT * FROM [一覧_ページ]", &rs).ok());
-    ASSERT_TRUE(rs->AddNew().ok());
-    Status s = rs->SetField(c.column, c.value);
-    EXPECT_FALSE(s.ok());
-    EXPECT_NE(s.message().find(c.says), std::string::npos) << s.message();
-    EXPECT_NE(s.message().find("一覧_ページ"), std::string::npos) << s.message();
-    EXPECT_FALSE(rs->Update().ok());
-    EXPECT_FALSE(rs->AddNew().ok());
-    EXPECT_TRUE(rs->Close().ok());
+    SCOPED_TRACE(c.says);
+    std::string first;
+    for (const bool typed : {false, true}) {
+      ASSERT_TRUE(db->OpenRecordset(u"SELECT * FROM [一覧_ページ]", &rs).ok());
+      ASSERT_TRUE(rs->AddNew().ok());
+      Status s = !typed                                ? rs->SetField(c.column, c.value)
+                 : c.value.kind == Value::Kind::kText ? rs->SetText(c.column, c.value.text)
+                                                      : rs->SetInteger(c.column, c.value.i);
+      EXPECT_FALSE(s.ok());
+      if (!typed) first = s.ToString();
+      EXPECT_EQ(s.ToString(), first);
+      EXPECT_NE(s.message().find(c.says), std::string::npos) << s.message();
+      EXPECT_NE(s.message().find("一覧_ページ"), std::string::npos) << s.message();
+      EXPECT_FALSE(rs->Update().ok());
+      EXPECT_FALSE(rs->AddNew().ok());
+      EXPECT_TRUE(rs->Close().ok());
+    }
   }
   ASSERT_TRUE(db->OpenRecordset(u"SELECT * FROM [一覧_ページ]", &rs).ok());
   EXPECT_FALSE(rs->Update().ok());  // no AddNew
