@@ -29,19 +29,10 @@ const char kCompacted[] = "最適化に成功しました。";
 const char kCompactFailed[] = "最適化に失敗しました。（容量が多くなることがあります。）";
 const char kTemplateBytes[] = "TEMPLATE";
 
-
-// A temporary program folder holding a template, and an output folder.
-fs::path MakeTempDir(const fs::path& parent) {
-  std::string pattern = (parent / "kp-export-XXXXXX").string();
-  char* made = mkdtemp(pattern.data());
-  return made ? fs::path(made) : fs::path();
-}
-
 class ExportCommandTest : public ::testing::Test {
  protected:
   void SetUp() override {
-    root_ = MakeTempDir(fs::temp_directory_path());
-    ASSERT_FALSE(root_.empty());
+    root_ = testing::MakeTempFolder("kp-export");  // the program folder and the output
     program_ = root_ / "bin";
     fs::create_directories(program_);
     testing::WriteFile(program_ / "KP.dbd", kTemplateBytes);
@@ -247,7 +238,8 @@ TEST_F(ExportCommandTest, FailureInTheFourthTableKeepsWhatWasWritten) {
 }
 
 TEST_F(ExportCommandTest, CompactionAcrossFileSystems) {
-  fs::path other = MakeTempDir("/dev/shm");
+  std::string pattern = "/dev/shm/kp-export-XXXXXX";
+  const fs::path other = mkdtemp(pattern.data()) ? fs::path(pattern) : fs::path();
   struct stat a{}, b{};
   if (other.empty() || stat(other.c_str(), &a) != 0 || stat(root_.c_str(), &b) != 0 ||
       a.st_dev == b.st_dev) {
