@@ -21,23 +21,13 @@
 #include "export/jet/reader.h"
 #include "tests/export/test_docs.h"
 #include "tests/support/ctl_writer.h"
+#include "tests/support/qt_app.h"
 
 namespace kp {
 namespace {
 
 namespace fs = std::filesystem;
 using namespace kp::testing;
-
-void EnsureApp() {
-  static QApplication* app = [] {
-    qputenv("QT_QPA_PLATFORM", "offscreen");
-    static int argc = 1;
-    static char name[] = "app_tests";
-    static char* argv[] = {name, nullptr};
-    return new QApplication(argc, argv);
-  }();
-  (void)app;
-}
 
 // Dialogs that answer from a script and remember every message.
 class ScriptedDialogs : public AppDialogs {
@@ -66,7 +56,7 @@ const char* const kCounts[] = {"TotalPage", "TotalTag",      "TotalComment", "To
 class MainFormTest : public ::testing::Test {
  protected:
   void SetUp() override {
-    EnsureApp();
+    TestApp();
     Module1::Document() = ControlDocument();
     folder_ = MakeTempFolder("kp-form");
     form_ = std::make_unique<MainForm>(&dialogs_);
@@ -140,10 +130,6 @@ TEST_F(MainFormTest, StartState) {
   EXPECT_EQ(Find<TabControl>("SSTab1")->Bar()->tabText(0), QStringLiteral("ｺﾒﾝﾄ一覧"));
   EXPECT_EQ(Find<QProgressBar>("ProgressLoad")->value(), 1);
   EXPECT_EQ(SaveStateForm::Instance(false), nullptr);
-  // The tab control ends on the client area's right and bottom edges.
-  QRect tab = Find("SSTab1")->geometry();
-  EXPECT_EQ(tab.right() + 1, form_->width());
-  EXPECT_EQ(tab.bottom() + 1, form_->height());
 }
 
 TEST_F(MainFormTest, LoadShowsPagesTotalsAndPageOne) {
@@ -181,9 +167,7 @@ TEST_F(MainFormTest, LoadShowsPagesTotalsAndPageOne) {
   TabControl* tabs = Find<TabControl>("SSTab1");
   for (int t : {1, 2, 3, 0}) {
     tabs->SetCurrentIndex(t);
-    EXPECT_TRUE(List(t == 0 ? "CommentListView" : t == 1 ? "KeyWordListView" : t == 2 ? "SquareListView"
-                                                                                : "HyperLinkListView")
-                    ->isVisible());
+    EXPECT_TRUE(List(kLists[t + 1])->isVisible());
     EXPECT_EQ(Rows("CommentListView"), 5);
     EXPECT_EQ(Rows("KeyWordListView"), 0);
   }
@@ -227,15 +211,6 @@ TEST_F(MainFormTest, FailedLoadsChangeNothing) {
   EXPECT_EQ(dialogs_.messages.value(0), QStringLiteral("読込に失敗しました。"));
 }
 
-// What a file manager starts: the program with a DEFAULT.CTL, no dialog.
-TEST_F(MainFormTest, FileNamedAtStartLoadsWithoutTheDialog) {
-  form_->LoadFile(Write("three", ThreePages()).toStdString());
-  EXPECT_TRUE(dialogs_.filters.isEmpty());
-  EXPECT_EQ(dialogs_.messages, QStringList{QStringLiteral("読込に成功しました。")});
-  EXPECT_EQ(Rows("ImageListView"), 3);
-  EXPECT_TRUE(Find("OutputMDB")->isEnabled());
-}
-
 TEST_F(MainFormTest, PageWithTheLargestList) {
   ControlDocument doc = PlainDocument(1);
   for (int i = 0; i < 32767; ++i) AddKeyWord(&doc.Pages[0], 1, 2, 3, 4, u"k", u"f");
@@ -256,6 +231,7 @@ TEST_F(MainFormTest, LayoutFollowsTheWindow) {
     for (const char* l : std::span(kLists).subspan(1)) EXPECT_EQ(List(l)->width(), tab->width() - 8);
     EXPECT_EQ(Find("Frame3")->geometry(), QRect(4, 176, 181, 117));  // the left column stays
   };
+  expect_fits("start");
   form_->resize(1000, 700);
   QCoreApplication::processEvents();
   expect_fits("larger");
@@ -275,13 +251,17 @@ TEST_F(MainFormTest, LayoutFollowsTheWindow) {
   expect_fits("restored");
 }
 
-TEST_F(MainFormTest, ExportThenCloseEndsTheProgram) {
-  Load(Write("doc", ThreePages()));
+// Started as a file manager starts it, with a DEFAULT.CTL: loaded without the
+// open dialog; then an export, and closing the window ends the program.
+TEST_F(MainFormTest, FileNamedAtStartExportThenCloseEndsTheProgram) {
+  form_->LoadFile(Write("doc", ThreePages()).toStdString());
+  EXPECT_TRUE(dialogs_.filters.isEmpty());
+  EXPECT_EQ(dialogs_.messages, QStringList{QStringLiteral("読込に成功しました。")});
   const std::string out = folder_ + "/out.MDB";
   dialogs_.answers.push_back(QString::fromStdString(out));
   dialogs_.messages.clear();
   QTest::mouseClick(Find<QPushButton>("OutputMDB"), Qt::LeftButton);
-  EXPECT_EQ(dialogs_.filters.value(1), QStringLiteral("MDBファイル (*.MDB)"));
+  EXPECT_EQ(dialogs_.filters, QStringList{QStringLiteral("MDBファイル (*.MDB)")});
   EXPECT_EQ(dialogs_.messages, (QStringList{"保存に成功しました。", "最適化に成功しました。"}));
   EXPECT_TRUE(form_->isEnabled());
   ASSERT_NE(SaveStateForm::Instance(false), nullptr);

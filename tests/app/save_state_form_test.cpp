@@ -12,22 +12,13 @@
 #include "app/qt_export_ui.h"
 #include "tests/export/fake_engine.h"
 #include "tests/export/test_docs.h"
+#include "tests/support/ctl_writer.h"
+#include "tests/support/qt_app.h"
 
 namespace kp {
 namespace {
 
 namespace fs = std::filesystem;
-
-QApplication* App() {
-  static QApplication* app = [] {
-    qputenv("QT_QPA_PLATFORM", "offscreen");
-    static int argc = 1;
-    static char name[] = "app_tests";
-    static char* argv[] = {name, nullptr};
-    return new QApplication(argc, argv);  // kept until the process ends
-  }();
-  return app;
-}
 
 // Answers every modal message box with OK while it lives and remembers what
 // they showed.
@@ -57,7 +48,7 @@ class MessageWatcher {
 class SaveStateFormTest : public ::testing::Test {
  protected:
   void SetUp() override {
-    App();
+    testing::TestApp();
     SaveStateForm::Unload();
   }
   void TearDown() override { SaveStateForm::Unload(); }
@@ -69,7 +60,6 @@ TEST_F(SaveStateFormTest, CreatedOnFirstUseWithItsDesignProperties) {
   ASSERT_NE(form, nullptr);
   EXPECT_EQ(SaveStateForm::Instance(true), form);
   EXPECT_FALSE(form->isVisible());
-  EXPECT_EQ(form->windowTitle(), QStringLiteral("変換状況"));
   EXPECT_EQ(form->minimumSize(), form->maximumSize());  // cannot be resized
   Qt::WindowFlags flags = form->windowFlags();
   EXPECT_EQ(flags & Qt::WindowType_Mask, Qt::Tool);
@@ -98,8 +88,7 @@ TEST_F(SaveStateFormTest, BarKeepsItsMinimumForOddRanges) {
 }
 
 TEST_F(SaveStateFormTest, ExportShowsThenHidesAndKeepsTheWindow) {
-  fs::path folder = fs::temp_directory_path() / ("kp-app-" + std::to_string(::getpid()));
-  fs::create_directories(folder);
+  const fs::path folder = testing::MakeTempFolder("kp-app");
   std::ofstream(folder / "KP.dbd") << "T";
   auto log = std::make_shared<testing::FakeLog>();
   ExportCommand command(folder.string(), [log] { return std::make_unique<testing::FakeEngine>(log); });

@@ -29,19 +29,10 @@ const char kCompacted[] = "最適化に成功しました。";
 const char kCompactFailed[] = "最適化に失敗しました。（容量が多くなることがあります。）";
 const char kTemplateBytes[] = "TEMPLATE";
 
-
-// A temporary program folder holding a template, and an output folder.
-fs::path MakeTempDir(const fs::path& parent) {
-  std::string pattern = (parent / "kp-export-XXXXXX").string();
-  char* made = mkdtemp(pattern.data());
-  return made ? fs::path(made) : fs::path();
-}
-
 class ExportCommandTest : public ::testing::Test {
  protected:
   void SetUp() override {
-    root_ = MakeTempDir(fs::temp_directory_path());
-    ASSERT_FALSE(root_.empty());
+    root_ = testing::MakeTempFolder("kp-export");  // the program folder and the output
     program_ = root_ / "bin";
     fs::create_directories(program_);
     testing::WriteFile(program_ / "KP.dbd", kTemplateBytes);
@@ -109,39 +100,116 @@ TEST_F(ExportCommandTest, SecondExportReplacesTheFirstAndKeepsTheEngine) {
   EXPECT_EQ(log_->compactions, 2);
 }
 
-TEST_F(ExportCommandTest, WorkFileAlreadyPresentLeavesTheSavedOutput) {
-  testing::WriteFile(program_ / "WorkDB.tmp", "someone else's");
-  RecordingUi ui(output_);
-  ExportResult r = command_->Run(PlainDocument(2), &ui);
-  EXPECT_EQ(r.outcome, ExportOutcome::kSavedNotCompacted);
-  EXPECT_FALSE(r.cause.ok());
-  EXPECT_EQ(ui.Messages(), (std::vector<std::string>{kSaved, kCompactFailed}));
-  EXPECT_EQ(testing::ReadFile(output_), kTemplateBytes);  // complete, uncompacted
-  EXPECT_EQ(testing::ReadFile(program_ / "WorkDB.tmp"), "someone else's");
-}
+// Every way through an export that is not the plain success: the outcome and
+// its cause, the messages (last of all events, the main window enabled again),
+// whether the progress window showed, what is at the output path, that nothing
+// else is left beside it, and what is at the program folder's work file.
+TEST_F(ExportCommandTest, EveryPathLeavesOnlyTheOutput) {
+  using Code = Status::Code;
+  const std::string compacted = std::string(kTemplateBytes) + FakeEngine::kCompactedMarker;
+  const std::string other = "someone else's";
+  // The work file is replaced by a folder after the compaction: renaming a
+  // folder onto a file fails, as a rename can on a real system.
+  auto block_rename = [](const std::string& d) {
+    fs::create_directory(d);
+    return Status::OK();
+  };
+  // A compaction that fails after it began writing its copy.
+  std::string half_written_at;
+  auto write_half = [&](const std::string& d) {
+    half_written_at = d;
+    if (fs::exists(d)) return Status::InvalidArgument("exists");
+    testing::WriteFile(d, "half");
+    return Status::IOError("injected: disk full");
+  };
+  bool cancel = false;
+  ExportOptions beside, no_compact;
+  beside.work_file = WorkFilePlace::kBesideOutput;
+  no_compact.compact = false;
 
-TEST_F(ExportCommandTest, MissingTemplateFailsBeforeTheProgressWindowShows) {
-  fs::remove(program_ / "KP.dbd");
-  RecordingUi ui(output_);
-  ExportResult r = command_->Run(PlainDocument(2), &ui);
-  EXPECT_EQ(r.outcome, ExportOutcome::kSaveFailed);
-  EXPECT_TRUE(r.cause.IsIOError());
-  EXPECT_THAT(r.cause.message(), ::testing::HasSubstr("KP.dbd"));
-  EXPECT_FALSE(ui.Saw("show"));
-  EXPECT_FALSE(ui.Saw("enabled:0"));
-  EXPECT_EQ(ui.events.back(), std::string("message:") + kSaveFailed);
-  EXPECT_TRUE(ui.Saw("enabled:1"));
-  EXPECT_FALSE(fs::exists(output_));
-  EXPECT_EQ(engines_made_, 0);
-}
-
-TEST_F(ExportCommandTest, CancelledDialogWritesNothing) {
-  RecordingUi ui(output_, /*cancel=*/true);
-  ExportResult r = command_->Run(PlainDocument(1), &ui);
-  EXPECT_EQ(r.outcome, ExportOutcome::kSaveFailed);
-  EXPECT_TRUE(r.output_path.empty());
-  EXPECT_EQ(ui.Messages(), std::vector<std::string>{kSaveFailed});
-  EXPECT_FALSE(fs::exists(output_));
+  struct Case {
+    const char* name;
+    std::function<void()> arrange;
+    ExportOptions options;
+    ExportOutcome outcome;
+    Code code;
+    const char* cause_has;
+    std::vector<std::string> messages;
+    std::optional<std::string> output;  // nullopt: no file there
+    bool progress;                      // the progress window showed
+    int engines, compactions;
+    std::optional<std::string> work_file;  // left in the program folder
+  };
+  using O = ExportOutcome;
+  const auto none = std::nullopt;
+  const std::string tpl = kTemplateBytes;
+  auto occupy = [&] { testing::WriteFile(program_ / "WorkDB.tmp", other); };
+  // clang-format off
+  const Case cases[] = {
+      {"work file already present", occupy, {}, O::kSavedNotCompacted, Code::kIOError, "",
+       {kSaved, kCompactFailed}, tpl, true, 1, 1, other},
+      {"missing template", [&] { fs::remove(program_ / "KP.dbd"); }, {}, O::kSaveFailed,
+       Code::kIOError, "KP.dbd", {kSaveFailed}, none, false, 0, 0, none},
+      {"cancelled dialog", [&] { cancel = true; }, {}, O::kSaveFailed, Code::kInvalidArgument, "",
+       {kSaveFailed}, none, false, 0, 0, none},
+      {"database does not open", [&] { log_->fail_open_database = -1; }, {}, O::kSaveFailed,
+       Code::kCorruption, "", {kSaveFailed}, none, false, 1, 0, none},
+      {"database does not close", [&] { log_->fail_close = true; }, {}, O::kSaveFailed,
+       Code::kIOError, "close", {kSaveFailed}, none, true, 1, 0, none},
+      {"rename after the compaction fails", [&] { log_->compact = block_rename; }, {},
+       O::kSavedNotCompacted, Code::kIOError, "rename", {kSaved, kCompactFailed}, tpl, true, 1, 1,
+       none},
+      {"no compaction asked for", {}, no_compact, O::kSaved, Code::kOk, "", {kSaved}, tpl, true, 1,
+       0, none},
+      // The work file beside the output (the program's folder not writable, or
+      // asked for): a WorkDB.tmp in the program's folder plays no part.
+      {"work file beside the output", occupy, beside, O::kSavedAndCompacted, Code::kOk, "",
+       {kSaved, kCompacted}, compacted, true, 1, 1, other},
+      {"half-written compaction beside the output", [&] { occupy(); log_->compact = write_half; },
+       beside, O::kSavedNotCompacted, Code::kIOError, "disk full", {kSaved, kCompactFailed}, tpl,
+       true, 1, 1, other},
+  };
+  // clang-format on
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.name);
+    log_ = std::make_shared<FakeLog>();
+    engines_made_ = 0;
+    command_ = MakeCommand(program_);
+    testing::WriteFile(program_ / "KP.dbd", kTemplateBytes);
+    fs::remove(output_);
+    fs::remove(program_ / "WorkDB.tmp");
+    cancel = false;
+    if (c.arrange) c.arrange();
+    RecordingUi ui(output_, cancel);
+    ExportResult r = command_->Run(PlainDocument(2), &ui, c.options);
+    EXPECT_EQ(r.outcome, c.outcome);
+    if (cancel) EXPECT_TRUE(r.output_path.empty());
+    EXPECT_EQ(r.cause.code(), c.code) << r.cause.ToString();
+    EXPECT_THAT(r.cause.message(), ::testing::HasSubstr(c.cause_has));
+    EXPECT_EQ(ui.Messages(), c.messages);
+    EXPECT_EQ(ui.events.back(), "message:" + c.messages.back());
+    EXPECT_EQ(ui.Saw("show"), c.progress);
+    EXPECT_EQ(ui.Saw("enabled:0"), c.progress);
+    EXPECT_TRUE(ui.Saw("enabled:1"));
+    EXPECT_EQ(engines_made_, c.engines);
+    EXPECT_EQ(log_->compactions, c.compactions);
+    if (c.output) {
+      EXPECT_EQ(testing::ReadFile(output_), *c.output);
+    } else {
+      EXPECT_FALSE(fs::exists(output_));  // nothing half made is left
+    }
+    std::vector<std::string> beside_output;
+    for (const auto& e : fs::directory_iterator(root_))
+      if (e.is_regular_file()) beside_output.push_back(e.path().filename().string());
+    EXPECT_EQ(beside_output,
+              c.output ? std::vector<std::string>{"出力.mdb"} : std::vector<std::string>{});
+    if (c.work_file) {
+      EXPECT_EQ(testing::ReadFile(program_ / "WorkDB.tmp"), *c.work_file);
+    } else {
+      EXPECT_FALSE(fs::exists(program_ / "WorkDB.tmp"));
+    }
+  }
+  EXPECT_EQ(fs::path(half_written_at).parent_path(), root_);
 }
 
 TEST_F(ExportCommandTest, FailureInTheFourthTableKeepsWhatWasWritten) {
@@ -169,47 +237,9 @@ TEST_F(ExportCommandTest, FailureInTheFourthTableKeepsWhatWasWritten) {
                                             "enabled:1", std::string("message:") + kSaveFailed}));
 }
 
-TEST_F(ExportCommandTest, OpenAndCloseFailuresAreSaveFailures) {
-  log_->fail_open_database = -1;
-  RecordingUi ui(output_);
-  EXPECT_EQ(command_->Run(PlainDocument(1), &ui).outcome, ExportOutcome::kSaveFailed);
-  EXPECT_FALSE(ui.Saw("show"));
-  EXPECT_FALSE(fs::exists(output_));  // nothing half made is left
-
-  log_->fail_open_database.reset();
-  log_->fail_close = true;
-  RecordingUi ui2(output_);
-  ExportResult r = command_->Run(PlainDocument(1), &ui2);
-  EXPECT_EQ(r.outcome, ExportOutcome::kSaveFailed);
-  EXPECT_THAT(r.cause.message(), ::testing::HasSubstr("close"));
-  EXPECT_FALSE(fs::exists(output_));
-  size_t left = 0;
-  for (const auto& e : fs::directory_iterator(root_)) left += e.is_regular_file();
-  EXPECT_EQ(left, 0u);
-}
-
-TEST_F(ExportCommandTest, FailedRenameKeepsTheUncompactedOutputAndRemovesTheWorkFile) {
-  // The work file is replaced by a folder after the compaction: renaming a
-  // folder onto a file fails, as a rename can on a real system.
-  struct RenameBlocker : FakeEngine {
-    using FakeEngine::FakeEngine;
-    Status CompactDatabase(const std::string& s, const std::string& d) override {
-      fs::create_directory(d);
-      return Status::OK();
-    }
-  };
-  ExportCommand command(program_.string(), [this] { return std::make_unique<RenameBlocker>(log_); });
-  RecordingUi ui(output_);
-  ExportResult r = command.Run(PlainDocument(1), &ui);
-  EXPECT_EQ(r.outcome, ExportOutcome::kSavedNotCompacted);
-  EXPECT_THAT(r.cause.message(), ::testing::HasSubstr("rename"));
-  EXPECT_EQ(ui.Messages(), (std::vector<std::string>{kSaved, kCompactFailed}));
-  EXPECT_EQ(testing::ReadFile(output_), kTemplateBytes);
-  EXPECT_FALSE(fs::exists(program_ / "WorkDB.tmp"));
-}
-
 TEST_F(ExportCommandTest, CompactionAcrossFileSystems) {
-  fs::path other = MakeTempDir("/dev/shm");
+  std::string pattern = "/dev/shm/kp-export-XXXXXX";
+  const fs::path other = mkdtemp(pattern.data()) ? fs::path(pattern) : fs::path();
   struct stat a{}, b{};
   if (other.empty() || stat(other.c_str(), &a) != 0 || stat(root_.c_str(), &b) != 0 ||
       a.st_dev == b.st_dev) {
@@ -239,63 +269,6 @@ TEST_F(ExportCommandTest, TemplateBesideTheProgramElseTheInstalledOne) {
   RecordingUi ui(output_);
   EXPECT_EQ(command_->Run(PlainDocument(1), &ui).outcome, ExportOutcome::kSavedAndCompacted);
   EXPECT_EQ(testing::ReadFile(output_), std::string("INSTALLED") + FakeEngine::kCompactedMarker);
-}
-
-// The work file beside the output (the program's folder not writable, or
-// asked for): a WorkDB.tmp in the program's folder plays no part, and the
-// work file is gone after a success and after a failed compaction.
-TEST_F(ExportCommandTest, WorkFileBesideTheOutputIsGoneOnEveryPath) {
-  testing::WriteFile(program_ / "WorkDB.tmp", "someone else's");
-  ExportOptions beside;
-  beside.work_file = WorkFilePlace::kBesideOutput;
-  auto files_beside_output = [this] {
-    std::vector<std::string> names;
-    for (const auto& e : fs::directory_iterator(root_))
-      if (e.is_regular_file()) names.push_back(e.path().filename().string());
-    return names;
-  };
-  RecordingUi ui(output_);
-  ExportResult r = command_->Run(PlainDocument(2), &ui, beside);
-  EXPECT_EQ(r.outcome, ExportOutcome::kSavedAndCompacted) << r.cause.ToString();
-  EXPECT_EQ(testing::ReadFile(output_), std::string(kTemplateBytes) + FakeEngine::kCompactedMarker);
-  EXPECT_EQ(files_beside_output(), std::vector<std::string>{"出力.mdb"});
-
-  // A compaction that fails after it began writing its copy.
-  struct HalfWriter : FakeEngine {
-    using FakeEngine::FakeEngine;
-    Status CompactDatabase(const std::string&, const std::string& d) override {
-      destination = d;
-      if (fs::exists(d)) return Status::InvalidArgument("exists");
-      testing::WriteFile(d, "half");
-      return Status::IOError("injected: disk full");
-    }
-    std::string destination;
-  };
-  HalfWriter* engine = nullptr;
-  ExportCommand failing(program_.string(), [&] {
-    auto e = std::make_unique<HalfWriter>(log_);
-    engine = e.get();
-    return e;
-  });
-  RecordingUi ui2(output_);
-  r = failing.Run(PlainDocument(2), &ui2, beside);
-  EXPECT_EQ(r.outcome, ExportOutcome::kSavedNotCompacted);
-  ASSERT_NE(engine, nullptr);
-  EXPECT_EQ(fs::path(engine->destination).parent_path(), root_);
-  EXPECT_EQ(testing::ReadFile(output_), kTemplateBytes);
-  EXPECT_EQ(files_beside_output(), std::vector<std::string>{"出力.mdb"});
-  EXPECT_EQ(testing::ReadFile(program_ / "WorkDB.tmp"), "someone else's");
-}
-
-TEST_F(ExportCommandTest, NoCompactOption) {
-  RecordingUi ui(output_);
-  ExportOptions options;
-  options.compact = false;
-  ExportResult r = command_->Run(PlainDocument(1), &ui, options);
-  EXPECT_EQ(r.outcome, ExportOutcome::kSaved);
-  EXPECT_EQ(ui.Messages(), std::vector<std::string>{kSaved});
-  EXPECT_EQ(log_->compactions, 0);
-  EXPECT_EQ(testing::ReadFile(output_), kTemplateBytes);
 }
 
 }  // namespace

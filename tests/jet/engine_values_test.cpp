@@ -20,24 +20,26 @@ ColumnDef Column(const char16_t* name, ColumnType type, uint16_t length = 0) {
   return c;
 }
 
-bool Fits(ColumnType type, int64_t n) {
-  Value out;
-  return ConvertValue(Column(u"C", type), Value::Int(n), &out).ok();
+TEST(EngineValues, IntegerLimitsAndOnePast) {
+  const int64_t kMin = std::numeric_limits<int32_t>::min(),
+                kMax = std::numeric_limits<int32_t>::max();
+  const struct {
+    ColumnType type;
+    int64_t min, max;
+  } types[] = {{ColumnType::kByte, 0, 255},
+               {ColumnType::kInteger, -32768, 32767},
+               {ColumnType::kLong, kMin, kMax}};
+  for (const auto& t : types) {
+    SCOPED_TRACE(int(t.type));
+    Value out;
+    for (int64_t n : {t.min, t.max})
+      EXPECT_TRUE(ConvertValue(Column(u"C", t.type), Value::Int(n), &out).ok()) << n;
+    for (int64_t n : {t.min - 1, t.max + 1})
+      EXPECT_FALSE(ConvertValue(Column(u"C", t.type), Value::Int(n), &out).ok()) << n;
+  }
 }
 
-TEST(EngineValues, IntegerLimitsAndOnePast) {
-  EXPECT_TRUE(Fits(ColumnType::kByte, 0));
-  EXPECT_TRUE(Fits(ColumnType::kByte, 255));
-  EXPECT_FALSE(Fits(ColumnType::kByte, -1));
-  EXPECT_FALSE(Fits(ColumnType::kByte, 256));
-  EXPECT_TRUE(Fits(ColumnType::kInteger, -32768));
-  EXPECT_TRUE(Fits(ColumnType::kInteger, 32767));
-  EXPECT_FALSE(Fits(ColumnType::kInteger, -32769));
-  EXPECT_FALSE(Fits(ColumnType::kInteger, 32768));
-  EXPECT_TRUE(Fits(ColumnType::kLong, std::numeric_limits<int32_t>::min()));
-  EXPECT_TRUE(Fits(ColumnType::kLong, std::numeric_limits<int32_t>::max()));
-  EXPECT_FALSE(Fits(ColumnType::kLong, int64_t(std::numeric_limits<int32_t>::min()) - 1));
-  EXPECT_FALSE(Fits(ColumnType::kLong, int64_t(std::numeric_limits<int32_t>::max()) + 1));
+TEST(EngineValues, KindsAndSizesMustMatchTheColumn) {
   // Whole numbers go into the exact floating and currency types too.
   Value out;
   ASSERT_TRUE(ConvertValue(Column(u"C", ColumnType::kCurrency), Value::Int(7), &out).ok());
@@ -45,10 +47,6 @@ TEST(EngineValues, IntegerLimitsAndOnePast) {
   EXPECT_EQ(out.i, 70000);
   ASSERT_TRUE(ConvertValue(Column(u"C", ColumnType::kDouble), Value::Int(-3), &out).ok());
   EXPECT_EQ(out.d, -3.0);
-}
-
-TEST(EngineValues, KindsMustMatchTheColumn) {
-  Value out;
   const ColumnDef flag = Column(u"Flag", ColumnType::kBoolean);
   EXPECT_TRUE(ConvertValue(flag, Value::Bool(true), &out).ok());
   EXPECT_FALSE(ConvertValue(flag, Value::Int(1), &out).ok());
@@ -61,13 +59,10 @@ TEST(EngineValues, KindsMustMatchTheColumn) {
   // Null goes anywhere; Required is a matter of the whole row.
   EXPECT_TRUE(ConvertValue(Column(u"G", ColumnType::kGuid, 16), Value::Null(), &out).ok());
   EXPECT_TRUE(out.is_null());
-}
-
-TEST(EngineValues, TextAgainstFieldSize) {
-  Value out;
+  // Text against the field size.
   const ColumnDef text = Column(u"T", ColumnType::kText, 2 * 5);
   EXPECT_TRUE(ConvertValue(text, Value::Str(u"あいうえお"), &out).ok());
-  Status s = ConvertValue(text, Value::Str(u"あいうえおか"), &out);
+  s = ConvertValue(text, Value::Str(u"あいうえおか"), &out);
   EXPECT_FALSE(s.ok());
   EXPECT_NE(s.message().find("field size 5"), std::string::npos) << s.message();
   EXPECT_TRUE(ConvertValue(text, Value::Str(u""), &out).ok());
