@@ -336,11 +336,7 @@ class Compactor {
     KP_RETURN_IF_ERROR(reader_.OwnedPages(def, &pages));
     Row decoded;
     for (uint32_t page_number : pages) {
-      // A page away from the last one maps its neighbours too (the kernel
-      // maps pages around a fault): count them.
-      Read(page_number == last_page_ + 1 ? kPageSize : kFaultAroundBytes);
-      last_page_ = page_number;
-      const uint8_t* page = file_.Page(page_number);
+      const uint8_t* page = Visit(page_number);
       if (page == nullptr) return Status::Corruption("its usage map lists page " + std::to_string(page_number) + ", past the end");
       if (page[0] != kPageTypeData || GetU32(page + kDataOwnerOffset) != t->entry->tdef_page()) continue;
       uint16_t count;
@@ -446,6 +442,15 @@ class Compactor {
       file_.DropResident();
       bytes_read_ = 0;
     }
+  }
+
+  // Source page `n` (nullptr past the end), counted as read: a page away
+  // from the last one maps its neighbours too (the kernel maps pages around
+  // a fault).
+  const uint8_t* Visit(uint32_t n) {
+    Read(n == last_page_ + 1 ? kPageSize : kFaultAroundBytes);
+    last_page_ = n;
+    return file_.Page(n);
   }
 
   // The bytes of the row in slot `r`, following an overflow pointer; not
@@ -556,7 +561,7 @@ class Compactor {
   template <typename Add>
   Status CopyEntries(uint32_t n, uint32_t tdef_page, int depth, std::set<uint32_t>* visited, const Add& add) {
     if (depth > 32 || !visited->insert(n).second) return Status::Corruption("the index tree loops at page " + std::to_string(n));
-    const uint8_t* page = file_.Page(n);
+    const uint8_t* page = Visit(n);
     if (page == nullptr || n == 0) return Status::Corruption("index page " + std::to_string(n) + " past the end");
     IndexPage ip;
     KP_RETURN_IF_ERROR(DecodeIndexPage(page, n, &ip));
