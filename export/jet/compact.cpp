@@ -561,10 +561,11 @@ class Compactor {
   template <typename Add>
   Status CopyEntries(uint32_t n, uint32_t tdef_page, int depth, std::set<uint32_t>* visited, const Add& add) {
     if (depth > 32 || !visited->insert(n).second) return Status::Corruption("the index tree loops at page " + std::to_string(n));
-    const uint8_t* page = Visit(n);
-    if (page == nullptr || n == 0) return Status::Corruption("index page " + std::to_string(n) + " past the end");
+    if (n == 0 || n >= file_.page_count()) return Status::Corruption("index page " + std::to_string(n) + " past the end");
+    // Read apart from the mapping: the pages of a tree lie apart.
+    KP_RETURN_IF_ERROR(file_.ReadPage(n, &index_page_));
     IndexPage ip;
-    KP_RETURN_IF_ERROR(DecodeIndexPage(page, n, &ip));
+    KP_RETURN_IF_ERROR(DecodeIndexPage(index_page_.data(), n, &ip));
     if (ip.tdef_page != tdef_page) return Status::Corruption("index page " + std::to_string(n) + " names another table");
     if (!ip.is_leaf()) {
       for (const Bytes& e : ip.entries) {
@@ -644,6 +645,7 @@ class Compactor {
   std::vector<uint32_t> map_pages_;
   // Per table: old row pointer -> new, in ascending order of both.
   std::vector<std::pair<uint32_t, uint32_t>> moved_;
+  Bytes index_page_;  // one source index page
   Bytes row_, value_, chunk_;
   uint64_t bytes_read_ = 0;
   uint32_t last_page_ = 0;
