@@ -93,9 +93,10 @@ bool Copy(const std::string& from, const std::string& to) {
   return ok;
 }
 
-// Runs argv as a child, its output into `*out`; its time and peak resident
-// memory (KiB).
-bool RunChild(const std::vector<std::string>& args, double* seconds, long* peak_kib, std::string* out = nullptr) {
+// Runs argv as a child, its output into `*out`; its time, processor time
+// and peak resident memory (KiB).
+bool RunChild(const std::vector<std::string>& args, double* seconds, double* cpu, long* peak_kib,
+              std::string* out = nullptr) {
   std::vector<char*> argv;
   for (const std::string& a : args) argv.push_back(const_cast<char*>(a.c_str()));
   argv.push_back(nullptr);
@@ -120,17 +121,20 @@ bool RunChild(const std::vector<std::string>& args, double* seconds, long* peak_
   if (pid < 0 || ::wait4(pid, &status, 0, &usage) != pid) return false;
   *seconds = std::chrono::duration<double>(Clock::now() - start).count();
   *peak_kib = usage.ru_maxrss;
+  *cpu = double(usage.ru_utime.tv_sec + usage.ru_stime.tv_sec) +
+         double(usage.ru_utime.tv_usec + usage.ru_stime.tv_usec) * 1e-6;
   return WIFEXITED(status) && WEXITSTATUS(status) == 0;
 }
 
 // `--run job` in a fresh process started by a fresh process.
-bool Measure(const std::vector<std::string>& job, double* seconds, long* peak_kib) {
+bool Measure(const std::vector<std::string>& job, double* seconds, double* cpu, long* peak_kib) {
   std::vector<std::string> args{"/proc/self/exe", "--peak-of", "/proc/self/exe", "--run"};
   args.insert(args.end(), job.begin(), job.end());
   std::string out;
-  double outer = 0;
+  double outer = 0, outer_cpu = 0;
   long outer_kib = 0;
-  return RunChild(args, &outer, &outer_kib, &out) && std::sscanf(out.c_str(), "%lf %ld", seconds, peak_kib) == 2;
+  return RunChild(args, &outer, &outer_cpu, &outer_kib, &out) &&
+         std::sscanf(out.c_str(), "%lf %lf %ld", seconds, cpu, peak_kib) == 3;
 }
 
 }  // namespace
@@ -138,10 +142,10 @@ bool Measure(const std::vector<std::string>& job, double* seconds, long* peak_ki
 int main(int argc, char** argv) {
   std::vector<std::string> args(argv + 1, argv + argc);
   if (args.size() >= 2 && args[0] == "--peak-of") {
-    double s = 0;
+    double s = 0, cpu = 0;
     long kib = 0;
-    if (!RunChild(std::vector<std::string>(args.begin() + 1, args.end()), &s, &kib)) return 1;
-    std::printf("%.6f %ld\n", s, kib);
+    if (!RunChild(std::vector<std::string>(args.begin() + 1, args.end()), &s, &cpu, &kib)) return 1;
+    std::printf("%.6f %.6f %ld\n", s, cpu, kib);
     return 0;
   }
   if (args.size() >= 2 && args[0] == "--run") {
@@ -167,29 +171,30 @@ int main(int argc, char** argv) {
   if (!Check(kp::jet::WriteDatabase(layout, source), "template")) return 1;
   if (!Fill(source, 0, n / 2, 1) || !Fill(source, n / 2, n - n / 2, 2)) return 1;
 
-  double copy_s = 0, compact_s = 0, idle_s = 0;
+  double copy_s = 1e9, compact_s = 1e9, copy_cpu = 1e9, compact_cpu = 1e9, idle_s = 0, idle_cpu = 0;
   long copy_kib = 0, compact_kib = 0, idle_kib = 0;
-  if (!Measure({"idle"}, &idle_s, &idle_kib)) return 1;
+  if (!Measure({"idle"}, &idle_s, &idle_cpu, &idle_kib)) return 1;
   // Best of five runs each: the machine may be busy with other work.
-  copy_s = compact_s = 1e9;
   for (int run = 0; run < 5; ++run) {
-    double s = 0;
+    double s = 0, cpu = 0;
     long kib = 0;
     std::filesystem::remove(copy);
-    if (!Measure({"copy", source, copy}, &s, &kib)) return 1;
+    if (!Measure({"copy", source, copy}, &s, &cpu, &kib)) return 1;
     copy_s = std::min(copy_s, s);
+    copy_cpu = std::min(copy_cpu, cpu);
     copy_kib = std::max(copy_kib, kib);
     std::filesystem::remove(compacted);
-    if (!Measure({"compact", source, compacted}, &s, &kib)) return 1;
+    if (!Measure({"compact", source, compacted}, &s, &cpu, &kib)) return 1;
     compact_s = std::min(compact_s, s);
+    compact_cpu = std::min(compact_cpu, cpu);
     compact_kib = std::max(compact_kib, kib);
   }
   const auto size = std::filesystem::file_size(source), after = std::filesystem::file_size(compacted);
   std::printf("%s: ", keys ? "with primary keys" : "without keys");
   std::printf("rows: %zu comment rows + %zu page rows, file %ju bytes, compacted %ju bytes\n", n, n / 10 + 2,
               uintmax_t(size), uintmax_t(after));
-  std::printf("copy the file : %8.3f s  peak %6ld KiB\n", copy_s, copy_kib);
-  std::printf("compaction    : %8.3f s  peak %6ld KiB\n", compact_s, compact_kib);
+  std::printf("copy the file : %8.3f s (processor %.3f s)  peak %6ld KiB\n", copy_s, copy_cpu, copy_kib);
+  std::printf("compaction    : %8.3f s (processor %.3f s)  peak %6ld KiB\n", compact_s, compact_cpu, compact_kib);
   std::printf("(a child that does nothing: peak %ld KiB)\n", idle_kib);
   std::printf("compaction/copy time ratio %.2f (target <= 3)\n", compact_s / copy_s);
   for (const auto& p : {copy, compacted}) std::filesystem::remove(p);
