@@ -1,11 +1,17 @@
 // Compaction of a big database against copying the same file, each run in a
-// child process of its own so that its peak memory can be told apart: the
+// process of its own so that its peak memory can be told apart: the
 // database gets `rows` rows of the comment table's shape (Long, Long,
 // Integer x3, Memo of 20-40 Japanese characters) in two sessions, so that
-// their pages interleave with a second table's. Prints times, peak memory
-// and the ratios (best time of five runs each).
+// their pages interleave with a second table's. With --keys the tables have
+// their primary keys, whose indexes the compaction rebuilds. Prints times,
+// peak memory and the ratios (best time of five runs each).
 //
-// Usage: jet_compact_bench [rows] [work folder]
+// Each run is a fresh copy of this program (--run) started by another fresh
+// copy (--peak-of) that reports its time and peak: a child forked from this
+// process, big after the filling, would count this process's pages.
+//
+// Usage: jet_compact_bench [--keys] [--keep] [rows] [work folder]
+//   --keep  leaves the source database (jet_compact_bench.mdb) in the folder
 #include <fcntl.h>
 #include <sys/resource.h>
 #include <sys/wait.h>
@@ -35,8 +41,9 @@ bool Check(const kp::Status& s, const char* what) {
   return s.ok();
 }
 
-// Appends `n` comment rows and `n / 10` page rows to `path`.
-bool Fill(const std::string& path, size_t n, uint32_t seed) {
+// Appends comment rows `first` to `first + n` and a page row for every
+// tenth to `path`.
+bool Fill(const std::string& path, size_t first, size_t n, uint32_t seed) {
   std::mt19937 rng(seed);
   auto engine = kp::jet::CreateJetEngine();
   std::unique_ptr<kp::jet::Database> db;
@@ -47,7 +54,7 @@ bool Fill(const std::string& path, size_t n, uint32_t seed) {
     return false;
   }
   std::u16string text;
-  for (size_t i = 0; i < n; ++i) {
+  for (size_t i = first; i < first + n; ++i) {
     text.resize(20 + rng() % 21);
     for (auto& c : text) c = char16_t(rng() % 3 == 0 ? 0x3041 + rng() % 83 : 0x4E00 + rng() % 2000);
     kp::Status s = comments->AddNew();
@@ -86,59 +93,111 @@ bool Copy(const std::string& from, const std::string& to) {
   return ok;
 }
 
-// Runs `job` in a child; its time and peak resident memory (KiB).
-template <typename Job>
-bool InChild(const Job& job, double* seconds, long* peak_kib) {
+// Runs argv as a child, its output into `*out`; its time, processor time
+// and peak resident memory (KiB).
+bool RunChild(const std::vector<std::string>& args, double* seconds, double* cpu, long* peak_kib,
+              std::string* out = nullptr) {
+  std::vector<char*> argv;
+  for (const std::string& a : args) argv.push_back(const_cast<char*>(a.c_str()));
+  argv.push_back(nullptr);
+  int fd[2] = {-1, -1};
+  if (out != nullptr && ::pipe(fd) != 0) return false;
   const auto start = Clock::now();
   const pid_t pid = ::fork();
-  if (pid == 0) _exit(job() ? 0 : 1);
+  if (pid == 0) {
+    if (out != nullptr) ::dup2(fd[1], 1);
+    ::execv(argv[0], argv.data());
+    _exit(127);
+  }
+  if (out != nullptr) {
+    ::close(fd[1]);
+    char buf[256];
+    ssize_t n;
+    while ((n = ::read(fd[0], buf, sizeof buf)) > 0) out->append(buf, size_t(n));
+    ::close(fd[0]);
+  }
   int status = 0;
   struct rusage usage {};
   if (pid < 0 || ::wait4(pid, &status, 0, &usage) != pid) return false;
   *seconds = std::chrono::duration<double>(Clock::now() - start).count();
   *peak_kib = usage.ru_maxrss;
+  *cpu = double(usage.ru_utime.tv_sec + usage.ru_stime.tv_sec) +
+         double(usage.ru_utime.tv_usec + usage.ru_stime.tv_usec) * 1e-6;
   return WIFEXITED(status) && WEXITSTATUS(status) == 0;
+}
+
+// `--run job` in a fresh process started by a fresh process.
+bool Measure(const std::vector<std::string>& job, double* seconds, double* cpu, long* peak_kib) {
+  std::vector<std::string> args{"/proc/self/exe", "--peak-of", "/proc/self/exe", "--run"};
+  args.insert(args.end(), job.begin(), job.end());
+  std::string out;
+  double outer = 0, outer_cpu = 0;
+  long outer_kib = 0;
+  return RunChild(args, &outer, &outer_cpu, &outer_kib, &out) &&
+         std::sscanf(out.c_str(), "%lf %lf %ld", seconds, cpu, peak_kib) == 3;
 }
 
 }  // namespace
 
 int main(int argc, char** argv) {
-  const size_t n = argc > 1 ? size_t(std::strtoull(argv[1], nullptr, 10)) : 200000;
-  const std::string dir = argc > 2 ? argv[2] : std::filesystem::temp_directory_path().string();
+  std::vector<std::string> args(argv + 1, argv + argc);
+  if (args.size() >= 2 && args[0] == "--peak-of") {
+    double s = 0, cpu = 0;
+    long kib = 0;
+    if (!RunChild(std::vector<std::string>(args.begin() + 1, args.end()), &s, &cpu, &kib)) return 1;
+    std::printf("%.6f %.6f %ld\n", s, cpu, kib);
+    return 0;
+  }
+  if (args.size() >= 2 && args[0] == "--run") {
+    if (args[1] == "idle") return 0;
+    if (args.size() != 4) return 2;
+    if (args[1] == "copy") return Copy(args[2], args[3]) ? 0 : 1;
+    return Check(kp::jet::CompactDatabase(args[2], args[3]), "compact") ? 0 : 1;
+  }
+  bool keys = false, keep = false;
+  while (!args.empty() && (args[0] == "--keys" || args[0] == "--keep")) {
+    (args[0] == "--keys" ? keys : keep) = true;
+    args.erase(args.begin());
+  }
+  const size_t n = !args.empty() ? size_t(std::strtoull(args[0].c_str(), nullptr, 10)) : 200000;
+  const std::string dir = args.size() > 1 ? args[1] : std::filesystem::temp_directory_path().string();
   const std::string source = dir + "/jet_compact_bench.mdb", copy = dir + "/jet_compact_bench.copy",
                     compacted = dir + "/jet_compact_bench.compact";
   for (const auto& p : {source, copy, compacted}) std::filesystem::remove(p);
   std::vector<kp::jet::TableDef> defs;
-  if (!Check(kp::OutputTableDefs(&defs), "template tables")) return 1;
+  if (!Check(kp::OutputTableDefs(&defs, keys), "template tables")) return 1;
   kp::jet::DatabaseSpec layout;
   for (auto& d : defs) layout.tables.push_back({d, {}});
   if (!Check(kp::jet::WriteDatabase(layout, source), "template")) return 1;
-  if (!Fill(source, n / 2, 1) || !Fill(source, n - n / 2, 2)) return 1;
+  if (!Fill(source, 0, n / 2, 1) || !Fill(source, n / 2, n - n / 2, 2)) return 1;
 
-  double copy_s = 0, compact_s = 0, idle_s = 0;
+  double copy_s = 1e9, compact_s = 1e9, copy_cpu = 1e9, compact_cpu = 1e9, idle_s = 0, idle_cpu = 0;
   long copy_kib = 0, compact_kib = 0, idle_kib = 0;
-  if (!InChild([] { return true; }, &idle_s, &idle_kib)) return 1;
+  if (!Measure({"idle"}, &idle_s, &idle_cpu, &idle_kib)) return 1;
   // Best of five runs each: the machine may be busy with other work.
-  copy_s = compact_s = 1e9;
   for (int run = 0; run < 5; ++run) {
-    double s = 0;
+    double s = 0, cpu = 0;
     long kib = 0;
     std::filesystem::remove(copy);
-    if (!InChild([&] { return Copy(source, copy); }, &s, &kib)) return 1;
+    if (!Measure({"copy", source, copy}, &s, &cpu, &kib)) return 1;
     copy_s = std::min(copy_s, s);
+    copy_cpu = std::min(copy_cpu, cpu);
     copy_kib = std::max(copy_kib, kib);
     std::filesystem::remove(compacted);
-    if (!InChild([&] { return Check(kp::jet::CompactDatabase(source, compacted), "compact"); }, &s, &kib)) return 1;
+    if (!Measure({"compact", source, compacted}, &s, &cpu, &kib)) return 1;
     compact_s = std::min(compact_s, s);
+    compact_cpu = std::min(compact_cpu, cpu);
     compact_kib = std::max(compact_kib, kib);
   }
   const auto size = std::filesystem::file_size(source), after = std::filesystem::file_size(compacted);
+  std::printf("%s: ", keys ? "with primary keys" : "without keys");
   std::printf("rows: %zu comment rows + %zu page rows, file %ju bytes, compacted %ju bytes\n", n, n / 10 + 2,
               uintmax_t(size), uintmax_t(after));
-  std::printf("copy the file : %8.3f s  peak %6ld KiB\n", copy_s, copy_kib);
-  std::printf("compaction    : %8.3f s  peak %6ld KiB\n", compact_s, compact_kib);
+  std::printf("copy the file : %8.3f s (processor %.3f s)  peak %6ld KiB\n", copy_s, copy_cpu, copy_kib);
+  std::printf("compaction    : %8.3f s (processor %.3f s)  peak %6ld KiB\n", compact_s, compact_cpu, compact_kib);
   std::printf("(a child that does nothing: peak %ld KiB)\n", idle_kib);
   std::printf("compaction/copy time ratio %.2f (target <= 3)\n", compact_s / copy_s);
-  for (const auto& p : {source, copy, compacted}) std::filesystem::remove(p);
+  for (const auto& p : {copy, compacted}) std::filesystem::remove(p);
+  if (!keep) std::filesystem::remove(source);
   return 0;
 }

@@ -1,6 +1,7 @@
 #include "export/jet/compact.h"
 
 #include <algorithm>
+#include <array>
 #include <cerrno>
 #include <cstring>
 #include <map>
@@ -215,6 +216,33 @@ bool Present(const ColumnDef& c, const uint8_t* data, size_t size) {
   return (data[size - mask_len + c.number / 8] & (1u << (c.number % 8))) != 0;
 }
 
+// Index entries, back to back in one buffer, sorted through their places.
+class EntryArena {
+ public:
+  void Add(const Bytes& entry) {
+    spans_.push_back({bytes_.size(), entry.size()});
+    bytes_.insert(bytes_.end(), entry.begin(), entry.end());
+  }
+  // Hands the entries to `add` in ascending order (as byte strings).
+  template <typename AddEntry>
+  Status Sorted(const AddEntry& add) {
+    const uint8_t* b = bytes_.data();
+    std::sort(spans_.begin(), spans_.end(), [b](const Span& x, const Span& y) {
+      const int c = std::memcmp(b + x.start, b + y.start, std::min(x.size, y.size));
+      return c != 0 ? c < 0 : x.size < y.size;
+    });
+    for (const Span& e : spans_) KP_RETURN_IF_ERROR(add(b + e.start, e.size));
+    return Status::OK();
+  }
+
+ private:
+  struct Span {
+    size_t start, size;
+  };
+  Bytes bytes_;
+  std::vector<Span> spans_;
+};
+
 // One table: where its pieces go in the new file.
 struct TablePlan {
   const CatalogEntry* entry = nullptr;
@@ -326,7 +354,8 @@ class Compactor {
         if (ic.column_number == def.columns[size_t(id_column)].number) computed[i] = true;
       }
     }
-    std::vector<std::vector<Bytes>> computed_entries(index_count);
+    std::vector<EntryArena> computed_entries(index_count);
+    Bytes entry;
     std::vector<uint64_t> expected(index_count, 0);
 
     RowWriter data(out_, tdef_page);
@@ -336,11 +365,7 @@ class Compactor {
     KP_RETURN_IF_ERROR(reader_.OwnedPages(def, &pages));
     Row decoded;
     for (uint32_t page_number : pages) {
-      // A page away from the last one maps its neighbours too (the kernel
-      // maps pages around a fault): count them.
-      Read(page_number == last_page_ + 1 ? kPageSize : kFaultAroundBytes);
-      last_page_ = page_number;
-      const uint8_t* page = file_.Page(page_number);
+      const uint8_t* page = Visit(page_number);
       if (page == nullptr) return Status::Corruption("its usage map lists page " + std::to_string(page_number) + ", past the end");
       if (page[0] != kPageTypeData || GetU32(page + kDataOwnerOffset) != t->entry->tdef_page()) continue;
       uint16_t count;
@@ -374,14 +399,14 @@ class Compactor {
             if (Present(idc, raw, size)) decoded[size_t(id_column)] = Value::Int(GetI32(row_.data() + 2 + idc.fixed_offset));
             decoded_done = true;
           }
-          Bytes entry;
           KP_RETURN_IF_ERROR(BuildIndexEntry(def, pi, decoded, PointerPage(pointer), PointerRow(pointer), &entry));
-          computed_entries[i].push_back(std::move(entry));
+          computed_entries[i].Add(entry);
         }
       }
     }
     KP_RETURN_IF_ERROR(data.Finish());
     for (auto& [number, w] : long_values) KP_RETURN_IF_ERROR(w->Finish());
+    IndexMoved();
 
     Bytes& tdef = t->layout.logical;
     PutU32(tdef.data() + kTdefRowCountOffset, uint32_t(moved_.size()));
@@ -395,18 +420,18 @@ class Compactor {
       IndexTreeBuilder tree(tdef_page, out_);
       uint32_t unique = 0;
       Bytes previous_key;
-      auto add = [&](const Bytes& entry) -> Status {
-        const size_t key = entry.size() - kIndexRowPointerBytes;
-        if (unique == 0 || previous_key.size() != key || !std::equal(entry.begin(), entry.begin() + key, previous_key.begin())) {
+      auto add = [&](const uint8_t* e, size_t size) -> Status {
+        if (size <= kIndexRowPointerBytes) return tree.Add(e, size);  // refused there
+        const size_t key = size - kIndexRowPointerBytes;
+        if (unique == 0 || previous_key.size() != key || !std::equal(e, e + key, previous_key.begin())) {
           ++unique;
-          previous_key.assign(entry.begin(), entry.begin() + key);
+          previous_key.assign(e, e + key);
         }
-        return tree.Add(entry);
+        return tree.Add(e, size);
       };
       if (computed[i]) {
-        std::sort(computed_entries[i].begin(), computed_entries[i].end());
-        for (const Bytes& e : computed_entries[i]) KP_RETURN_IF_ERROR(add(e).WithContext(what));
-        computed_entries[i].clear();
+        KP_RETURN_IF_ERROR(computed_entries[i].Sorted(add).WithContext(what));
+        computed_entries[i] = EntryArena();
       } else {
         std::set<uint32_t> visited;
         KP_RETURN_IF_ERROR(CopyEntries(def.physical_indexes[i].root_page, t->entry->tdef_page(), 0, &visited, add)
@@ -446,6 +471,15 @@ class Compactor {
       file_.DropResident();
       bytes_read_ = 0;
     }
+  }
+
+  // Source page `n` (nullptr past the end), counted as read: a page away
+  // from the last one maps its neighbours too (the kernel maps pages around
+  // a fault).
+  const uint8_t* Visit(uint32_t n) {
+    Read(n == last_page_ + 1 ? kPageSize : kFaultAroundBytes);
+    last_page_ = n;
+    return file_.Page(n);
   }
 
   // The bytes of the row in slot `r`, following an overflow pointer; not
@@ -556,10 +590,11 @@ class Compactor {
   template <typename Add>
   Status CopyEntries(uint32_t n, uint32_t tdef_page, int depth, std::set<uint32_t>* visited, const Add& add) {
     if (depth > 32 || !visited->insert(n).second) return Status::Corruption("the index tree loops at page " + std::to_string(n));
-    const uint8_t* page = file_.Page(n);
-    if (page == nullptr || n == 0) return Status::Corruption("index page " + std::to_string(n) + " past the end");
-    IndexPage ip;
-    KP_RETURN_IF_ERROR(DecodeIndexPage(page, n, &ip));
+    if (n == 0 || n >= file_.page_count()) return Status::Corruption("index page " + std::to_string(n) + " past the end");
+    // Read apart from the mapping: the pages of a tree lie apart.
+    KP_RETURN_IF_ERROR(file_.ReadPage(n, &index_page_));
+    IndexPage& ip = index_pages_[size_t(depth)];
+    KP_RETURN_IF_ERROR(DecodeIndexPage(index_page_.data(), n, &ip));
     if (ip.tdef_page != tdef_page) return Status::Corruption("index page " + std::to_string(n) + " names another table");
     if (!ip.is_leaf()) {
       for (const Bytes& e : ip.entries) {
@@ -574,18 +609,43 @@ class Compactor {
       uint32_t old_page;
       uint8_t old_row;
       if (!IndexEntryRow(e, false, &old_page, &old_row)) return Status::Corruption("short leaf entry on page " + std::to_string(n));
-      const uint32_t old_pointer = MakePointer(old_page, old_row);
-      auto it = std::lower_bound(moved_.begin(), moved_.end(), std::make_pair(old_pointer, uint32_t(0)));
-      if (it == moved_.end() || it->first != old_pointer) continue;
+      uint32_t moved;
+      if (!NewPointer(MakePointer(old_page, old_row), &moved)) continue;
       uint8_t* p = e.data() + e.size() - kIndexRowPointerBytes;
-      const uint32_t moved = it->second;
       p[0] = uint8_t(moved >> 24);  // data page, big-endian
       p[1] = uint8_t(moved >> 16);
       p[2] = uint8_t(moved >> 8);
       p[3] = uint8_t(moved);        // row
-      KP_RETURN_IF_ERROR(add(e));
+      KP_RETURN_IF_ERROR(add(e.data(), e.size()));
     }
     return Status::OK();
+  }
+
+  // Indexes moved_ by old page (into moved_on_page_), once its table's rows
+  // are all there.
+  void IndexMoved() {
+    moved_on_page_.clear();
+    if (moved_.empty()) return;
+    moved_base_ = PointerPage(moved_.front().first);
+    const uint32_t span = PointerPage(moved_.back().first) - moved_base_ + 1;
+    moved_on_page_.resize(size_t(span) + 1);
+    size_t k = 0;
+    for (uint32_t p = 0; p <= span; ++p) {
+      while (k < moved_.size() && PointerPage(moved_[k].first) < moved_base_ + p) ++k;
+      moved_on_page_[p] = uint32_t(k);
+    }
+  }
+
+  // Where the row at old pointer `old` went; false when it is gone.
+  bool NewPointer(uint32_t old, uint32_t* moved) const {
+    const uint32_t page = PointerPage(old);
+    if (page < moved_base_ || size_t(page - moved_base_) + 1 >= moved_on_page_.size()) return false;
+    const auto first = moved_.begin() + moved_on_page_[page - moved_base_];
+    const auto last = moved_.begin() + moved_on_page_[page - moved_base_ + 1];
+    const auto it = std::lower_bound(first, last, std::make_pair(old, uint32_t(0)));
+    if (it == last || it->first != old) return false;
+    *moved = it->second;
+    return true;
   }
 
   Status WriteMapPages() {
@@ -639,6 +699,14 @@ class Compactor {
   std::vector<uint32_t> map_pages_;
   // Per table: old row pointer -> new, in ascending order of both.
   std::vector<std::pair<uint32_t, uint32_t>> moved_;
+  // moved_on_page_[p - moved_base_]: the first of moved_ from old page p
+  // on, one past the last page.
+  std::vector<uint32_t> moved_on_page_;
+  uint32_t moved_base_ = 0;
+  Bytes index_page_;  // one source index page
+  // The pages on the path of an index walk, one per depth, decoded into
+  // again and again.
+  std::array<IndexPage, 33> index_pages_;
   Bytes row_, value_, chunk_;
   uint64_t bytes_read_ = 0;
   uint32_t last_page_ = 0;

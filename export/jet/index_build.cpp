@@ -11,8 +11,8 @@ namespace {
 
 constexpr size_t kRoom = kPageSize - kIndexEntriesOffset;  // 3616 bytes of entries
 
-size_t CommonPrefix(const Bytes& a, const Bytes& b) {
-  const size_t n = std::min(a.size(), b.size());
+size_t CommonPrefix(const uint8_t* a, size_t a_size, const uint8_t* b, size_t b_size) {
+  const size_t n = std::min(a_size, b_size);
   size_t i = 0;
   while (i < n && a[i] == b[i]) ++i;
   return i;
@@ -36,7 +36,7 @@ Status IndexTreeBuilder::Add(const uint8_t* entry, size_t size) {
   }
   last_.assign(entry, entry + size);
   ++entries_;
-  return AddTo(0, last_);
+  return AddTo(0, last_.data(), last_.size());
 }
 
 uint32_t IndexTreeBuilder::Start(size_t level) {
@@ -47,14 +47,14 @@ uint32_t IndexTreeBuilder::Start(size_t level) {
   return l.page;
 }
 
-Status IndexTreeBuilder::AddTo(size_t level, Bytes entry) {
-  if (entry.size() > kRoom) return Status::NotSupported("index entry of " + std::to_string(entry.size()) + " bytes");
+Status IndexTreeBuilder::AddTo(size_t level, const uint8_t* entry, size_t size) {
+  if (size > kRoom) return Status::NotSupported("index entry of " + std::to_string(size) + " bytes");
   if (levels_.size() <= level) levels_.resize(level + 1);
   if (levels_[level].page == 0) Start(level);
   Level* l = &levels_[level];
   if (!l->entries.empty()) {
-    const size_t prefix = CommonPrefix(l->entries.front(), entry);
-    const size_t bytes = l->raw_bytes + entry.size() - l->entries.size() * prefix;
+    const size_t prefix = CommonPrefix(l->entries.data(0), l->entries.size(0), entry, size);
+    const size_t bytes = l->entries.bytes() + size - l->entries.size() * prefix;
     if (bytes > kRoom) {
       // The page is full: it is closed (the levels above may grow meanwhile)
       // and the entry starts the next one.
@@ -67,43 +67,45 @@ Status IndexTreeBuilder::AddTo(size_t level, Bytes entry) {
       l = &levels_[level];
     }
   }
-  l->raw_bytes += entry.size();
-  l->entries.push_back(std::move(entry));
+  l->entries.Add(entry, size);
   return Status::OK();
 }
 
-Status IndexTreeBuilder::PushUp(size_t level, const Bytes& last, uint32_t page, uint64_t* parent_pages) {
-  Bytes parent = last;
+Status IndexTreeBuilder::PushUp(size_t level, const EntryList& entries, uint32_t page, uint64_t* parent_pages) {
+  const size_t last = entries.size() - 1;
+  Bytes parent(entries.data(last), entries.data(last) + entries.size(last));
   if (level > 0) parent.resize(parent.size() - kIndexChildPointerBytes);
   AppendChild(page, &parent);
-  KP_RETURN_IF_ERROR(AddTo(level + 1, std::move(parent)));
+  KP_RETURN_IF_ERROR(AddTo(level + 1, parent.data(), parent.size()));
   if (parent_pages != nullptr) *parent_pages = levels_[level + 1].pages_started;
   return Status::OK();
 }
 
 Status IndexTreeBuilder::CloseLeaf(bool has_next, bool up) {
-  std::vector<Bytes> entries = std::move(levels_[0].entries);
+  EntryList entries;
+  std::swap(entries, levels_[0].entries);
   const uint32_t page = levels_[0].page, prev = levels_[0].prev;
   const uint32_t next = has_next ? sink_->AllocatePage() : 0;
   Level& l = levels_[0];
-  l.entries.clear();
-  l.raw_bytes = 0;
   if (has_next) {
     l.prev = page;
     l.page = next;
     ++l.pages_started;
   }
-  if (up) KP_RETURN_IF_ERROR(PushUp(0, entries.back(), page, nullptr));
-  return WriteIndexPage(true, page, prev, next, entries);
+  if (up) KP_RETURN_IF_ERROR(PushUp(0, entries, page, nullptr));
+  KP_RETURN_IF_ERROR(WriteIndexPage(true, page, prev, next, entries));
+  // The buffers serve the next leaf.
+  entries.Clear();
+  std::swap(entries, levels_[0].entries);
+  return Status::OK();
 }
 
 Status IndexTreeBuilder::CloseNode(size_t level, bool up) {
-  std::vector<Bytes> entries = std::move(levels_[level].entries);
+  EntryList entries;
+  std::swap(entries, levels_[level].entries);
   const uint32_t page = levels_[level].page;
-  levels_[level].entries.clear();
-  levels_[level].raw_bytes = 0;
   uint64_t parent_pages = 0;
-  if (up) KP_RETURN_IF_ERROR(PushUp(level, entries.back(), page, &parent_pages));
+  if (up) KP_RETURN_IF_ERROR(PushUp(level, entries, page, &parent_pages));
   Level& l = levels_[level];
   // Node pages link only to neighbours under the same parent.
   uint32_t prev = 0;
@@ -116,10 +118,13 @@ Status IndexTreeBuilder::CloseNode(size_t level, bool up) {
   }
   if (!up) return WriteIndexPage(false, page, prev, 0, entries);
   l.pending = true;
-  l.pending_entries = std::move(entries);
+  std::swap(l.pending_entries, entries);
   l.pending_page = page;
   l.pending_prev = prev;
   l.pending_parent = parent_pages;
+  // The buffers of the page written before serve the next page.
+  entries.Clear();
+  std::swap(entries, l.entries);
   return Status::OK();
 }
 
@@ -146,16 +151,16 @@ Status IndexTreeBuilder::Finish(uint32_t* root) {
 }
 
 Status IndexTreeBuilder::WriteIndexPage(bool leaf, uint32_t page, uint32_t prev, uint32_t next,
-                                        const std::vector<Bytes>& entries) {
+                                        const EntryList& entries) {
   size_t count = entries.size();
   uint32_t tail = 0;
   if (!leaf && count > 1) {
-    const Bytes& last = entries.back();
-    tail = GetU32(last.data() + last.size() - kIndexChildPointerBytes);
+    tail = GetU32(entries.data(count - 1) + entries.size(count - 1) - kIndexChildPointerBytes);
     tail = (tail >> 24) | ((tail >> 8) & 0xFF00) | ((tail << 8) & 0xFF0000) | (tail << 24);  // big-endian
     --count;
   }
-  const size_t prefix = count > 1 ? CommonPrefix(entries.front(), entries[count - 1]) : 0;
+  const size_t prefix =
+      count > 1 ? CommonPrefix(entries.data(0), entries.size(0), entries.data(count - 1), entries.size(count - 1)) : 0;
   image_.assign(kPageSize, 0);
   uint8_t* p = image_.data();
   p[0] = leaf ? kPageTypeIndexLeaf : kPageTypeIndexNode;  // page type
@@ -168,11 +173,11 @@ Status IndexTreeBuilder::WriteIndexPage(bool leaf, uint32_t page, uint32_t prev,
   size_t end = 0;
   for (size_t i = 0; i < count; ++i) {
     const size_t skip = i == 0 ? 0 : prefix;
-    const size_t n = entries[i].size() - skip;
+    const size_t n = entries.size(i) - skip;
     if (end + n > kRoom) return Status::InvalidArgument("internal error: index page overfilled");
-    std::memcpy(p + kIndexEntriesOffset + end, entries[i].data() + skip, n);  // entry
+    std::memcpy(p + kIndexEntriesOffset + end, entries.data(i) + skip, n);  // entry
     end += n;
-    p[kIndexMaskOffset + end / 8] |= uint8_t(1u << (end % 8));              // entry-end mask bit
+    p[kIndexMaskOffset + end / 8] |= uint8_t(1u << (end % 8));             // entry-end mask bit
   }
   PutU16(p + kIndexFreeSpaceOffset, uint16_t(kRoom - end));  // free space
   pages_.insert(page);

@@ -53,31 +53,54 @@ class IndexTreeBuilder {
   uint64_t entry_count() const { return entries_; }
 
  private:
+  // The entries of one page, back to back in one buffer.
+  class EntryList {
+   public:
+    size_t size() const { return ends_.size(); }
+    bool empty() const { return ends_.empty(); }
+    size_t bytes() const { return bytes_.size(); }
+    const uint8_t* data(size_t i) const { return bytes_.data() + start(i); }
+    size_t size(size_t i) const { return ends_[i] - start(i); }
+    void Add(const uint8_t* entry, size_t n) {
+      bytes_.insert(bytes_.end(), entry, entry + n);
+      ends_.push_back(uint32_t(bytes_.size()));
+    }
+    // Empties the list, keeping its buffers.
+    void Clear() {
+      bytes_.clear();
+      ends_.clear();
+    }
+
+   private:
+    size_t start(size_t i) const { return i == 0 ? 0 : ends_[i - 1]; }
+    Bytes bytes_;
+    std::vector<uint32_t> ends_;
+  };
+
   struct Level {
-    std::vector<Bytes> entries;  // of the page being filled
-    size_t raw_bytes = 0;        // sum of their sizes
-    size_t prefix = 0;           // common prefix of the first and last
+    EntryList entries;           // of the page being filled
     uint32_t page = 0;           // its number (0: no page started)
     uint32_t prev = 0;           // its previous neighbour
     uint64_t pages_started = 0;  // pages begun at this level
     // Node levels: the page finished before, written once it is known
     // whether the next page shares its parent.
     bool pending = false;
-    std::vector<Bytes> pending_entries;
+    EntryList pending_entries;
     uint32_t pending_page = 0, pending_prev = 0;
     uint64_t pending_parent = 0;  // parent's pages_started when it was added
   };
 
-  Status AddTo(size_t level, Bytes entry);
-  // Hands the entry of the page `page` (whose last entry is `last`) at
-  // `level` to the level above; `*parent_pages`: that level's page count.
-  Status PushUp(size_t level, const Bytes& last, uint32_t page, uint64_t* parent_pages);
+  Status AddTo(size_t level, const uint8_t* entry, size_t size);
+  // Hands the entry of the page `page` (whose last entry is the last of
+  // `entries`) at `level` to the level above; `*parent_pages`: that level's
+  // page count.
+  Status PushUp(size_t level, const EntryList& entries, uint32_t page, uint64_t* parent_pages);
   // Closes the leaf being filled (a next leaf begins when `has_next`), its
   // entry going up when `up`.
   Status CloseLeaf(bool has_next, bool up);
   // Closes the node page being filled at `level`.
   Status CloseNode(size_t level, bool up);
-  Status WriteIndexPage(bool leaf, uint32_t page, uint32_t prev, uint32_t next, const std::vector<Bytes>& entries);
+  Status WriteIndexPage(bool leaf, uint32_t page, uint32_t prev, uint32_t next, const EntryList& entries);
   uint32_t Start(size_t level);
 
   uint32_t tdef_page_;

@@ -1,6 +1,7 @@
 #include "export/jet/index_leaf.h"
 
 #include <algorithm>
+#include <cstring>
 
 #include "export/jet/format.h"
 
@@ -9,10 +10,13 @@ namespace kp::jet {
 bool IndexPage::is_leaf() const { return type == kPageTypeIndexLeaf; }
 
 Status DecodeIndexPage(const uint8_t* page, uint32_t page_number, IndexPage* out) {
-  const std::string where = "index page " + std::to_string(page_number);
-  *out = IndexPage();
+  // Built only for a message: the decoding of a page allocates nothing once
+  // `out` has held a page of as many entries.
+  auto where = [page_number] { return "index page " + std::to_string(page_number); };
+  size_t count = 0;
   if ((page[0] != kPageTypeIndexLeaf && page[0] != kPageTypeIndexNode) || page[1] != 0x01) {
-    return Status::Corruption(where + " has type " + Hex(page[0]) + ", not an index page");
+    *out = IndexPage();
+    return Status::Corruption(where() + " has type " + Hex(page[0]) + ", not an index page");
   }
   out->type = page[0];
   out->free_space = GetU16(page + kIndexFreeSpaceOffset);
@@ -21,39 +25,44 @@ Status DecodeIndexPage(const uint8_t* page, uint32_t page_number, IndexPage* out
   out->next_page = GetU32(page + kIndexNextPageOffset);
   out->tail_page = GetU32(page + kIndexTailPageOffset);
   out->prefix_length = GetU16(page + kIndexPrefixLengthOffset);
+  out->entries_end = 0;
   const bool node = page[0] == kPageTypeIndexNode;
   const size_t min_entry = kIndexRowPointerBytes + (node ? kIndexChildPointerBytes : 0);
   const size_t room = kPageSize - kIndexEntriesOffset;
   const uint8_t* base = page + kIndexEntriesOffset;
   size_t last = 0;
-  Bytes prefix;
+  // Whole entries go into the entries already there (keeping their
+  // buffers); the list is cut to its length at the end, or on a failure.
+  auto fail = [&](const std::string& what) {
+    out->entries.resize(count);
+    return Status::Corruption(where() + what);
+  };
   for (size_t n = 1; n <= room && n < kIndexMaskBytes * 8; ++n) {
     if (!(page[kIndexMaskOffset + n / 8] & (1u << (n % 8)))) continue;
-    Bytes entry;
-    if (!out->entries.empty()) entry = prefix;
-    entry.insert(entry.end(), base + last, base + n);
-    if (out->entries.empty() && out->prefix_length > 0) {
-      if (out->prefix_length > n - last) {
-        return Status::Corruption(where + ": prefix length " + std::to_string(out->prefix_length) +
-                                  " is longer than its first entry");
-      }
-      prefix.assign(base + last, base + last + out->prefix_length);
+    if (count == 0 && out->prefix_length > n - last) {
+      return fail(": prefix length " + std::to_string(out->prefix_length) + " is longer than its first entry");
     }
+    if (count == out->entries.size()) out->entries.emplace_back();
+    Bytes& entry = out->entries[count];
+    const size_t prefix = count == 0 ? 0 : out->prefix_length;
+    entry.resize(prefix + (n - last));
+    if (prefix > 0) std::memcpy(entry.data(), base, prefix);  // the first entry's first bytes
+    std::memcpy(entry.data() + prefix, base + last, n - last);
     if (entry.size() < min_entry + 1) {
-      return Status::Corruption(where + ": entry " + std::to_string(out->entries.size()) + " of " +
-                                std::to_string(entry.size()) + " bytes is too short");
+      return fail(": entry " + std::to_string(count) + " of " + std::to_string(entry.size()) + " bytes is too short");
     }
-    out->entries.push_back(std::move(entry));
+    ++count;
     last = n;
   }
+  out->entries.resize(count);
   // Mask bits past the room for entries.
   for (size_t n = room + 1; n < kIndexMaskBytes * 8; ++n) {
     if (page[kIndexMaskOffset + n / 8] & (1u << (n % 8))) {
-      return Status::Corruption(where + ": entry mask marks an end past the page (" + std::to_string(n) + ")");
+      return Status::Corruption(where() + ": entry mask marks an end past the page (" + std::to_string(n) + ")");
     }
   }
   if (out->entries.empty() && out->prefix_length != 0) {
-    return Status::Corruption(where + ": prefix length without entries");
+    return Status::Corruption(where() + ": prefix length without entries");
   }
   out->entries_end = uint32_t(last);
   return Status::OK();

@@ -40,6 +40,8 @@ struct IndexPage {
 };
 
 // Decodes the index page image `page` (number `page_number`, for messages).
+// The entries reuse the buffers of those `out` held, so that decoding page
+// after page into one IndexPage allocates next to nothing.
 Status DecodeIndexPage(const uint8_t* page, uint32_t page_number, IndexPage* out);
 
 // Builds a leaf page holding `entries` (each keys + row pointer, strictly

@@ -79,10 +79,14 @@ Status PageFile::OpenMapped(const std::string& path, std::unique_ptr<PageFile>* 
     return s.WithContext(path);
   }
   void* map = ::mmap(nullptr, size_t(size), PROT_READ, MAP_PRIVATE, fd, 0);
-  ::close(fd);
-  if (map == MAP_FAILED) return Status::IOError("cannot map " + path + ": " + std::strerror(errno));
+  if (map == MAP_FAILED) {
+    const int e = errno;
+    ::close(fd);
+    return Status::IOError("cannot map " + path + ": " + std::strerror(e));
+  }
   std::unique_ptr<PageFile> f(new PageFile());
   f->mapping_ = map;
+  f->fd_ = fd;
   f->base_ = static_cast<const uint8_t*>(map);
   f->page_count_ = uint32_t(size / kPageSize);
   f->path_ = path;
@@ -92,6 +96,7 @@ Status PageFile::OpenMapped(const std::string& path, std::unique_ptr<PageFile>* 
 
 PageFile::~PageFile() {
   if (mapping_ != nullptr) ::munmap(mapping_, size());
+  if (fd_ >= 0) ::close(fd_);
 }
 
 void PageFile::DropResident() const {
@@ -104,7 +109,20 @@ Status PageFile::ReadPage(uint32_t n, Bytes* page) const {
     return Status::Corruption("page " + std::to_string(n) + " is past the end of the file (" +
                               std::to_string(page_count_) + " pages)");
   }
-  page->assign(p, p + kPageSize);
+  if (fd_ < 0) {
+    page->assign(p, p + kPageSize);
+    return Status::OK();
+  }
+  page->resize(kPageSize);
+  for (size_t done = 0; done < kPageSize;) {
+    const ssize_t r = ::pread(fd_, page->data() + done, kPageSize - done, off_t(uint64_t(n) * kPageSize + done));
+    if (r < 0 && errno == EINTR) continue;
+    if (r <= 0) {
+      return Status::IOError("cannot read page " + std::to_string(n) + " of " + path_ + ": " +
+                             (r < 0 ? std::strerror(errno) : "the file is shorter than when it was opened"));
+    }
+    done += size_t(r);
+  }
   return Status::OK();
 }
 

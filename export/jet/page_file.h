@@ -42,7 +42,10 @@ class PageFile {
   // read again from the file when used again). Nothing for a file in memory.
   void DropResident() const;
 
-  // Copies page `n` into `*page` (kPageSize bytes).
+  // Copies page `n` into `*page` (kPageSize bytes). A mapped file's page is
+  // read from the file, not through the mapping: one page away from the
+  // others takes no resident memory (a fault maps the pages around it as
+  // well, hundreds of kilobytes where the page cache holds large folios).
   Status ReadPage(uint32_t n, Bytes* page) const;
   // Page `n` in place, or nullptr when it is past the end.
   const uint8_t* Page(uint32_t n) const {
@@ -60,6 +63,7 @@ class PageFile {
   Bytes data_;                     // the image, when read into memory
   const uint8_t* base_ = nullptr;  // the image: data_ or the mapping
   void* mapping_ = nullptr;
+  int fd_ = -1;                    // the mapped file, for ReadPage
   uint32_t page_count_ = 0;
 };
 

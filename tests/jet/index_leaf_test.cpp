@@ -45,9 +45,12 @@ TEST(IndexLeafTest, PrefixCompressedEntriesAreRestored) {
   std::copy(second_tail.begin(), second_tail.end(), page.begin() + kIndexEntriesOffset + first.size());
   page[kIndexMaskOffset + 1] |= 1;        // end at 8
   page[kIndexMaskOffset + 1] |= 1 << 5;   // end at 13
+  // Decoded into a page that held more and longer entries before.
   IndexPage leaf;
+  leaf.entries.assign(5, Bytes(40, 0xEE));
   ASSERT_TRUE(DecodeIndexPage(page.data(), 30, &leaf).ok());
   ASSERT_EQ(leaf.entries.size(), 2u);
+  EXPECT_EQ(leaf.entries[0], first);
   EXPECT_EQ(leaf.entries[1], (Bytes{0x7F, 0x80, 0x00, 0x02, 0x00, 0x00, 0x10, 0x01}));
 
   // A prefix longer than the first entry, a mask bit past the page: errors.
