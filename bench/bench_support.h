@@ -1,12 +1,15 @@
 // Helpers shared by the benchmarks: clocks and medians, the generated
-// documents, and the machine's baselines (raw reads, raw writes, copies).
+// documents, an export UI that answers without asking, and the machine's
+// baselines (raw reads, raw writes, copies).
 #pragma once
 
 #include <chrono>
 #include <cstdint>
 #include <string>
+#include <utility>
 #include <vector>
 
+#include "export/export_command.h"
 #include "model/control_document.h"
 
 namespace kp::bench {
@@ -24,6 +27,26 @@ double Median(std::vector<double> runs);
 struct PageShape {
   int comments = 0, keywords = 0, squares = 0, hyperlinks = 0, embeds = 0;
   int Items() const { return comments + keywords + squares + hyperlinks + embeds; }
+};
+
+// An export UI that saves to `path` without asking and shows nothing.
+class SilentUi : public ExportUi {
+ public:
+  explicit SilentUi(std::string path) : path_(std::move(path)) {}
+  bool AskSavePath(const std::u16string&, std::string* path) override {
+    *path = path_;
+    return true;
+  }
+  void ShowMessage(const std::u16string&) override {}
+  void ShowProgress() override {}
+  void HideProgress() override {}
+  void SetProgressCaption(const std::u16string&) override {}
+  void SetProgressMax(float) override {}
+  void SetProgressValue(float) override {}
+  void SetMainWindowEnabled(bool) override {}
+
+ private:
+  std::string path_;
 };
 
 // A document of `pages` pages of `shape`, with a register of 50 embedded

@@ -26,25 +26,6 @@ using namespace kp::bench;
 
 namespace {
 
-class SilentUi : public ExportUi {
- public:
-  explicit SilentUi(std::string path) : path_(std::move(path)) {}
-  bool AskSavePath(const std::u16string&, std::string* path) override {
-    *path = path_;
-    return true;
-  }
-  void ShowMessage(const std::u16string&) override {}
-  void ShowProgress() override {}
-  void HideProgress() override {}
-  void SetProgressCaption(const std::u16string&) override {}
-  void SetProgressMax(float) override {}
-  void SetProgressValue(float) override {}
-  void SetMainWindowEnabled(bool) override {}
-
- private:
-  std::string path_;
-};
-
 std::string Ms(double s) {
   char buf[32];
   std::snprintf(buf, sizeof buf, "%.1f ms", s * 1e3);

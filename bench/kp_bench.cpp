@@ -37,25 +37,6 @@ using namespace kp::bench;
 
 namespace {
 
-class SilentUi : public ExportUi {
- public:
-  explicit SilentUi(std::string path) : path_(std::move(path)) {}
-  bool AskSavePath(const std::u16string&, std::string* path) override {
-    *path = path_;
-    return true;
-  }
-  void ShowMessage(const std::u16string&) override {}
-  void ShowProgress() override {}
-  void HideProgress() override {}
-  void SetProgressCaption(const std::u16string&) override {}
-  void SetProgressMax(float) override {}
-  void SetProgressValue(float) override {}
-  void SetMainWindowEnabled(bool) override {}
-
- private:
-  std::string path_;
-};
-
 [[noreturn]] void Fail(const std::string& what) {
   std::fprintf(stderr, "kp_bench: %s\n", what.c_str());
   std::exit(1);
