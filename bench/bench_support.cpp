@@ -6,11 +6,31 @@
 
 #include <algorithm>
 #include <cstdio>
+#include <cstdlib>
 #include <filesystem>
 
 #include "tests/support/ctl_writer.h"
 
 namespace kp::bench {
+
+bool TakeRunOption(int argc, char** argv, int* i, RunOptions* run) {
+  const std::string a = argv[*i];
+  if (a == "--quick") {
+    run->quick = true;
+    run->reps = 3;
+  } else if (a == "--reps" && *i + 1 < argc) {
+    run->reps = std::max(1, std::atoi(argv[++*i]));
+  } else if (a == "--dir" && *i + 1 < argc) {
+    run->dir = argv[++*i];
+  } else {
+    return false;
+  }
+  return true;
+}
+
+std::string WorkFolder(const RunOptions& run, const std::string& name) {
+  return run.dir.empty() ? testing::MakeTempFolder(name) : run.dir + "/" + name;
+}
 
 double Median(std::vector<double> runs) {
   if (runs.empty()) return 0;

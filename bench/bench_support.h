@@ -23,6 +23,19 @@ inline double Seconds(Clock::time_point a, Clock::time_point b) {
 // The median of `runs` (which it sorts); 0 when empty.
 double Median(std::vector<double> runs);
 
+// The options every benchmark takes: --quick (small sizes and three
+// repetitions), --reps N (at least 1) and --dir FOLDER (where files are
+// written; default: a new temporary folder).
+struct RunOptions {
+  bool quick = false;
+  int reps = 5;
+  std::string dir;
+};
+// Takes argv[*i] (and its value, moving *i past it) when it is one of those.
+bool TakeRunOption(int argc, char** argv, int* i, RunOptions* run);
+// The folder `name` under --dir, or a new temporary folder named after it.
+std::string WorkFolder(const RunOptions& run, const std::string& name);
+
 // How many items each page carries in each list.
 struct PageShape {
   int comments = 0, keywords = 0, squares = 0, hyperlinks = 0, embeds = 0;
