@@ -6,11 +6,31 @@
 
 #include <algorithm>
 #include <cstdio>
+#include <cstdlib>
 #include <filesystem>
 
 #include "tests/support/ctl_writer.h"
 
 namespace kp::bench {
+
+bool TakeRunOption(int argc, char** argv, int* i, RunOptions* run) {
+  const std::string a = argv[*i];
+  if (a == "--quick") {
+    run->quick = true;
+    run->reps = 3;
+  } else if (a == "--reps" && *i + 1 < argc) {
+    run->reps = std::max(1, std::atoi(argv[++*i]));
+  } else if (a == "--dir" && *i + 1 < argc) {
+    run->dir = argv[++*i];
+  } else {
+    return false;
+  }
+  return true;
+}
+
+std::string WorkFolder(const RunOptions& run, const std::string& name) {
+  return run.dir.empty() ? testing::MakeTempFolder(name) : run.dir + "/" + name;
+}
 
 double Median(std::vector<double> runs) {
   if (runs.empty()) return 0;
@@ -58,11 +78,7 @@ ControlDocument MakeDocument(int pages, const PageShape& shape) {
     for (int i = 0; i < shape.hyperlinks; ++i, ++item)
       p.HyperLinks.push_back({1, 2, 3, 4, u"\\P1.TIF", item % 7 == 0 ? long_text : u"リンク先の説明"});
     for (int i = 0; i < shape.embeds; ++i) p.Embeds.push_back({(n + i) % 50});
-    p.CommentCount = int16_t(p.Comments.size());
-    p.KeyWordCount = int16_t(p.KeyWords.size());
-    p.SquareCount = int16_t(p.Squares.size());
-    p.HyperLinkCount = int16_t(p.HyperLinks.size());
-    p.EmbedCount = int16_t(p.Embeds.size());
+    testing::CountLists(&p);
     doc.Pages.push_back(std::move(p));
   }
   doc.PageCount = pages;

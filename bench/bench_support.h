@@ -1,12 +1,15 @@
 // Helpers shared by the benchmarks: clocks and medians, the generated
-// documents, and the machine's baselines (raw reads, raw writes, copies).
+// documents, an export UI that answers without asking, and the machine's
+// baselines (raw reads, raw writes, copies).
 #pragma once
 
 #include <chrono>
 #include <cstdint>
 #include <string>
+#include <utility>
 #include <vector>
 
+#include "export/export_command.h"
 #include "model/control_document.h"
 
 namespace kp::bench {
@@ -20,10 +23,43 @@ inline double Seconds(Clock::time_point a, Clock::time_point b) {
 // The median of `runs` (which it sorts); 0 when empty.
 double Median(std::vector<double> runs);
 
+// The options every benchmark takes: --quick (small sizes and three
+// repetitions), --reps N (at least 1) and --dir FOLDER (where files are
+// written; default: a new temporary folder).
+struct RunOptions {
+  bool quick = false;
+  int reps = 5;
+  std::string dir;
+};
+// Takes argv[*i] (and its value, moving *i past it) when it is one of those.
+bool TakeRunOption(int argc, char** argv, int* i, RunOptions* run);
+// The folder `name` under --dir, or a new temporary folder named after it.
+std::string WorkFolder(const RunOptions& run, const std::string& name);
+
 // How many items each page carries in each list.
 struct PageShape {
   int comments = 0, keywords = 0, squares = 0, hyperlinks = 0, embeds = 0;
   int Items() const { return comments + keywords + squares + hyperlinks + embeds; }
+};
+
+// An export UI that saves to `path` without asking and shows nothing.
+class SilentUi : public ExportUi {
+ public:
+  explicit SilentUi(std::string path) : path_(std::move(path)) {}
+  bool AskSavePath(const std::u16string&, std::string* path) override {
+    *path = path_;
+    return true;
+  }
+  void ShowMessage(const std::u16string&) override {}
+  void ShowProgress() override {}
+  void HideProgress() override {}
+  void SetProgressCaption(const std::u16string&) override {}
+  void SetProgressMax(float) override {}
+  void SetProgressValue(float) override {}
+  void SetMainWindowEnabled(bool) override {}
+
+ private:
+  std::string path_;
 };
 
 // A document of `pages` pages of `shape`, with a register of 50 embedded

@@ -7,7 +7,6 @@
 //   --only  exports into one template only (for profiling); no ratio
 #include <time.h>
 
-#include <algorithm>
 #include <cstdio>
 #include <cstdlib>
 #include <filesystem>
@@ -25,25 +24,6 @@ using namespace kp;
 using namespace kp::bench;
 
 namespace {
-
-class SilentUi : public ExportUi {
- public:
-  explicit SilentUi(std::string path) : path_(std::move(path)) {}
-  bool AskSavePath(const std::u16string&, std::string* path) override {
-    *path = path_;
-    return true;
-  }
-  void ShowMessage(const std::u16string&) override {}
-  void ShowProgress() override {}
-  void HideProgress() override {}
-  void SetProgressCaption(const std::u16string&) override {}
-  void SetProgressMax(float) override {}
-  void SetProgressValue(float) override {}
-  void SetMainWindowEnabled(bool) override {}
-
- private:
-  std::string path_;
-};
 
 std::string Ms(double s) {
   char buf[32];
@@ -104,26 +84,19 @@ Times Export(const std::string& program_folder, const ControlDocument& doc, cons
 }  // namespace
 
 int main(int argc, char** argv) {
-  bool quick = false;
-  int reps = 5;
-  std::string dir, only;
+  RunOptions run;
+  std::string only;
   for (int i = 1; i < argc; ++i) {
+    if (TakeRunOption(argc, argv, &i, &run)) continue;
     const std::string a = argv[i];
-    if (a == "--quick") {
-      quick = true;
-      reps = 3;
-    } else if (a == "--reps" && i + 1 < argc) {
-      reps = std::max(1, std::atoi(argv[++i]));
-    } else if (a == "--dir" && i + 1 < argc) {
-      dir = argv[++i];
-    } else if (a == "--only" && i + 1 < argc) {
+    if (a == "--only" && i + 1 < argc) {
       only = argv[++i];
     } else {
       std::fprintf(stderr, "usage: export_keys_bench [--quick] [--reps N] [--dir FOLDER]\n");
       return 2;
     }
   }
-  const std::string root = dir.empty() ? testing::MakeTempFolder("kp-keys-bench") : dir + "/kp-keys-bench";
+  const std::string root = WorkFolder(run, "kp-keys-bench");
   std::filesystem::create_directories(root);
   const std::string with = TemplateFolder(root, true), without = TemplateFolder(root, false);
 
@@ -133,13 +106,13 @@ int main(int argc, char** argv) {
     PageShape shape;
   };
   std::vector<Doc> docs = {{"3k pages", 3000, {30, 15, 14, 8, 3}}, {"100k pages", 100000, {4, 2, 2, 1, 1}}};
-  if (quick) docs = {{"2k pages", 2000, {4, 2, 2, 1, 1}}};
-  std::printf("export_keys_bench: %d repetitions each, medians\n", reps);
+  if (run.quick) docs = {{"2k pages", 2000, {4, 2, 2, 1, 1}}};
+  std::printf("export_keys_bench: %d repetitions each, medians\n", run.reps);
   for (const Doc& d : docs) {
     const ControlDocument doc = MakeDocument(d.pages, d.shape);
     std::vector<double> keyed, plain, keyed_cpu, plain_cpu;
     bool failed = false;
-    for (int i = 0; i < reps && !failed; ++i) {
+    for (int i = 0; i < run.reps && !failed; ++i) {
       const Times p = only == "keyed" ? Times{1, 1} : Export(without, doc, root + "/plain.mdb");
       const Times k = only == "plain" ? Times{1, 1} : Export(with, doc, root + "/keyed.mdb");
       plain.push_back(p.wall);

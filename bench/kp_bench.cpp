@@ -37,25 +37,6 @@ using namespace kp::bench;
 
 namespace {
 
-class SilentUi : public ExportUi {
- public:
-  explicit SilentUi(std::string path) : path_(std::move(path)) {}
-  bool AskSavePath(const std::u16string&, std::string* path) override {
-    *path = path_;
-    return true;
-  }
-  void ShowMessage(const std::u16string&) override {}
-  void ShowProgress() override {}
-  void HideProgress() override {}
-  void SetProgressCaption(const std::u16string&) override {}
-  void SetProgressMax(float) override {}
-  void SetProgressValue(float) override {}
-  void SetMainWindowEnabled(bool) override {}
-
- private:
-  std::string path_;
-};
-
 [[noreturn]] void Fail(const std::string& what) {
   std::fprintf(stderr, "kp_bench: %s\n", what.c_str());
   std::exit(1);
@@ -302,20 +283,13 @@ int PeakOfMain(int argc, char** argv) {
 
 int main(int argc, char** argv) {
   if (argc > 2 && std::strcmp(argv[1], "--peak-of") == 0) return PeakOfMain(argc, argv);
-  bool quick = false;
-  int reps = 5;
-  std::string dir, only;
+  RunOptions run;
+  std::string only;
   bool keep = false;
   for (int i = 1; i < argc; ++i) {
+    if (TakeRunOption(argc, argv, &i, &run)) continue;
     const std::string a = argv[i];
-    if (a == "--quick") {
-      quick = true;
-      reps = 3;
-    } else if (a == "--reps" && i + 1 < argc) {
-      reps = std::max(1, std::atoi(argv[++i]));
-    } else if (a == "--dir" && i + 1 < argc) {
-      dir = argv[++i];
-    } else if (a == "--keep") {
+    if (a == "--keep") {
       keep = true;
     } else if (a == "--doc" && i + 1 < argc) {
       only = argv[++i];
@@ -325,7 +299,7 @@ int main(int argc, char** argv) {
     }
   }
   const std::string bin = ProgramFolder();
-  const std::string root = dir.empty() ? testing::MakeTempFolder("kp-bench") : dir + "/kp-bench";
+  const std::string root = WorkFolder(run, "kp-bench");
   std::filesystem::create_directories(root);
   ExportCommand command(bin, [] { return jet::CreateJetEngine(); });
 
@@ -334,8 +308,8 @@ int main(int argc, char** argv) {
   std::vector<Doc> docs = {{"small", 100, {3, 2, 2, 2, 1}},
                            {"3k pages", 3000, {30, 15, 14, 8, 3}},
                            {"100k pages", 100000, {4, 2, 2, 1, 1}}};
-  if (quick) docs = {{"small", 100, {3, 2, 2, 2, 1}}, {"2k pages", 2000, {4, 2, 2, 1, 1}}};
-  std::printf("kp_bench: %d repetitions each, medians; work folder %s\n", reps, root.c_str());
+  if (run.quick) docs = {{"small", 100, {3, 2, 2, 2, 1}}, {"2k pages", 2000, {4, 2, 2, 1, 1}}};
+  std::printf("kp_bench: %d repetitions each, medians; work folder %s\n", run.reps, root.c_str());
 
   for (const Doc& d : docs) {
     if (std::string(d.name).rfind(only, 0) != 0) continue;
@@ -352,7 +326,7 @@ int main(int argc, char** argv) {
     const std::vector<std::string> images = ImagePaths(folder, generated);
     std::vector<double> base, load;
     ControlDocument doc;
-    for (int i = 0; i < reps; ++i) {
+    for (int i = 0; i < run.reps; ++i) {
       base.push_back(ReadAndStat(ctl, images));
       doc = ControlDocument();
       load.push_back(Load(ctl, &doc));
@@ -364,10 +338,10 @@ int main(int argc, char** argv) {
     // 2. export (uncompacted) vs raw write of its bytes and vs SQLite
     const std::string out = root + "/out.mdb";
     std::vector<double> exp, raw, lite;
-    for (int i = 0; i < reps; ++i) exp.push_back(Export(command, doc, out));
+    for (int i = 0; i < run.reps; ++i) exp.push_back(Export(command, doc, out));
     const int64_t out_bytes = int64_t(std::filesystem::file_size(out));
-    for (int i = 0; i < reps; ++i) raw.push_back(RawWrite(out_bytes, root + "/raw.bin"));
-    for (int i = 0; i < reps; ++i) lite.push_back(Sqlite(doc, root + "/out.sqlite"));
+    for (int i = 0; i < run.reps; ++i) raw.push_back(RawWrite(out_bytes, root + "/raw.bin"));
+    for (int i = 0; i < run.reps; ++i) lite.push_back(Sqlite(doc, root + "/out.sqlite"));
     const double e = Median(exp), w = Median(raw), q = Median(lite);
     Add(std::string(d.name) + ": export vs raw write", Ms(e) + Fmt(" (%.0f rows/s)", double(rows) / e),
         Ms(w) + " raw " + Mb(double(out_bytes)), e / w, 2, true);
@@ -377,7 +351,7 @@ int main(int argc, char** argv) {
     // 3. compaction vs copying the file
     std::vector<double> comp, copy;
     const std::string compacted = root + "/compacted.mdb";
-    for (int i = 0; i < reps; ++i) {
+    for (int i = 0; i < run.reps; ++i) {
       std::filesystem::remove(compacted);
       const auto start = Clock::now();
       Status s = jet::CompactDatabase(out, compacted);
@@ -393,7 +367,7 @@ int main(int argc, char** argv) {
     std::vector<double> conv, conv_cpu, conv_raw;
     long rss = 0, rss_nc = 0;
     int64_t final_bytes = 0;
-    for (int i = 0; i < reps; ++i) {
+    for (int i = 0; i < run.reps; ++i) {
       std::filesystem::remove(out);
       Child c = RunChild({bin + "/ctl2mdb", ctl, out});
       if (c.status != 0) Fail("ctl2mdb failed with status " + std::to_string(c.status));
@@ -421,13 +395,13 @@ int main(int argc, char** argv) {
   // annotations: eleven rows a page).
   if (only.empty() || only == "growth") {
     std::printf("\ngrowth (export, uncompacted)\n");
-    const std::vector<int> row_counts = quick ? std::vector<int>{1000, 10000} : std::vector<int>{10000, 100000, 1000000};
+    const std::vector<int> row_counts = run.quick ? std::vector<int>{1000, 10000} : std::vector<int>{10000, 100000, 1000000};
     std::vector<double> per_row;
     for (int n : row_counts) {
       const ControlDocument doc = MakeDocument(n / 11, {4, 2, 2, 1, 1});
       const int64_t rows = RowCount(doc);
       std::vector<double> runs;
-      for (int i = 0; i < reps; ++i) runs.push_back(Export(command, doc, root + "/grow.mdb"));
+      for (int i = 0; i < run.reps; ++i) runs.push_back(Export(command, doc, root + "/grow.mdb"));
       per_row.push_back(Median(runs) / double(rows));
       std::printf("  %lld rows: %.1f ms, %.3f us/row\n", (long long)rows, Median(runs) * 1e3, per_row.back() * 1e6);
     }
@@ -444,7 +418,7 @@ int main(int argc, char** argv) {
     lists_out = "not run (--doc)\n";
   } else if (std::filesystem::exists(lists)) {
     std::vector<std::string> args{lists};
-    if (quick) args.push_back("10000");
+    if (run.quick) args.push_back("10000");
     Child c = RunChild(args, &lists_out);
     if (c.status != 0) lists_out = "window_lists_bench failed\n";
   } else {
@@ -456,6 +430,6 @@ int main(int argc, char** argv) {
     std::printf("| %s | %s | %s | %s | %s |\n", r.step.c_str(), r.measured.c_str(), r.baseline.c_str(),
                 r.ratio.c_str(), r.target.c_str());
   std::printf("\nwindow lists (target: each within 10x of an empty model reset):\n%s", lists_out.c_str());
-  if (dir.empty()) std::filesystem::remove_all(root);
+  if (run.dir.empty()) std::filesystem::remove_all(root);
   return 0;
 }

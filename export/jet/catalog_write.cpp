@@ -1,5 +1,7 @@
 #include "export/jet/catalog_write.h"
 
+#include "export/jet/tdef_write.h"
+
 namespace kp::jet {
 
 namespace {
@@ -30,14 +32,11 @@ constexpr uint8_t kFixed = kColumnFixedLength | kColumnCanBeNull | 0x10;  // 0x1
 constexpr uint8_t kVariable = kColumnCanBeNull | 0x10;                    // 0x12
 constexpr uint8_t kSidColumn = kVariable | 0x20;                          // 0x32
 
-ColumnDef SysCol(const char16_t* name, ColumnType type, uint16_t number, uint16_t var_index,
-                 uint16_t fixed_offset, uint16_t length, uint8_t flags) {
+// A catalog column; SystemTable numbers and places it.
+ColumnDef SysCol(const char16_t* name, ColumnType type, uint16_t length, uint8_t flags) {
   ColumnDef c;
   c.name = name;
   c.type = type;
-  c.number = number;
-  c.var_index = var_index;
-  c.fixed_offset = fixed_offset;
   c.length = length;
   c.flags = flags;
   c.misc[0] = 0x09;  // 0x0409 on every catalog column
@@ -63,13 +62,17 @@ LogicalIndex Logical(const char16_t* name, uint32_t number, uint8_t kind) {
   return l;
 }
 
-TableDef SystemTable(const char16_t* name, uint32_t page, uint32_t owned, uint32_t free) {
+TableDef SystemTable(const char16_t* name, uint32_t page, uint32_t owned, uint32_t free,
+                     std::vector<ColumnDef> columns) {
   TableDef d;
   d.name = name;
   d.tdef_page = page;
   d.table_type = 0x53;
   d.owned_map = owned;
   d.free_map = free;
+  d.columns = std::move(columns);
+  PlaceColumns(&d.columns);
+  d.max_cols = uint16_t(d.columns.size());
   return d;
 }
 
@@ -97,27 +100,25 @@ SecurityIds ReferenceSecurityIds() {
 double ReferenceCatalogDate() { return GetF64(kReferenceCatalogDate); }
 
 TableDef MSysObjectsDef() {
-  TableDef d = SystemTable(u"MSysObjects", kCatalogTdefPage, kObjectsOwnedMap, kObjectsFreeMap);
-  d.max_cols = 17;
-  d.columns = {
-      SysCol(u"Id", ColumnType::kLong, 0, 0, 0, 4, kFixed),
-      SysCol(u"ParentId", ColumnType::kLong, 1, 0, 4, 4, kFixed),
-      SysCol(u"Name", ColumnType::kText, 2, 0, 0, 510, kVariable),
-      SysCol(u"Type", ColumnType::kInteger, 3, 1, 8, 2, kFixed),
-      SysCol(u"DateCreate", ColumnType::kDateTime, 4, 1, 10, 8, kFixed),
-      SysCol(u"DateUpdate", ColumnType::kDateTime, 5, 1, 18, 8, kFixed),
-      SysCol(u"Owner", ColumnType::kBinary, 6, 1, 0, 510, kSidColumn),
-      SysCol(u"Flags", ColumnType::kLong, 7, 2, 26, 4, kFixed),
-      SysCol(u"Database", ColumnType::kMemo, 8, 2, 0, 0, kVariable),
-      SysCol(u"Connect", ColumnType::kMemo, 9, 3, 0, 0, kVariable),
-      SysCol(u"ForeignName", ColumnType::kText, 10, 4, 0, 510, kVariable),
-      SysCol(u"RmtInfoShort", ColumnType::kBinary, 11, 5, 0, 510, kVariable),
-      SysCol(u"RmtInfoLong", ColumnType::kOle, 12, 6, 0, 0, kVariable),
-      SysCol(u"Lv", ColumnType::kOle, 13, 7, 0, 0, kVariable),
-      SysCol(u"LvProp", ColumnType::kOle, 14, 8, 0, 0, kVariable),
-      SysCol(u"LvModule", ColumnType::kOle, 15, 9, 0, 0, kVariable),
-      SysCol(u"LvExtra", ColumnType::kOle, 16, 10, 0, 0, kVariable),
-  };
+  TableDef d = SystemTable(u"MSysObjects", kCatalogTdefPage, kObjectsOwnedMap, kObjectsFreeMap, {
+      SysCol(u"Id", ColumnType::kLong, 4, kFixed),
+      SysCol(u"ParentId", ColumnType::kLong, 4, kFixed),
+      SysCol(u"Name", ColumnType::kText, 510, kVariable),
+      SysCol(u"Type", ColumnType::kInteger, 2, kFixed),
+      SysCol(u"DateCreate", ColumnType::kDateTime, 8, kFixed),
+      SysCol(u"DateUpdate", ColumnType::kDateTime, 8, kFixed),
+      SysCol(u"Owner", ColumnType::kBinary, 510, kSidColumn),
+      SysCol(u"Flags", ColumnType::kLong, 4, kFixed),
+      SysCol(u"Database", ColumnType::kMemo, 0, kVariable),
+      SysCol(u"Connect", ColumnType::kMemo, 0, kVariable),
+      SysCol(u"ForeignName", ColumnType::kText, 510, kVariable),
+      SysCol(u"RmtInfoShort", ColumnType::kBinary, 510, kVariable),
+      SysCol(u"RmtInfoLong", ColumnType::kOle, 0, kVariable),
+      SysCol(u"Lv", ColumnType::kOle, 0, kVariable),
+      SysCol(u"LvProp", ColumnType::kOle, 0, kVariable),
+      SysCol(u"LvModule", ColumnType::kOle, 0, kVariable),
+      SysCol(u"LvExtra", ColumnType::kOle, 0, kVariable),
+  });
   d.physical_indexes = {Index({1, 2}, kParentIdNameMap, kParentIdNameLeafPage, 0x81),
                         Index({0}, kObjectIdMap, kObjectIdLeafPage, 0x81)};
   d.logical_indexes = {Logical(u"ParentIdName", 0, 0), Logical(u"Id", 1, 1)};
@@ -128,32 +129,28 @@ TableDef MSysObjectsDef() {
 }
 
 TableDef MSysAcesDef() {
-  TableDef d = SystemTable(u"MSysACEs", kMSysAcesPage, kAcesOwnedMap, kAcesFreeMap);
-  d.max_cols = 4;
-  d.columns = {
-      SysCol(u"ObjectId", ColumnType::kLong, 0, 0, 0, 4, kFixed),
-      SysCol(u"SID", ColumnType::kBinary, 1, 0, 0, 510, kSidColumn),
-      SysCol(u"ACM", ColumnType::kLong, 2, 1, 4, 4, kFixed),
-      SysCol(u"FInheritable", ColumnType::kBoolean, 3, 1, 0, 1, kFixed),
-  };
+  TableDef d = SystemTable(u"MSysACEs", kMSysAcesPage, kAcesOwnedMap, kAcesFreeMap, {
+      SysCol(u"ObjectId", ColumnType::kLong, 4, kFixed),
+      SysCol(u"SID", ColumnType::kBinary, 510, kSidColumn),
+      SysCol(u"ACM", ColumnType::kLong, 4, kFixed),
+      SysCol(u"FInheritable", ColumnType::kBoolean, 1, kFixed),
+  });
   d.physical_indexes = {Index({0}, kAcesIndexMap, kAcesLeafPage, 0x88)};
   d.logical_indexes = {Logical(u"ObjectId", 0, 0)};
   return d;
 }
 
 TableDef MSysQueriesDef() {
-  TableDef d = SystemTable(u"MSysQueries", kMSysQueriesPage, 0x615, 0x616);
-  d.max_cols = 8;
-  d.columns = {
-      SysCol(u"ObjectId", ColumnType::kLong, 0, 0, 0, 4, kFixed),
-      SysCol(u"Attribute", ColumnType::kByte, 1, 0, 4, 1, kFixed),
-      SysCol(u"Order", ColumnType::kBinary, 2, 0, 0, 510, kVariable),
-      SysCol(u"Name1", ColumnType::kText, 3, 1, 0, 510, kVariable),
-      SysCol(u"Name2", ColumnType::kText, 4, 2, 0, 510, kVariable),
-      SysCol(u"Expression", ColumnType::kMemo, 5, 3, 0, 0, kVariable),
-      SysCol(u"Flag", ColumnType::kInteger, 6, 4, 5, 2, kFixed),
-      SysCol(u"LvExtra", ColumnType::kLong, 7, 4, 7, 4, kFixed),
-  };
+  TableDef d = SystemTable(u"MSysQueries", kMSysQueriesPage, 0x615, 0x616, {
+      SysCol(u"ObjectId", ColumnType::kLong, 4, kFixed),
+      SysCol(u"Attribute", ColumnType::kByte, 1, kFixed),
+      SysCol(u"Order", ColumnType::kBinary, 510, kVariable),
+      SysCol(u"Name1", ColumnType::kText, 510, kVariable),
+      SysCol(u"Name2", ColumnType::kText, 510, kVariable),
+      SysCol(u"Expression", ColumnType::kMemo, 0, kVariable),
+      SysCol(u"Flag", ColumnType::kInteger, 2, kFixed),
+      SysCol(u"LvExtra", ColumnType::kLong, 4, kFixed),
+  });
   d.physical_indexes = {Index({0, 1, 2}, 0x619, kQueriesLeafPage, 0x81)};
   d.logical_indexes = {Logical(u"ObjectIdAttribute", 0, 1)};
   d.long_value_maps = {{5, 0x617, 0x618}};
@@ -161,18 +158,16 @@ TableDef MSysQueriesDef() {
 }
 
 TableDef MSysRelationshipsDef() {
-  TableDef d = SystemTable(u"MSysRelationships", kMSysRelationshipsPage, 0x61A, 0x61B);
-  d.max_cols = 8;
-  d.columns = {
-      SysCol(u"szRelationship", ColumnType::kText, 0, 0, 0, 510, kVariable),
-      SysCol(u"grbit", ColumnType::kLong, 1, 1, 0, 4, kFixed),
-      SysCol(u"ccolumn", ColumnType::kLong, 2, 1, 4, 4, kFixed),
-      SysCol(u"icolumn", ColumnType::kLong, 3, 1, 8, 4, kFixed),
-      SysCol(u"szObject", ColumnType::kText, 4, 1, 0, 510, kVariable),
-      SysCol(u"szColumn", ColumnType::kText, 5, 2, 0, 510, kVariable),
-      SysCol(u"szReferencedObject", ColumnType::kText, 6, 3, 0, 510, kVariable),
-      SysCol(u"szReferencedColumn", ColumnType::kText, 7, 4, 0, 510, kVariable),
-  };
+  TableDef d = SystemTable(u"MSysRelationships", kMSysRelationshipsPage, 0x61A, 0x61B, {
+      SysCol(u"szRelationship", ColumnType::kText, 510, kVariable),
+      SysCol(u"grbit", ColumnType::kLong, 4, kFixed),
+      SysCol(u"ccolumn", ColumnType::kLong, 4, kFixed),
+      SysCol(u"icolumn", ColumnType::kLong, 4, kFixed),
+      SysCol(u"szObject", ColumnType::kText, 510, kVariable),
+      SysCol(u"szColumn", ColumnType::kText, 510, kVariable),
+      SysCol(u"szReferencedObject", ColumnType::kText, 510, kVariable),
+      SysCol(u"szReferencedColumn", ColumnType::kText, 510, kVariable),
+  });
   d.physical_indexes = {Index({0}, 0x61C, kRelationshipsLeafPage, 0x82),
                         Index({4}, 0x61D, kRelationshipsLeafPage + 1, 0x82),
                         Index({6}, 0x61E, kRelationshipsLeafPage + 2, 0x82)};

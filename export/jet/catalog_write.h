@@ -20,6 +20,7 @@
 #include <vector>
 
 #include "export/jet/bytes.h"
+#include "export/jet/catalog_object.h"
 #include "export/jet/format.h"
 #include "export/jet/schema.h"
 
@@ -75,18 +76,6 @@ TableDef MSysAcesDef();
 TableDef MSysQueriesDef();
 TableDef MSysRelationshipsDef();
 
-// One row of MSysObjects, in the terms the builder needs.
-struct CatalogObject {
-  int32_t id = 0;
-  int32_t parent_id = 0;
-  std::u16string name;
-  int16_t type = 0;
-  double date_create = 0;
-  double date_update = 0;
-  Bytes owner;
-  int32_t flags = 0;
-  Bytes lv_prop;  // property blob; empty = null
-};
 // The engine's eight objects of a blank database, in the engine's order.
 std::vector<CatalogObject> EngineObjects(const SecurityIds& ids, double date);
 

@@ -95,12 +95,36 @@ Status UsageMapEditor::BitmapPage(size_t slot, bool create, uint8_t** bitmap) {
   return Status::OK();
 }
 
+size_t UsageMapEditor::InlineBits() const { return 8 * (size_t(length_) - kUsageMapInlineHeaderBytes); }
+
+bool UsageMapEditor::InlineBit(const uint8_t* row, uint32_t page, size_t* bit) const {
+  const uint32_t start = GetU32(row + 1);
+  if (page < start || page - start >= InlineBits()) return false;
+  *bit = page - start;
+  return true;
+}
+
 Status UsageMapEditor::ListInline(uint8_t* row, std::vector<uint32_t>* pages) {
   const uint32_t start = GetU32(row + 1);
-  const size_t bits = 8 * (size_t(length_) - kUsageMapInlineHeaderBytes);
-  for (size_t n = 0; n < bits; ++n) {
+  for (size_t n = 0; n < InlineBits(); ++n) {
     if (TestBit(row + kUsageMapInlineHeaderBytes, n)) pages->push_back(start + uint32_t(n));
   }
+  return Status::OK();
+}
+
+Status UsageMapEditor::SetReferenceBit(uint32_t page, bool listed) {
+  uint8_t* bitmap = nullptr;
+  KP_RETURN_IF_ERROR(BitmapPage(page / kUsageBitmapPageSpan, listed, &bitmap));
+  if (bitmap == nullptr) return Status::OK();  // no bitmap page: nothing to clear
+  if (listed) {
+    SetBit(bitmap + kUsageBitmapPageHeaderBytes, page % kUsageBitmapPageSpan);
+  } else {
+    ClearBit(bitmap + kUsageBitmapPageHeaderBytes, page % kUsageBitmapPageSpan);
+  }
+  // The bitmap page may have been fetched again: mark it through its number.
+  uint8_t* row = nullptr;
+  KP_RETURN_IF_ERROR(Row(&row));
+  pager_->MarkDirty(GetU32(row + 1 + 4 * (page / kUsageBitmapPageSpan)), WriteClass::kMaps);
   return Status::OK();
 }
 
@@ -108,13 +132,13 @@ Status UsageMapEditor::Add(uint32_t page) {
   uint8_t* row = nullptr;
   KP_RETURN_IF_ERROR(Row(&row));
   if (row[0] == 0) {
-    const uint32_t start = GetU32(row + 1);
-    const size_t bits = 8 * (size_t(length_) - kUsageMapInlineHeaderBytes);
-    if (page >= start && page - start < bits) {
-      SetBit(row + kUsageMapInlineHeaderBytes, page - start);
+    size_t bit = 0;
+    if (InlineBit(row, page, &bit)) {
+      SetBit(row + kUsageMapInlineHeaderBytes, bit);
       pager_->MarkDirty(page_, WriteClass::kMaps);
       return Status::OK();
     }
+    const size_t bits = InlineBits();
     std::vector<uint32_t> pages;
     KP_RETURN_IF_ERROR(ListInline(row, &pages));
     pages.push_back(page);
@@ -136,34 +160,21 @@ Status UsageMapEditor::Add(uint32_t page) {
     for (uint32_t n : pages) KP_RETURN_IF_ERROR(Add(n));
     return Status::OK();
   }
-  uint8_t* bitmap = nullptr;
-  KP_RETURN_IF_ERROR(BitmapPage(page / kUsageBitmapPageSpan, true, &bitmap));
-  SetBit(bitmap + kUsageBitmapPageHeaderBytes, page % kUsageBitmapPageSpan);
-  // The bitmap page may have been fetched again: mark it through its number.
-  KP_RETURN_IF_ERROR(Row(&row));
-  pager_->MarkDirty(GetU32(row + 1 + 4 * (page / kUsageBitmapPageSpan)), WriteClass::kMaps);
-  return Status::OK();
+  return SetReferenceBit(page, true);
 }
 
 Status UsageMapEditor::Remove(uint32_t page) {
   uint8_t* row = nullptr;
   KP_RETURN_IF_ERROR(Row(&row));
   if (row[0] == 0) {
-    const uint32_t start = GetU32(row + 1);
-    const size_t bits = 8 * (size_t(length_) - kUsageMapInlineHeaderBytes);
-    if (page >= start && page - start < bits) {
-      ClearBit(row + kUsageMapInlineHeaderBytes, page - start);
+    size_t bit = 0;
+    if (InlineBit(row, page, &bit)) {
+      ClearBit(row + kUsageMapInlineHeaderBytes, bit);
       pager_->MarkDirty(page_, WriteClass::kMaps);
     }
     return Status::OK();
   }
-  uint8_t* bitmap = nullptr;
-  KP_RETURN_IF_ERROR(BitmapPage(page / kUsageBitmapPageSpan, false, &bitmap));
-  if (bitmap == nullptr) return Status::OK();
-  ClearBit(bitmap + kUsageBitmapPageHeaderBytes, page % kUsageBitmapPageSpan);
-  KP_RETURN_IF_ERROR(Row(&row));
-  pager_->MarkDirty(GetU32(row + 1 + 4 * (page / kUsageBitmapPageSpan)), WriteClass::kMaps);
-  return Status::OK();
+  return SetReferenceBit(page, false);
 }
 
 Status UsageMapEditor::Contains(uint32_t page, bool* listed) {
@@ -171,9 +182,8 @@ Status UsageMapEditor::Contains(uint32_t page, bool* listed) {
   uint8_t* row = nullptr;
   KP_RETURN_IF_ERROR(Row(&row));
   if (row[0] == 0) {
-    const uint32_t start = GetU32(row + 1);
-    const size_t bits = 8 * (size_t(length_) - kUsageMapInlineHeaderBytes);
-    *listed = page >= start && page - start < bits && TestBit(row + kUsageMapInlineHeaderBytes, page - start);
+    size_t bit = 0;
+    *listed = InlineBit(row, page, &bit) && TestBit(row + kUsageMapInlineHeaderBytes, bit);
     return Status::OK();
   }
   uint8_t* bitmap = nullptr;

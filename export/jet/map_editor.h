@@ -35,7 +35,14 @@ class UsageMapEditor {
   // have dropped its cached copy since).
   Status Row(uint8_t** row);
   Status BitmapPage(size_t slot, bool create, uint8_t** bitmap);
+  // How many pages an inline row's window spans.
+  size_t InlineBits() const;
+  // The bit of `page` in the inline `row`; false when outside its window.
+  bool InlineBit(const uint8_t* row, uint32_t page, size_t* bit) const;
   Status ListInline(uint8_t* row, std::vector<uint32_t>* pages);
+  // Sets or clears `page` in a reference row, adding its bitmap page when
+  // setting.
+  Status SetReferenceBit(uint32_t page, bool listed);
   Status Error(const std::string& message) const;
 
   Pager* pager_ = nullptr;

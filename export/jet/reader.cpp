@@ -79,14 +79,11 @@ Status DatabaseReader::Load() {
     e.parent_id = int32_t(row[parent].i);
     e.name = row[name].text;
     e.type = int16_t(row[type].i);
-    e.flags = uint32_t(row[flags].i);
+    e.flags = int32_t(row[flags].i);
     if (created >= 0) e.date_create = row[created].d;
     if (updated >= 0) e.date_update = row[updated].d;
     if (owner >= 0) e.owner = row[owner].binary;
-    if (props >= 0 && !row[props].is_null()) {
-      e.has_props = true;
-      e.props = row[props].binary;
-    }
+    if (props >= 0 && !row[props].is_null()) e.lv_prop = row[props].binary;
     e.row_pointer = pointer;
     e.row = row;
     catalog_.push_back(std::move(e));
@@ -121,8 +118,8 @@ Status DatabaseReader::ReadTableDef(const std::u16string& name, TableDef* def) c
   Status s = kp::jet::ReadTableDef(*file_, e->tdef_page(), def);
   if (!s.ok()) return s;
   def->name = e->name;
-  if (e->has_props && !e->props.empty()) {
-    s = ParsePropertyBlob(e->props.data(), e->props.size(), &def->properties);
+  if (!e->lv_prop.empty()) {
+    s = ParsePropertyBlob(e->lv_prop.data(), e->lv_prop.size(), &def->properties);
     if (!s.ok()) return s.WithContext("properties of table");
   }
   return Status::OK();

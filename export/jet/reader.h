@@ -14,6 +14,7 @@
 
 #include "base/status.h"
 #include "export/jet/bytes.h"
+#include "export/jet/catalog_object.h"
 #include "export/jet/format.h"
 #include "export/jet/header.h"
 #include "export/jet/page_file.h"
@@ -21,24 +22,11 @@
 
 namespace kp::jet {
 
-// One row of MSysObjects.
-struct CatalogEntry {
-  int32_t id = 0;
-  int32_t parent_id = 0;
-  std::u16string name;
-  int16_t type = 0;
-  uint32_t flags = 0;
-  double date_create = 0;
-  double date_update = 0;
-  Bytes owner;
-  bool has_props = false;
-  Bytes props;             // LvProp, when present
-  uint32_t row_pointer = 0;  // where the row is (page << 8 | row)
-  Row row;                 // every column, in the catalog TDEF's column order
-
-  uint32_t tdef_page() const { return uint32_t(id) & 0x00FFFFFF; }
-  bool is_table() const { return type == kObjectTypeTable; }
-  bool is_system() const { return (flags & kSystemObjectFlags) != 0; }
+// One row of MSysObjects as read from a file: its fields, and also where
+// the row is and every column of it.
+struct CatalogEntry : CatalogObject {
+  uint32_t row_pointer = 0;  // page << 8 | row
+  Row row;                   // every column, in the catalog TDEF's column order
 };
 
 class DatabaseReader {

@@ -236,6 +236,23 @@ Status SplitTableDef(const Bytes& logical, const std::vector<uint32_t>& page_num
   return Status::OK();
 }
 
+void PlaceColumns(std::vector<ColumnDef>* columns) {
+  uint16_t var_count = 0;
+  uint16_t fixed_offset = 0;
+  for (size_t i = 0; i < columns->size(); ++i) {
+    ColumnDef& c = (*columns)[i];
+    c.number = uint16_t(i);
+    if (c.is_fixed()) {
+      c.var_index = var_count;  // variable columns before this one
+      c.fixed_offset = c.type == ColumnType::kBoolean ? 0 : fixed_offset;
+      if (c.type != ColumnType::kBoolean) fixed_offset = uint16_t(fixed_offset + c.length);
+    } else {
+      c.var_index = var_count++;
+      c.fixed_offset = 0;
+    }
+  }
+}
+
 Status AssignColumnLayout(TableDef* def) {
   if (def->columns.empty() || def->columns.size() > kMaxColumns) {
     return Status::InvalidArgument("a table has 1 to 255 columns");
@@ -248,11 +265,7 @@ Status AssignColumnLayout(TableDef* def) {
       }
     }
   }
-  uint16_t var_count = 0;
-  uint16_t fixed_offset = 0;
-  for (size_t i = 0; i < def->columns.size(); ++i) {
-    ColumnDef& c = def->columns[i];
-    c.number = uint16_t(i);
+  for (ColumnDef& c : def->columns) {
     c.misc[0] = 0x09;  // sort order 0x0409, as Access writes on every column
     c.misc[1] = 0x04;
     c.misc[2] = 0;
@@ -293,15 +306,8 @@ Status AssignColumnLayout(TableDef* def) {
         return Status::NotSupported(std::string("column type ") + ColumnTypeName(c.type));
     }
     c.flags = uint8_t(kColumnCanBeNull | (fixed ? kColumnFixedLength : 0));
-    if (fixed) {
-      c.var_index = var_count;  // variable columns before this one
-      c.fixed_offset = c.type == ColumnType::kBoolean ? 0 : fixed_offset;
-      if (c.type != ColumnType::kBoolean) fixed_offset = uint16_t(fixed_offset + c.length);
-    } else {
-      c.var_index = var_count++;
-      c.fixed_offset = 0;
-    }
   }
+  PlaceColumns(&def->columns);
   def->max_cols = uint16_t(def->columns.size());
   return Status::OK();
 }

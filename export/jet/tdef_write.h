@@ -62,10 +62,16 @@ size_t TableDefPageCount(size_t size);
 Status SplitTableDef(const Bytes& logical, const std::vector<uint32_t>& page_numbers,
                      std::vector<Bytes>* pages);
 
+// Numbers `columns` in their order and places them in a row: a variable
+// column takes the next variable index; a fixed one (flags) takes the next
+// bytes of the fixed area (a Boolean none: its value is its null-mask bit)
+// and the variable index of the next variable column.
+void PlaceColumns(std::vector<ColumnDef>* columns);
+
 // Fills in the on-disk layout of user-table columns given in column order
-// (name, type, and length for Text/Binary in bytes): column numbers,
-// variable indexes, fixed offsets, flags, the sort-order bytes, lengths of the
-// fixed types, and max_cols. Text and Memo columns get compressed unicode.
+// (name, type, and length for Text/Binary in bytes): flags, the sort-order
+// bytes, lengths of the fixed types, then PlaceColumns, and max_cols. Text
+// and Memo columns get compressed unicode.
 Status AssignColumnLayout(TableDef* def);
 
 }  // namespace kp::jet

@@ -130,7 +130,7 @@ std::multiset<std::string> CatalogView(const std::string& file) {
     std::string line = "O|" + id_text(e.id) + "|" + id_text(e.parent_id) + "|" + std::to_string(e.type) + "|" +
                        std::to_string(e.flags) + "|" + std::to_string(e.date_create) + "|" +
                        std::to_string(e.date_update) + "|" + std::string(e.owner.begin(), e.owner.end()) + "|" +
-                       std::string(e.props.begin(), e.props.end());
+                       std::string(e.lv_prop.begin(), e.lv_prop.end());
     for (size_t c = 0; c < e.row.size(); ++c) {
       const std::u16string& n = reader->catalog_def().columns[c].name;
       if (n != u"Id" && n != u"ParentId") line += "|" + std::string(e.row[c].binary.begin(), e.row[c].binary.end()) + Utf8(e.row[c].text);

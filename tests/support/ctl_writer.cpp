@@ -188,6 +188,14 @@ std::string MakeTempFolder(const std::string& prefix) {
   return tmpl;
 }
 
+void CountLists(PageRecord* p) {
+  p->CommentCount = int16_t(p->Comments.size());
+  p->KeyWordCount = int16_t(p->KeyWords.size());
+  p->SquareCount = int16_t(p->Squares.size());
+  p->HyperLinkCount = int16_t(p->HyperLinks.size());
+  p->EmbedCount = int16_t(p->Embeds.size());
+}
+
 PageRecord SimplePage(int n) {
   PageRecord p;
   std::string name = "\\P" + std::to_string(n) + ".TIF";

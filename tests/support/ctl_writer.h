@@ -51,6 +51,9 @@ std::string ReadFile(const std::string& path);
 // A fresh empty temporary folder for a test.
 std::string MakeTempFolder(const std::string& prefix = "kp-test");
 
+// Sets each count field of `p` to the length of its list.
+void CountLists(PageRecord* p);
+
 // A page with an image name "\\P<n>.TIF" and nothing else.
 PageRecord SimplePage(int n);
 

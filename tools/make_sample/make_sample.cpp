@@ -531,11 +531,7 @@ int main(int argc, char** argv) {
     testing::WriteFile(folder + "/" + s.disk_name, tiff);
     PageRecord& p = s.record;
     p.ImageLen = int32_t(tiff.size());
-    p.CommentCount = int16_t(p.Comments.size());
-    p.KeyWordCount = int16_t(p.KeyWords.size());
-    p.SquareCount = int16_t(p.Squares.size());
-    p.HyperLinkCount = int16_t(p.HyperLinks.size());
-    p.EmbedCount = int16_t(p.Embeds.size());
+    testing::CountLists(&p);
     doc.Pages.push_back(std::move(p));
   }
   doc.PageCount = int32_t(doc.Pages.size());
