@@ -52,6 +52,15 @@ class RowSink {
 };
 
 
+// Left, Top, Width and Height of a keyword, range mark or hyperlink.
+template <typename Record>
+Status SetBox(const Record& r, RowSink& sink) {
+  KP_RETURN_IF_ERROR(sink.SetInt(kLeft, r.Left));
+  KP_RETURN_IF_ERROR(sink.SetInt(kTop, r.Top));
+  KP_RETURN_IF_ERROR(sink.SetInt(kWidth, r.Width));
+  return sink.SetInt(kHeight, r.Height);
+}
+
 Status WritePageRow(const PageRecord& page, int32_t page_no, RowSink& sink) {
   KP_RETURN_IF_ERROR(sink.AddNew());
   KP_RETURN_IF_ERROR(sink.SetInt(kNo, page_no));
@@ -113,10 +122,7 @@ Status WritePage(const ControlDocument& doc, int table_index, const PageRecord& 
     case 3:
       return WriteListRows(page.KeyWords, page.KeyWordCount, "KeyWordCount", page_no, sink,
                            [&](const KeyWordRecord& k) -> Status {
-        KP_RETURN_IF_ERROR(sink.SetInt(kLeft, k.Left));
-        KP_RETURN_IF_ERROR(sink.SetInt(kTop, k.Top));
-        KP_RETURN_IF_ERROR(sink.SetInt(kWidth, k.Width));
-        KP_RETURN_IF_ERROR(sink.SetInt(kHeight, k.Height));
+        KP_RETURN_IF_ERROR(SetBox(k, sink));
         KP_RETURN_IF_ERROR(sink.SetText(kKeyWord, k.KeyWord));
         return sink.SetText(kField, k.Field);
       });
@@ -124,18 +130,12 @@ Status WritePage(const ControlDocument& doc, int table_index, const PageRecord& 
       return WriteListRows(page.Squares, page.SquareCount, "SquareCount", page_no, sink,
                            [&](const SquareRecord& q) -> Status {
         KP_RETURN_IF_ERROR(sink.SetInt(kColor, q.Color));
-        KP_RETURN_IF_ERROR(sink.SetInt(kLeft, q.Left));
-        KP_RETURN_IF_ERROR(sink.SetInt(kTop, q.Top));
-        KP_RETURN_IF_ERROR(sink.SetInt(kWidth, q.Width));
-        return sink.SetInt(kHeight, q.Height);
+        return SetBox(q, sink);
       });
     case 5:
       return WriteListRows(page.HyperLinks, page.HyperLinkCount, "HyperLinkCount", page_no,
                            sink, [&](const HyperLinkRecord& h) -> Status {
-        KP_RETURN_IF_ERROR(sink.SetInt(kLeft, h.Left));
-        KP_RETURN_IF_ERROR(sink.SetInt(kTop, h.Top));
-        KP_RETURN_IF_ERROR(sink.SetInt(kWidth, h.Width));
-        KP_RETURN_IF_ERROR(sink.SetInt(kHeight, h.Height));
+        KP_RETURN_IF_ERROR(SetBox(h, sink));
         KP_RETURN_IF_ERROR(sink.SetText(kLinkInfo1, h.LinkInfo1));
         return sink.SetText(kLinkInfo2, h.LinkInfo2);
       });
