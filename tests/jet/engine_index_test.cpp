@@ -211,13 +211,13 @@ TEST(EngineIndex, KeysOfEveryTypeAndFlag) {
                Col(u"c", ColumnType::kCurrency),  Col(u"d", ColumnType::kDouble),  Col(u"dt", ColumnType::kDateTime)};
   AllowEmpty(&t);
   ASSERT_TRUE(AssignColumnLayout(&t).ok());
-  struct Spec {
+  struct IndexShape {
     const char16_t* name;
     uint8_t flags;
     std::vector<std::pair<int, bool>> columns;  // position, ascending
     uint8_t kind = 0;
   };
-  const std::vector<Spec> specs = {
+  const std::vector<IndexShape> shapes = {
       {u"PrimaryKey", 0x89, {{2, true}}, kIndexKindPrimaryKey},
       {u"TextDown", 0x80, {{4, true}, {1, false}}},
       {u"DoubleNoNulls", 0x82, {{7, false}}},
@@ -225,16 +225,16 @@ TEST(EngineIndex, KeysOfEveryTypeAndFlag) {
       {u"Mixed", 0x80, {{0, true}, {3, false}, {5, true}}},
       {u"Needed", 0x88, {{1, true}}},
   };
-  for (size_t x = 0; x < specs.size(); ++x) {
+  for (size_t x = 0; x < shapes.size(); ++x) {
     PhysicalIndex pi;
-    pi.flags = specs[x].flags;
-    for (auto [col, asc] : specs[x].columns) pi.columns.push_back({t.columns[col].number, uint8_t(asc ? 1 : 0)});
+    pi.flags = shapes[x].flags;
+    for (auto [col, asc] : shapes[x].columns) pi.columns.push_back({t.columns[col].number, uint8_t(asc ? 1 : 0)});
     t.physical_indexes.push_back(pi);
     LogicalIndex li;
-    li.name = specs[x].name;
+    li.name = shapes[x].name;
     li.number = uint32_t(x);
     li.physical_index = uint32_t(x);
-    li.kind = specs[x].kind;
+    li.kind = shapes[x].kind;
     t.logical_indexes.push_back(li);
   }
   auto row_of = [](int v) {
