@@ -1,7 +1,9 @@
 #include "bench/bench_support.h"
 
 #include <fcntl.h>
+#include <sys/resource.h>
 #include <sys/stat.h>
+#include <sys/wait.h>
 #include <unistd.h>
 
 #include <algorithm>
@@ -12,6 +14,67 @@
 #include "tests/support/ctl_writer.h"
 
 namespace kp::bench {
+
+Child RunChild(const std::vector<std::string>& args, std::string* out) {
+  Child c;
+  std::vector<char*> argv;
+  for (const std::string& a : args) argv.push_back(const_cast<char*>(a.c_str()));
+  argv.push_back(nullptr);
+  int pipe_fd[2] = {-1, -1};
+  if (out && ::pipe(pipe_fd) != 0) return c;
+  const auto start = Clock::now();
+  const pid_t pid = ::fork();
+  if (pid < 0) return c;
+  if (pid == 0) {
+    const int null_fd = ::open("/dev/null", O_WRONLY);
+    ::dup2(out ? pipe_fd[1] : null_fd, 1);
+    ::dup2(null_fd, 2);
+    if (out) ::close(pipe_fd[0]);
+    ::execv(argv[0], argv.data());
+    ::_exit(127);
+  }
+  if (out) {
+    ::close(pipe_fd[1]);
+    char buf[4096];
+    ssize_t n;
+    while ((n = ::read(pipe_fd[0], buf, sizeof buf)) > 0) out->append(buf, size_t(n));
+    ::close(pipe_fd[0]);
+  }
+  struct rusage ru {};
+  int status = 0;
+  if (::wait4(pid, &status, 0, &ru) != pid) return c;
+  c.seconds = Seconds(start, Clock::now());
+  c.max_rss_kb = ru.ru_maxrss;
+  c.cpu_seconds = double(ru.ru_utime.tv_sec + ru.ru_stime.tv_sec) +
+                  double(ru.ru_utime.tv_usec + ru.ru_stime.tv_usec) / 1e6;
+  c.status = WIFEXITED(status) ? WEXITSTATUS(status) : -1;
+  return c;
+}
+
+namespace {
+constexpr char kPeakOf[] = "--peak-of";
+}  // namespace
+
+bool IsPeakOf(int argc, char** argv) { return argc > 2 && std::string(argv[1]) == kPeakOf; }
+
+// --peak-of ARGS...: runs ARGS and prints its figures for RunFresh.
+int PeakOfMain(int argc, char** argv) {
+  const Child c = RunChild(std::vector<std::string>(argv + 2, argv + argc));
+  std::printf("%d %.6f %.6f %ld\n", c.status, c.seconds, c.cpu_seconds, c.max_rss_kb);
+  return 0;
+}
+
+Child RunFresh(const std::vector<std::string>& args) {
+  std::vector<std::string> through{"/proc/self/exe", kPeakOf};
+  through.insert(through.end(), args.begin(), args.end());
+  std::string out;
+  Child c;
+  if (RunChild(through, &out).status != 0 ||
+      std::sscanf(out.c_str(), "%d %lf %lf %ld", &c.status, &c.seconds, &c.cpu_seconds, &c.max_rss_kb) != 4) {
+    return Child();
+  }
+  return c;
+}
 
 bool TakeRunOption(int argc, char** argv, int* i, RunOptions* run) {
   const std::string a = argv[*i];

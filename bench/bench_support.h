@@ -36,6 +36,25 @@ bool TakeRunOption(int argc, char** argv, int* i, RunOptions* run);
 // The folder `name` under --dir, or a new temporary folder named after it.
 std::string WorkFolder(const RunOptions& run, const std::string& name);
 
+// A child process: wall time, processor time (user + system), peak
+// resident set, and exit status (-1 when it could not run or was killed).
+struct Child {
+  double seconds = 0;
+  double cpu_seconds = 0;
+  long max_rss_kb = 0;
+  int status = -1;
+};
+// Runs `args` as a child process (stdout and stderr to /dev/null unless
+// `out`, which then receives stdout).
+Child RunChild(const std::vector<std::string>& args, std::string* out = nullptr);
+// Runs `args` as the child of a fresh copy of this program, which starts
+// small: a child forked straight from a benchmark would count the
+// benchmark's own pages in its peak until it exec'd. Every benchmark that
+// uses it starts with `if (IsPeakOf(argc, argv)) return PeakOfMain(argc, argv);`.
+Child RunFresh(const std::vector<std::string>& args);
+bool IsPeakOf(int argc, char** argv);
+int PeakOfMain(int argc, char** argv);
+
 // How many items each page carries in each list.
 struct PageShape {
   int comments = 0, keywords = 0, squares = 0, hyperlinks = 0, embeds = 0;

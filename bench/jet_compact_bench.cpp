@@ -13,8 +13,6 @@
 // Usage: jet_compact_bench [--keys] [--keep] [rows] [work folder]
 //   --keep  leaves the source database (jet_compact_bench.mdb) in the folder
 #include <fcntl.h>
-#include <sys/resource.h>
-#include <sys/wait.h>
 #include <unistd.h>
 
 #include <algorithm>
@@ -26,6 +24,7 @@
 #include <string>
 #include <vector>
 
+#include "bench/bench_support.h"
 #include "export/jet/builder.h"
 #include "export/jet/compact.h"
 #include "export/jet/engine.h"
@@ -93,61 +92,23 @@ bool Copy(const std::string& from, const std::string& to) {
   return ok;
 }
 
-// Runs argv as a child, its output into `*out`; its time, processor time
+// `--run job` in a fresh process (see RunFresh): its time, processor time
 // and peak resident memory (KiB).
-bool RunChild(const std::vector<std::string>& args, double* seconds, double* cpu, long* peak_kib,
-              std::string* out = nullptr) {
-  std::vector<char*> argv;
-  for (const std::string& a : args) argv.push_back(const_cast<char*>(a.c_str()));
-  argv.push_back(nullptr);
-  int fd[2] = {-1, -1};
-  if (out != nullptr && ::pipe(fd) != 0) return false;
-  const auto start = Clock::now();
-  const pid_t pid = ::fork();
-  if (pid == 0) {
-    if (out != nullptr) ::dup2(fd[1], 1);
-    ::execv(argv[0], argv.data());
-    _exit(127);
-  }
-  if (out != nullptr) {
-    ::close(fd[1]);
-    char buf[256];
-    ssize_t n;
-    while ((n = ::read(fd[0], buf, sizeof buf)) > 0) out->append(buf, size_t(n));
-    ::close(fd[0]);
-  }
-  int status = 0;
-  struct rusage usage {};
-  if (pid < 0 || ::wait4(pid, &status, 0, &usage) != pid) return false;
-  *seconds = std::chrono::duration<double>(Clock::now() - start).count();
-  *peak_kib = usage.ru_maxrss;
-  *cpu = double(usage.ru_utime.tv_sec + usage.ru_stime.tv_sec) +
-         double(usage.ru_utime.tv_usec + usage.ru_stime.tv_usec) * 1e-6;
-  return WIFEXITED(status) && WEXITSTATUS(status) == 0;
-}
-
-// `--run job` in a fresh process started by a fresh process.
 bool Measure(const std::vector<std::string>& job, double* seconds, double* cpu, long* peak_kib) {
-  std::vector<std::string> args{"/proc/self/exe", "--peak-of", "/proc/self/exe", "--run"};
+  std::vector<std::string> args{"/proc/self/exe", "--run"};
   args.insert(args.end(), job.begin(), job.end());
-  std::string out;
-  double outer = 0, outer_cpu = 0;
-  long outer_kib = 0;
-  return RunChild(args, &outer, &outer_cpu, &outer_kib, &out) &&
-         std::sscanf(out.c_str(), "%lf %lf %ld", seconds, cpu, peak_kib) == 3;
+  const kp::bench::Child c = kp::bench::RunFresh(args);
+  *seconds = c.seconds;
+  *cpu = c.cpu_seconds;
+  *peak_kib = c.max_rss_kb;
+  return c.status == 0;
 }
 
 }  // namespace
 
 int main(int argc, char** argv) {
+  if (kp::bench::IsPeakOf(argc, argv)) return kp::bench::PeakOfMain(argc, argv);
   std::vector<std::string> args(argv + 1, argv + argc);
-  if (args.size() >= 2 && args[0] == "--peak-of") {
-    double s = 0, cpu = 0;
-    long kib = 0;
-    if (!RunChild(std::vector<std::string>(args.begin() + 1, args.end()), &s, &cpu, &kib)) return 1;
-    std::printf("%.6f %.6f %ld\n", s, cpu, kib);
-    return 0;
-  }
   if (args.size() >= 2 && args[0] == "--run") {
     if (args[1] == "idle") return 0;
     if (args.size() != 4) return 2;

@@ -185,50 +185,6 @@ double Sqlite(const ControlDocument& doc, const std::string& path) {
   return s;
 }
 
-struct Child {
-  double seconds = 0;
-  double cpu_seconds = 0;  // user + system
-  long max_rss_kb = 0;
-  int status = -1;
-};
-
-// Runs `args` as a child process (stdout/stderr to /dev/null unless `out`),
-// returning its wall time, exit status and peak resident set.
-Child RunChild(const std::vector<std::string>& args, std::string* out = nullptr) {
-  std::vector<char*> argv;
-  for (const std::string& a : args) argv.push_back(const_cast<char*>(a.c_str()));
-  argv.push_back(nullptr);
-  int pipe_fd[2] = {-1, -1};
-  if (out && ::pipe(pipe_fd) != 0) Fail("pipe");
-  Child c;
-  const auto start = Clock::now();
-  const pid_t pid = ::fork();
-  if (pid < 0) Fail("fork");
-  if (pid == 0) {
-    const int null_fd = ::open("/dev/null", O_WRONLY);
-    ::dup2(out ? pipe_fd[1] : null_fd, 1);
-    ::dup2(null_fd, 2);
-    if (out) ::close(pipe_fd[0]);
-    ::execv(argv[0], argv.data());
-    ::_exit(127);
-  }
-  if (out) {
-    ::close(pipe_fd[1]);
-    char buf[4096];
-    ssize_t n;
-    while ((n = ::read(pipe_fd[0], buf, sizeof buf)) > 0) out->append(buf, size_t(n));
-    ::close(pipe_fd[0]);
-  }
-  struct rusage ru {};
-  int status = 0;
-  if (::wait4(pid, &status, 0, &ru) != pid) Fail("wait4");
-  c.seconds = Seconds(start, Clock::now());
-  c.max_rss_kb = ru.ru_maxrss;
-  c.cpu_seconds = double(ru.ru_utime.tv_sec + ru.ru_stime.tv_sec) +
-                  double(ru.ru_utime.tv_usec + ru.ru_stime.tv_usec) / 1e6;
-  c.status = WIFEXITED(status) ? WEXITSTATUS(status) : -1;
-  return c;
-}
 
 struct Row {
   std::string step, measured, baseline, ratio, target;
@@ -262,27 +218,8 @@ struct Doc {
 
 }  // namespace
 
-// The peak resident set (KiB) of `args` run as a child of a fresh copy of
-// this program (`--peak-of`), which starts small.
-long PeakOf(const std::vector<std::string>& args) {
-  std::vector<std::string> through{"/proc/self/exe", "--peak-of"};
-  through.insert(through.end(), args.begin(), args.end());
-  std::string out;
-  Child c = RunChild(through, &out);
-  if (c.status != 0) Fail(args[0] + " failed with status " + std::to_string(c.status));
-  return std::atol(out.c_str());
-}
-
-// --peak-of: runs the command and prints its peak resident set in KiB.
-int PeakOfMain(int argc, char** argv) {
-  std::vector<std::string> args(argv + 2, argv + argc);
-  Child c = RunChild(args);
-  std::printf("%ld\n", c.max_rss_kb);
-  return c.status;
-}
-
 int main(int argc, char** argv) {
-  if (argc > 2 && std::strcmp(argv[1], "--peak-of") == 0) return PeakOfMain(argc, argv);
+  if (IsPeakOf(argc, argv)) return PeakOfMain(argc, argv);
   RunOptions run;
   std::string only;
   bool keep = false;
@@ -376,12 +313,15 @@ int main(int argc, char** argv) {
       final_bytes = int64_t(std::filesystem::file_size(out));
       conv_raw.push_back(RawWrite(final_bytes, root + "/raw.bin"));
     }
-    // The peak memory through a small intermediate process: a child forked
-    // from this one would count this process's pages too.
+    // The peak memory through a fresh process (see RunFresh).
     std::filesystem::remove(out);
-    rss = PeakOf({bin + "/ctl2mdb", ctl, out});
+    Child fresh = RunFresh({bin + "/ctl2mdb", ctl, out});
+    if (fresh.status != 0) Fail("ctl2mdb failed with status " + std::to_string(fresh.status));
+    rss = fresh.max_rss_kb;
     std::filesystem::remove(out);
-    rss_nc = PeakOf({bin + "/ctl2mdb", ctl, out, "--no-compact"});
+    fresh = RunFresh({bin + "/ctl2mdb", ctl, out, "--no-compact"});
+    if (fresh.status != 0) Fail("ctl2mdb --no-compact failed with status " + std::to_string(fresh.status));
+    rss_nc = fresh.max_rss_kb;
     Add(std::string(d.name) + ": whole conversion", Ms(Median(conv)) + " (CPU " + Ms(Median(conv_cpu)) + ")",
         Ms(Median(conv_raw)) + " raw " + Mb(double(final_bytes)), Median(conv) / Median(conv_raw), 4, true);
     const double inputs = double(ctl_bytes + final_bytes);

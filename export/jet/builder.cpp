@@ -448,9 +448,7 @@ class Builder {
   Status WriteGlobalMap() {
     DataPageBuilder page(1);
     Bytes row;
-    // The map grows with the file as Access lets it: at least 512 pages, in
-    // steps of 32 (a 743-page Access file has a 96-byte bitmap).
-    const size_t bytes = std::max<size_t>(kUsageMapInlineBitmapBytes, (pages_.size() + 31) / 32 * 4);
+    const size_t bytes = GlobalMapBitmapBytes(uint32_t(pages_.size()));
     if (bytes > kGlobalMapMaxInlineBitmapBytes) return Status::NotSupported("file too large for its global map");
     KP_RETURN_IF_ERROR(EncodeGlobalMap(uint32_t(pages_.size()), bytes, &row));
     uint8_t n = 0;

@@ -665,7 +665,7 @@ class Compactor {
   // pages go at the end of the file.
   Status WriteGlobalMap() {
     const uint32_t pages = out_->page_count();
-    const size_t bytes = std::max<size_t>(kUsageMapInlineBitmapBytes, (size_t(pages) + 31) / 32 * 4);
+    const size_t bytes = GlobalMapBitmapBytes(pages);
     Bytes row;
     if (bytes <= kGlobalMapMaxInlineBitmapBytes) {
       KP_RETURN_IF_ERROR(EncodeGlobalMap(pages, bytes, &row));

@@ -11,6 +11,8 @@
 //                      [k * 32736, (k + 1) * 32736), bit n = page k*32736 + n.
 #pragma once
 
+#include <algorithm>
+#include <cstddef>
 #include <cstdint>
 #include <set>
 #include <vector>
@@ -62,6 +64,14 @@ Status EncodeGlobalMap(uint32_t page_count, size_t bitmap_bytes, Bytes* row);
 // type 1 layout) again use a SET bit for a FREE page.
 constexpr size_t kGlobalMapMaxInlineBitmapBytes =
     (kPageSize - kDataRowOffsetsOffset - 2 * 2 - kUsageMapInlineRowBytes - kUsageMapInlineHeaderBytes) / 4 * 4;
+
+// The inline global map's bitmap for a file of `pages` pages, as Access
+// sizes it: at least 512 pages, in steps of 32 (a 743-page Access file has a
+// 96-byte bitmap). Past kGlobalMapMaxInlineBitmapBytes the map is a
+// reference map.
+inline size_t GlobalMapBitmapBytes(uint32_t pages) {
+  return std::max<size_t>(kUsageMapInlineBitmapBytes, (size_t(pages) + 31) / 32 * 4);
+}
 
 // How many bitmap pages a file of `pages` pages needs for a reference global
 // map once they are appended to it (they cover themselves too).
