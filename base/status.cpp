@@ -2,9 +2,14 @@
 
 namespace kp {
 
+const std::string& Status::message() const {
+  static const std::string kEmpty;
+  return state_ ? state_->message : kEmpty;
+}
+
 std::string Status::ToString() const {
   const char* kind = "OK";
-  switch (code_) {
+  switch (code()) {
     case Code::kOk: return "OK";
     case Code::kNotFound: kind = "Not found"; break;
     case Code::kCorruption: kind = "Corruption"; break;
@@ -12,7 +17,7 @@ std::string Status::ToString() const {
     case Code::kInvalidArgument: kind = "Invalid argument"; break;
     case Code::kIOError: kind = "I/O error"; break;
   }
-  return std::string(kind) + ": " + message_;
+  return std::string(kind) + ": " + state_->message;
 }
 
 }  // namespace kp

@@ -1,10 +1,11 @@
 // Status: the outcome of an operation that can fail on bad input or I/O.
 //
-// Modelled on LevelDB's Status: free on success, a kind plus a short message
-// on failure. Bad file content is always reported through a Status (with the
+// Modelled on LevelDB's Status: free on success (one null pointer, nothing
+// to build or free), a kind plus a short message on failure. Bad file content is always reported through a Status (with the
 // place it was found, usually a byte offset or page number), never an assert.
 #pragma once
 
+#include <memory>
 #include <string>
 #include <utility>
 
@@ -21,7 +22,14 @@ class Status {
     kIOError,          // the operating system refused a read or write
   };
 
-  Status() = default;
+  Status() noexcept = default;
+  Status(const Status& other) : state_(other.state_ ? new State(*other.state_) : nullptr) {}
+  Status(Status&& other) noexcept = default;
+  Status& operator=(const Status& other) {
+    if (this != &other) state_.reset(other.state_ ? new State(*other.state_) : nullptr);
+    return *this;
+  }
+  Status& operator=(Status&& other) noexcept = default;
 
   static Status OK() { return Status(); }
   static Status NotFound(std::string msg) { return Status(Code::kNotFound, std::move(msg)); }
@@ -32,30 +40,34 @@ class Status {
   }
   static Status IOError(std::string msg) { return Status(Code::kIOError, std::move(msg)); }
 
-  bool ok() const { return code_ == Code::kOk; }
-  Code code() const { return code_; }
-  const std::string& message() const { return message_; }
+  bool ok() const { return state_ == nullptr; }
+  Code code() const { return state_ ? state_->code : Code::kOk; }
+  // Empty on success.
+  const std::string& message() const;
 
-  bool IsNotFound() const { return code_ == Code::kNotFound; }
-  bool IsCorruption() const { return code_ == Code::kCorruption; }
-  bool IsNotSupported() const { return code_ == Code::kNotSupported; }
-  bool IsInvalidArgument() const { return code_ == Code::kInvalidArgument; }
-  bool IsIOError() const { return code_ == Code::kIOError; }
+  bool IsNotFound() const { return code() == Code::kNotFound; }
+  bool IsCorruption() const { return code() == Code::kCorruption; }
+  bool IsNotSupported() const { return code() == Code::kNotSupported; }
+  bool IsInvalidArgument() const { return code() == Code::kInvalidArgument; }
+  bool IsIOError() const { return code() == Code::kIOError; }
 
   // "Corruption: bad row offset at page 14 row 3", or "OK".
   std::string ToString() const;
 
   // The same status with "context: " put in front of its message.
   Status WithContext(const std::string& context) const {
-    if (ok()) return *this;
-    return Status(code_, context + ": " + message_);
+    if (ok()) return Status();
+    return Status(state_->code, context + ": " + state_->message);
   }
 
  private:
-  Status(Code code, std::string msg) : code_(code), message_(std::move(msg)) {}
+  struct State {
+    Code code;
+    std::string message;
+  };
+  Status(Code code, std::string msg) : state_(new State{code, std::move(msg)}) {}
 
-  Code code_ = Code::kOk;
-  std::string message_;
+  std::unique_ptr<State> state_;  // null: OK
 };
 
 }  // namespace kp
@@ -64,5 +76,5 @@ class Status {
 #define KP_RETURN_IF_ERROR(expr)          \
   do {                                    \
     ::kp::Status kp_status_ = (expr);     \
-    if (!kp_status_.ok()) return kp_status_; \
+    if (!kp_status_.ok()) [[unlikely]] return kp_status_; \
   } while (0)
