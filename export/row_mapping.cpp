@@ -24,14 +24,43 @@ class RowSink {
   }
 
   Status AddNew() { return Wrap(rs_->AddNew(), "AddNew"); }
-  Status Set(const char16_t* column, const Value& value) { return Column(rs_->SetField(column, value), column); }
-  Status SetInt(const char16_t* column, int64_t n) { return Column(rs_->SetInteger(column, n), column); }
-  Status SetText(const char16_t* column, const Text& text) { return Column(rs_->SetText(column, text), column); }
+  // A column's position is found once; a column the row set does not have
+  // goes to the setter by name, which gives the failure.
+  Status Set(const char16_t* column, const Value& value) {
+    const int p = Position(column);
+    return Column(p >= 0 ? rs_->SetFieldAt(p, value) : rs_->SetField(column, value), column);
+  }
+  Status SetInt(const char16_t* column, int64_t n) {
+    const int p = Position(column);
+    return Column(p >= 0 ? rs_->SetIntegerAt(p, n) : rs_->SetInteger(column, n), column);
+  }
+  Status SetText(const char16_t* column, const Text& text) {
+    const int p = Position(column);
+    return Column(p >= 0 ? rs_->SetTextAt(p, text) : rs_->SetText(column, text), column);
+  }
   Status Update() { return Wrap(rs_->Update(), "Update"); }
 
   Status Fail(const std::string& what) const { return Status::Corruption(Place() + ": " + what); }
 
  private:
+  // The position of `column` (one of the column names of output_schema.h, told
+  // apart by address), or -1. The column after the last one asked is tried
+  // first.
+  int Position(const char16_t* column) {
+    if (next_ < found_.size() && found_[next_].name == column) return found_[next_++].position;
+    for (size_t k = 0; k < found_.size(); ++k) {
+      if (found_[k].name == column) {
+        next_ = k + 1;
+        return found_[k].position;
+      }
+    }
+    int p = -1;
+    if (!rs_->FindColumn(column, &p).ok()) return -1;
+    found_.push_back({column, p});
+    next_ = found_.size();
+    return p;
+  }
+
   std::string Place() const {
     std::string place = std::string(table_) + " table, page " + std::to_string(page_no_);
     if (id_ > 0) place += " item " + std::to_string(id_);
@@ -41,12 +70,23 @@ class RowSink {
     return s.ok() ? s : s.WithContext(Place() + ", " + step);
   }
   Status Wrap(const Status& s, const std::string& step) const { return Wrap(s, step.c_str()); }
-  Status Column(const Status& s, const char16_t* column) const {
-    return s.ok() ? s : Wrap(s, "column " + Utf16ToUtf8(column));
+  Status Column(Status s, const char16_t* column) const {
+    if (s.ok()) [[likely]] return s;
+    return ColumnFailure(s, column);
   }
+  [[gnu::noinline, gnu::cold]] Status ColumnFailure(const Status& s, const char16_t* column) const {
+    return Wrap(s, "column " + Utf16ToUtf8(column));
+  }
+
+  struct Found {
+    const char16_t* name;
+    int position;
+  };
 
   jet::Recordset* rs_;
   const char* table_;
+  std::vector<Found> found_;
+  size_t next_ = 0;
   int32_t page_no_ = 0;
   int32_t id_ = 0;
 };

@@ -32,6 +32,19 @@ Status FindUserTable(const DatabaseReader& reader, const std::u16string& name, T
   return reader.ReadTableDefAt(e->tdef_page(), def);
 }
 
+// `*v = d`, keeping the buffers of `v` when `d` is Null (the common default).
+void ResetValue(const Value& d, Value* v) {
+  if (!d.is_null()) {
+    *v = d;
+    return;
+  }
+  v->kind = Value::Kind::kNull;
+  v->i = 0;
+  v->d = 0;
+  v->text.clear();
+  v->binary.clear();
+}
+
 struct DatabaseState {
   std::string path;
   std::unique_ptr<DatabaseReader> reader;
@@ -66,7 +79,11 @@ class JetRecordset : public Recordset {
 
   Status AddNew() override {
     if (!usable()) return Usable();
-    row_ = defaults_;
+    if (row_.size() != defaults_.size()) {
+      row_ = defaults_;
+    } else {
+      for (size_t i = 0; i < row_.size(); ++i) ResetValue(defaults_[i], &row_[i]);
+    }
     if (autonumber_ >= 0) row_[size_t(autonumber_)] = Value::Int(int64_t(appender_->next_autonumber()));
     editing_ = true;
     hint_ = 0;
@@ -76,41 +93,43 @@ class JetRecordset : public Recordset {
   Status SetField(const std::u16string& column_name, const Value& value) override {
     size_t i = 0;
     KP_RETURN_IF_ERROR(Column(column_name, &i));
-    Status s = ConvertValue(appender_->def().columns[i], value, &row_[i]);
-    return s.ok() ? s : Fail(s);
+    return PutValue(i, value);
   }
-
   Status SetInteger(std::u16string_view column_name, int64_t n) override {
     size_t i = 0;
     KP_RETURN_IF_ERROR(Column(column_name, &i));
-    const ColumnType type = appender_->def().columns[i].type;
-    const bool fits = (type == ColumnType::kLong && n >= INT32_MIN && n <= INT32_MAX) ||
-                      (type == ColumnType::kInteger && n >= INT16_MIN && n <= INT16_MAX) ||
-                      (type == ColumnType::kByte && n >= 0 && n <= 255);
-    if (!fits) return SetField(std::u16string(column_name), Value::Int(n));  // converted, or refused
-    Value& v = row_[i];  // as Value::Int(n)
-    v.kind = Value::Kind::kInteger;
-    v.i = n;
-    v.d = 0;
-    v.text.clear();
-    v.binary.clear();
-    return Status::OK();
+    return PutInteger(i, n);
   }
-
   Status SetText(std::u16string_view column_name, std::u16string_view text) override {
     size_t i = 0;
     KP_RETURN_IF_ERROR(Column(column_name, &i));
-    const ColumnDef& c = appender_->def().columns[i];
-    const bool fits = (c.type == ColumnType::kMemo && text.size() <= kMaxMemoChars) ||
-                      (c.type == ColumnType::kText && text.size() <= c.length / 2u);
-    if (!fits) return SetField(std::u16string(column_name), Value::Str(std::u16string(text)));  // refused
-    Value& v = row_[i];  // as Value::Str(text), its buffer kept from row to row
-    v.kind = Value::Kind::kText;
-    v.i = 0;
-    v.d = 0;
-    v.text.assign(text.data(), text.size());
-    v.binary.clear();
-    return Status::OK();
+    return PutText(i, text);
+  }
+
+  Status FindColumn(std::u16string_view column_name, int* position) override {
+    const auto& columns = appender_->def().columns;
+    for (size_t i = 0; i < columns.size(); ++i) {
+      if (columns[i].name == column_name) {
+        *position = int(i);
+        return Status::OK();
+      }
+    }
+    return NoColumn(column_name);
+  }
+  Status SetFieldAt(int position, const Value& value) override {
+    size_t i = 0;
+    KP_RETURN_IF_ERROR(At(position, &i));
+    return PutValue(i, value);
+  }
+  Status SetIntegerAt(int position, int64_t n) override {
+    size_t i = 0;
+    KP_RETURN_IF_ERROR(At(position, &i));
+    return PutInteger(i, n);
+  }
+  Status SetTextAt(int position, std::u16string_view text) override {
+    size_t i = 0;
+    KP_RETURN_IF_ERROR(At(position, &i));
+    return PutText(i, text);
   }
 
   Status Update() override {
@@ -141,26 +160,80 @@ class JetRecordset : public Recordset {
   }
 
  private:
-  // The position of the column to assign, after the checks every SetField
+  // The position of the column to assign, after the checks every setter
   // makes. The column after the last one set is tried first.
   Status Column(std::u16string_view column_name, size_t* index) {
-    if (!usable()) return Usable();
-    if (!editing_) return Fail(Status::InvalidArgument("SetField without AddNew"));
     const auto& columns = appender_->def().columns;
     size_t i = hint_ < columns.size() && columns[hint_].name == column_name ? hint_ : columns.size();
     if (i == columns.size()) {
       for (i = 0; i < columns.size() && columns[i].name != column_name; ++i) {
       }
     }
-    if (i == columns.size()) {
-      return Fail(Status::NotFound("table " + Utf16ToUtf8(appender_->def().name) + " has no column " +
-                                   Utf16ToUtf8(std::u16string(column_name))));
+    if (usable() && editing_ && i < columns.size() && int(i) != autonumber_) [[likely]] {
+      hint_ = i + 1;
+      *index = i;
+      return Status::OK();
     }
-    if (int(i) == autonumber_) return Fail(Status::InvalidArgument(ColumnLabel(columns[i]) + " is an autonumber"));
-    hint_ = i + 1;
-    *index = i;
+    return Refusal(i < columns.size() ? int(i) : -1, column_name);
+  }
+  // The same for a position from FindColumn.
+  Status At(int position, size_t* index) {
+    if (usable() && editing_ && position >= 0 && size_t(position) < row_.size() && position != autonumber_)
+        [[likely]] {
+      *index = size_t(position);
+      return Status::OK();
+    }
+    return Refusal(position, {});
+  }
+  // Why column `position` (-1: no column named `column_name`) cannot be set.
+  [[gnu::noinline, gnu::cold]] Status Refusal(int position, std::u16string_view column_name) {
+    if (!usable()) return Usable();
+    if (!editing_) return Fail(Status::InvalidArgument("SetField without AddNew"));
+    if (position == -1 && column_name.data() != nullptr) return Fail(NoColumn(column_name));
+    if (position < 0 || size_t(position) >= row_.size()) {
+      return Fail(Status::InvalidArgument("table " + Utf16ToUtf8(appender_->def().name) + " has no column at position " +
+                                          std::to_string(position)));
+    }
+    return Fail(Status::InvalidArgument(ColumnLabel(appender_->def().columns[size_t(position)]) + " is an autonumber"));
+  }
+  Status NoColumn(std::u16string_view column_name) const {
+    return Status::NotFound("table " + Utf16ToUtf8(appender_->def().name) + " has no column " +
+                            Utf16ToUtf8(std::u16string(column_name)));
+  }
+
+  // The assignments themselves, to column `i` of the row.
+  Status PutValue(size_t i, const Value& value) {
+    Status s = ConvertValue(appender_->def().columns[i], value, &row_[i]);
+    return s.ok() ? s : Fail(s);
+  }
+  Status PutInteger(size_t i, int64_t n) {
+    const ColumnType type = appender_->def().columns[i].type;
+    const bool fits = (type == ColumnType::kLong && n >= INT32_MIN && n <= INT32_MAX) ||
+                      (type == ColumnType::kInteger && n >= INT16_MIN && n <= INT16_MAX) ||
+                      (type == ColumnType::kByte && n >= 0 && n <= 255);
+    if (!fits) return PutValue(i, Value::Int(n));  // converted, or refused
+    Value& v = row_[i];  // as Value::Int(n)
+    v.kind = Value::Kind::kInteger;
+    v.i = n;
+    v.d = 0;
+    v.text.clear();
+    v.binary.clear();
     return Status::OK();
   }
+  Status PutText(size_t i, std::u16string_view text) {
+    const ColumnDef& c = appender_->def().columns[i];
+    const bool fits = (c.type == ColumnType::kMemo && text.size() <= kMaxMemoChars) ||
+                      (c.type == ColumnType::kText && text.size() <= c.length / 2u);
+    if (!fits) return PutValue(i, Value::Str(std::u16string(text)));  // refused
+    Value& v = row_[i];  // as Value::Str(text), its buffer kept from row to row
+    v.kind = Value::Kind::kText;
+    v.i = 0;
+    v.d = 0;
+    v.text.assign(text.data(), text.size());
+    v.binary.clear();
+    return Status::OK();
+  }
+
   // Whether the row set can be used (Usable() says why not).
   bool usable() const { return !closed_ && failure_.ok() && !db_->closed && db_->failure.ok(); }
   Status Usable() const {
@@ -247,6 +320,25 @@ class JetEngine : public DBEngine {
 };
 
 }  // namespace
+
+Status Recordset::FindColumn(std::u16string_view column_name, int* position) {
+  found_names_.emplace_back(column_name);
+  *position = int(found_names_.size() - 1);
+  return Status::OK();
+}
+
+Status Recordset::SetFieldAt(int position, const Value& value) {
+  if (position < 0 || size_t(position) >= found_names_.size()) {
+    return Status::InvalidArgument("no column at position " + std::to_string(position));
+  }
+  return SetField(found_names_[size_t(position)], value);
+}
+
+Status Recordset::SetIntegerAt(int position, int64_t n) { return SetFieldAt(position, Value::Int(n)); }
+
+Status Recordset::SetTextAt(int position, std::u16string_view text) {
+  return SetFieldAt(position, Value::Str(std::u16string(text)));
+}
 
 std::unique_ptr<DBEngine> CreateJetEngine() { return std::make_unique<JetEngine>(); }
 

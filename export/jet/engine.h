@@ -21,6 +21,7 @@
 #include <memory>
 #include <string>
 #include <string_view>
+#include <vector>
 
 #include "base/status.h"
 #include "export/jet/schema.h"
@@ -44,9 +45,19 @@ class Recordset {
   virtual Status SetText(std::u16string_view column_name, std::u16string_view text) {
     return SetField(std::u16string(column_name), Value::Str(std::u16string(text)));
   }
+  // A column's position, found once by its exact name and then kept for the
+  // setters by position below, which do what the setters by name do. The
+  // base class remembers the names and hands them to the setters by name.
+  virtual Status FindColumn(std::u16string_view column_name, int* position);
+  virtual Status SetFieldAt(int position, const Value& value);
+  virtual Status SetIntegerAt(int position, int64_t n);
+  virtual Status SetTextAt(int position, std::u16string_view text);
   // Stores the new row (a plain update).
   virtual Status Update() = 0;
   virtual Status Close() = 0;
+
+ private:
+  std::vector<std::u16string> found_names_;  // of the base class's FindColumn
 };
 
 class Database {

@@ -1,6 +1,7 @@
 #include "export/jet/row_write.h"
 
 #include <algorithm>
+#include <cstring>
 
 namespace kp::jet {
 
@@ -23,15 +24,25 @@ Status EncodeLongValue(const ColumnDef& column, const Bytes& data, LongValueSink
   return EncodeLongValue(column, data.data(), data.size(), sink, out, &scratch);
 }
 
-Status EncodeLongValue(const ColumnDef& column, const uint8_t* data, size_t size, LongValueSink* sink,
-                       Bytes* out, Bytes* scratch) {
+namespace {
+
+// The bytes a long value of `size` takes in its row: the header, and the
+// bytes themselves when inline.
+size_t LongValueRowBytes(size_t size) {
+  return kLongValueHeaderBytes + (size <= kMaxInlineLongValueBytes ? size : 0);
+}
+
+// Stores the long value `data` as EncodeLongValue does, writing what goes in
+// the row (LongValueRowBytes(size) bytes) at `p`.
+Status PutLongValue(const ColumnDef& column, const uint8_t* data, size_t size, LongValueSink* sink,
+                    Bytes* scratch, uint8_t* p) {
   if (size > kMaxLongValueBytes) return RefuseValue(column, "long value is too large");
   const uint32_t length = uint32_t(size);
   if (size <= kMaxInlineLongValueBytes) {
-    AppendU32(out, length | kLongValueFlagInline);  // length | flags
-    AppendU32(out, 0);                          // pointer: none
-    AppendU32(out, 0);
-    AppendBytes(out, data, size);
+    PutU32(p, length | kLongValueFlagInline);  // length | flags
+    PutU32(p + 4, 0);                          // pointer: none
+    PutU32(p + 8, 0);
+    if (size != 0) std::memcpy(p + kLongValueHeaderBytes, data, size);
     return Status::OK();
   }
   if (sink == nullptr)
@@ -40,9 +51,9 @@ Status EncodeLongValue(const ColumnDef& column, const uint8_t* data, size_t size
     uint32_t pointer = 0;
     scratch->assign(data, data + size);
     KP_RETURN_IF_ERROR(sink->AddLongValueRow(column, *scratch, &pointer));
-    AppendU32(out, length | kLongValueFlagSingleRow);
-    AppendU32(out, pointer);
-    AppendU32(out, 0);
+    PutU32(p, length | kLongValueFlagSingleRow);
+    PutU32(p + 4, pointer);
+    PutU32(p + 8, 0);
     return Status::OK();
   }
   // A chain: written from the last chunk back, so each row knows its successor.
@@ -57,10 +68,22 @@ Status EncodeLongValue(const ColumnDef& column, const uint8_t* data, size_t size
     AppendBytes(&row, data + begin, n);
     KP_RETURN_IF_ERROR(sink->AddLongValueRow(column, row, &next));
   }
-  AppendU32(out, length);  // flags 0: chain
-  AppendU32(out, next);    // first chunk
-  AppendU32(out, 0);
+  PutU32(p, length);  // flags 0: chain
+  PutU32(p + 4, next);  // first chunk
+  PutU32(p + 8, 0);
   return Status::OK();
+}
+
+}  // namespace
+
+Status EncodeLongValue(const ColumnDef& column, const uint8_t* data, size_t size, LongValueSink* sink,
+                       Bytes* out, Bytes* scratch) {
+  if (size > kMaxLongValueBytes) return RefuseValue(column, "long value is too large");
+  const size_t at = out->size();
+  out->resize(at + LongValueRowBytes(size));
+  Status s = PutLongValue(column, data, size, sink, scratch, out->data() + at);
+  if (!s.ok()) out->resize(at);
+  return s;
 }
 
 Status EncodeRow(const TableDef& def, const Row& row, LongValueSink* sink, Bytes* out) {
@@ -77,6 +100,17 @@ RowEncoder::RowEncoder(const TableDef& def) : def_(def) {
   }
   fixed_size_ = FixedAreaSize(def);
   null_mask_.assign((column_count_ + 7) / 8, 0);
+  for (size_t i = 0; i < def.columns.size(); ++i) {
+    const ColumnDef& c = def.columns[i];
+    if (!c.is_fixed()) continue;
+    Fixed f;
+    f.column = &c;
+    f.value = i;
+    if (c.type == ColumnType::kByte && c.length == 1) f.width = 1;
+    if (c.type == ColumnType::kInteger && c.length == 2) f.width = 2;
+    if (c.type == ColumnType::kLong && c.length == 4) f.width = 4;
+    fixed_.push_back(f);
+  }
   slots_.assign(var_slots, Slot{});
   for (size_t i = 0; i < def.columns.size(); ++i) {
     const ColumnDef& c = def.columns[i];
@@ -116,7 +150,7 @@ Status RowEncoder::Encode(const Row& row, LongValueSink* sink, Bytes* out) {
       return Status::InvalidArgument("row of " + std::to_string(row_size) + " bytes is longer than " +
                                      std::to_string(kMaxRowBytes));
     }
-    KP_RETURN_IF_ERROR(AppendVariableArea(sink, out));
+    KP_RETURN_IF_ERROR(AppendVariableArea(sink, row_size, out));
   }
   AppendBytes(out, null_mask_.data(), null_mask_.size());
   if (out->size() > kMaxRowBytes) {
@@ -131,19 +165,38 @@ void RowEncoder::Mark(const ColumnDef& c) {
 }
 
 Status RowEncoder::EncodeFixedArea(const Row& row, Bytes* out) {
-  for (size_t i = 0; i < def_.columns.size(); ++i) {
-    const ColumnDef& c = def_.columns[i];
-    if (!c.is_fixed()) continue;
-    const Value& v = row[i];
+  uint8_t* area = out->data() + 2;
+  for (const Fixed& f : fixed_) {
+    const ColumnDef& c = *f.column;
+    const Value& v = row[f.value];
+    if (v.is_null()) continue;  // a Null Boolean reads back as False
+    if (f.width != 0 && v.kind == Value::Kind::kInteger) {
+      // Byte, Integer and Long: written here when in range.
+      const int64_t n = v.i;
+      uint8_t* p = area + c.fixed_offset;
+      if (f.width == 4 && n >= INT32_MIN && n <= INT32_MAX) {
+        PutU32(p, uint32_t(int32_t(n)));
+        Mark(c);
+        continue;
+      }
+      if (f.width == 2 && n >= INT16_MIN && n <= INT16_MAX) {
+        PutU16(p, uint16_t(int16_t(n)));
+        Mark(c);
+        continue;
+      }
+      if (f.width == 1 && n >= 0 && n <= 255) {
+        p[0] = uint8_t(n);
+        Mark(c);
+        continue;
+      }
+    }
     if (c.type == ColumnType::kBoolean) {
-      if (v.is_null()) continue;  // Null reads back as False
       bool bit = false;
       KP_RETURN_IF_ERROR(EncodeBoolean(c, v, &bit));
       if (bit) Mark(c);
       continue;
     }
-    if (v.is_null()) continue;
-    KP_RETURN_IF_ERROR(EncodeFixedValue(c, v, out->data() + 2 + c.fixed_offset));
+    KP_RETURN_IF_ERROR(EncodeFixedValue(c, v, area + c.fixed_offset));
     Mark(c);
   }
   return Status::OK();
@@ -163,7 +216,7 @@ Status RowEncoder::EncodeVariableValues(const Row& row, size_t* row_size) {
     const size_t size = slot.bytes.size;
     if (c->is_long_value()) {
       if (size > kMaxLongValueBytes) return RefuseValue(*c, "long value is too large");
-      *row_size += kLongValueHeaderBytes + (size <= kMaxInlineLongValueBytes ? size : 0);
+      *row_size += LongValueRowBytes(size);
     } else {
       *row_size += size;
     }
@@ -172,24 +225,30 @@ Status RowEncoder::EncodeVariableValues(const Row& row, size_t* row_size) {
   return Status::OK();
 }
 
-Status RowEncoder::AppendVariableArea(LongValueSink* sink, Bytes* out) {
+Status RowEncoder::AppendVariableArea(LongValueSink* sink, size_t row_size, Bytes* out) {
+  // The row's length is known: the variable area is written in place.
+  size_t at = out->size();
+  out->resize(row_size - null_mask_.size());
+  uint8_t* base = out->data();
   for (Slot& slot : slots_) {
-    slot.start = uint16_t(out->size());
+    slot.start = uint16_t(at);
     if (!slot.present) continue;
     const ColumnDef* c = slot.column;
     const VariableBytes& bytes = slot.bytes;
     const uint8_t* data = bytes.in_text ? text_.data() + bytes.offset : bytes.data;
     if (c->is_long_value()) {
-      KP_RETURN_IF_ERROR(EncodeLongValue(*c, data, bytes.size, sink, out, &long_value_row_));
+      KP_RETURN_IF_ERROR(PutLongValue(*c, data, bytes.size, sink, &long_value_row_, base + at));
+      at += LongValueRowBytes(bytes.size);
     } else {
-      AppendBytes(out, data, bytes.size);
+      if (bytes.size != 0) std::memcpy(base + at, data, bytes.size);
+      at += bytes.size;
     }
     Mark(*c);
   }
-  const size_t end = out->size();
-  AppendU16(out, uint16_t(end));                                             // end of variable data
-  for (size_t k = slots_.size(); k-- > 0;) AppendU16(out, slots_[k].start);  // offsets, last first
-  AppendU16(out, uint16_t(slots_.size()));  // variable column count
+  PutU16(base + at, uint16_t(at));  // end of variable data
+  at += 2;
+  for (size_t k = slots_.size(); k-- > 0; at += 2) PutU16(base + at, slots_[k].start);  // offsets, last first
+  PutU16(base + at, uint16_t(slots_.size()));  // variable column count
   return Status::OK();
 }
 

@@ -92,10 +92,11 @@ class RowEncoder {
  private:
   // The phases of Encode, in order: the fixed columns (into `out`, after
   // its column count); every variable value encoded and checked, its size
-  // added to `row_size`; the variable data and offset table appended.
+  // added to `row_size`; the variable data and offset table written, up to
+  // `row_size` less the null mask.
   Status EncodeFixedArea(const Row& row, Bytes* out);
   Status EncodeVariableValues(const Row& row, size_t* row_size);
-  Status AppendVariableArea(LongValueSink* sink, Bytes* out);
+  Status AppendVariableArea(LongValueSink* sink, size_t row_size, Bytes* out);
   // Sets the null-mask bit of `column`: present, or True.
   void Mark(const ColumnDef& column);
 
@@ -108,7 +109,16 @@ class RowEncoder {
     uint16_t start = 0;                 // row offset of its data
   };
 
+  // A fixed column; `width` 1, 2 or 4 for a Byte, Integer or Long of its
+  // type's length, whose whole numbers the encoder writes itself.
+  struct Fixed {
+    const ColumnDef* column = nullptr;
+    size_t value = 0;  // index into the row
+    int width = 0;
+  };
+
   const TableDef& def_;
+  std::vector<Fixed> fixed_;  // in column order
   uint16_t column_count_ = 0;
   size_t fixed_size_ = 0;
   Status layout_;  // a variable index used twice
