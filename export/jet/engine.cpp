@@ -72,6 +72,14 @@ class JetRecordset : public Recordset {
                Row defaults)
       : db_(std::move(db)), appender_(appender), rules_(std::move(rules)), defaults_(std::move(defaults)) {
     const TableDef& def = appender_->def();
+    checked_ = CheckedColumns(def, rules_);
+    for (const ColumnDef& c : def.columns) {
+      WholeRange r;
+      if (c.type == ColumnType::kLong) r = {INT32_MIN, INT32_MAX};
+      if (c.type == ColumnType::kInteger) r = {INT16_MIN, INT16_MAX};
+      if (c.type == ColumnType::kByte) r = {0, 255};
+      whole_ranges_.push_back(r);
+    }
     for (size_t i = 0; i < def.columns.size(); ++i) {
       if ((def.columns[i].flags & kColumnAutoLong) != 0) autonumber_ = int(i);
     }
@@ -136,7 +144,7 @@ class JetRecordset : public Recordset {
     if (!usable()) return Usable();
     if (!editing_) return Fail(Status::InvalidArgument("Update without AddNew"));
     editing_ = false;
-    Status s = CheckRow(appender_->def(), rules_, row_);
+    Status s = CheckRow(appender_->def(), rules_, row_, checked_);
     if (s.ok()) s = appender_->Append(row_);
     if (!s.ok()) {
       // A row stored in part leaves nothing more to be written.
@@ -207,11 +215,8 @@ class JetRecordset : public Recordset {
     return s.ok() ? s : Fail(s);
   }
   Status PutInteger(size_t i, int64_t n) {
-    const ColumnType type = appender_->def().columns[i].type;
-    const bool fits = (type == ColumnType::kLong && n >= INT32_MIN && n <= INT32_MAX) ||
-                      (type == ColumnType::kInteger && n >= INT16_MIN && n <= INT16_MAX) ||
-                      (type == ColumnType::kByte && n >= 0 && n <= 255);
-    if (!fits) return PutValue(i, Value::Int(n));  // converted, or refused
+    const WholeRange& range = whole_ranges_[i];
+    if (n < range.lo || n > range.hi) return PutValue(i, Value::Int(n));  // converted, or refused
     Value& v = row_[i];  // as Value::Int(n)
     v.kind = Value::Kind::kInteger;
     v.i = n;
@@ -252,6 +257,13 @@ class JetRecordset : public Recordset {
   std::shared_ptr<DatabaseState> db_;
   TableAppender* appender_;  // owned by db_
   std::vector<ColumnRules> rules_;
+  std::vector<size_t> checked_;  // the columns with a rule CheckRow looks at
+  // The whole numbers each column holds as they are (Byte, Integer, Long);
+  // an empty range for the other types.
+  struct WholeRange {
+    int64_t lo = 1, hi = 0;
+  };
+  std::vector<WholeRange> whole_ranges_;
   Row defaults_;
   Row row_;
   int autonumber_ = -1;

@@ -113,8 +113,20 @@ Status ConvertValue(const ColumnDef& c, const Value& in, Value* out) {
   }
 }
 
-Status CheckRow(const TableDef& def, const std::vector<ColumnRules>& rules, const Row& row) {
-  for (size_t i = 0; i < def.columns.size() && i < rules.size() && i < row.size(); ++i) {
+std::vector<size_t> CheckedColumns(const TableDef& def, const std::vector<ColumnRules>& rules) {
+  std::vector<size_t> checked;
+  for (size_t i = 0; i < def.columns.size() && i < rules.size(); ++i) {
+    const ColumnDef& c = def.columns[i];
+    const bool text = c.type == ColumnType::kText || c.type == ColumnType::kMemo;
+    if (rules[i].required || (text && !rules[i].allow_zero_length)) checked.push_back(i);
+  }
+  return checked;
+}
+
+Status CheckRow(const TableDef& def, const std::vector<ColumnRules>& rules, const Row& row,
+                const std::vector<size_t>& checked) {
+  for (size_t i : checked) {
+    if (i >= row.size()) break;
     const ColumnDef& c = def.columns[i];
     if (rules[i].required && row[i].is_null()) return Refuse(c, "a value is required (Null given)");
     if ((c.type == ColumnType::kText || c.type == ColumnType::kMemo) && !rules[i].allow_zero_length &&
@@ -123,6 +135,10 @@ Status CheckRow(const TableDef& def, const std::vector<ColumnRules>& rules, cons
     }
   }
   return Status::OK();
+}
+
+Status CheckRow(const TableDef& def, const std::vector<ColumnRules>& rules, const Row& row) {
+  return CheckRow(def, rules, row, CheckedColumns(def, rules));
 }
 
 }  // namespace kp::jet

@@ -42,6 +42,11 @@ Status ConvertValue(const ColumnDef& column, const Value& in, Value* out);
 // Checks a finished row: Null where a column is required, "" where
 // zero-length strings are refused. `rules` has one entry per column.
 Status CheckRow(const TableDef& def, const std::vector<ColumnRules>& rules, const Row& row);
+// The same over `checked`, the columns CheckedColumns found to have a rule
+// (for many rows of one table).
+std::vector<size_t> CheckedColumns(const TableDef& def, const std::vector<ColumnRules>& rules);
+Status CheckRow(const TableDef& def, const std::vector<ColumnRules>& rules, const Row& row,
+                const std::vector<size_t>& checked);
 
 // "column Name" for messages, the name in UTF-8.
 std::string ColumnLabel(const ColumnDef& column);
