@@ -148,18 +148,30 @@ TEST(EngineAppend, ErrorsSayWhatAndLeaveOnlyClose) {
       {u"IsTag", Value::Int(1), "Boolean column"},
       {u"No", Value::Str(u"1"), "Long column"},
   };
-  // Each through SetField, then through the typed setter, which must refuse alike.
+  // Each through SetField, then through the typed setter, then through the
+  // typed setter by position, which must all refuse alike.
   for (const Case& c : cases) {
     SCOPED_TRACE(c.says);
     std::string first;
-    for (const bool typed : {false, true}) {
+    for (const int way : {0, 1, 2}) {
       ASSERT_TRUE(db->OpenRecordset(u"SELECT * FROM [一覧_ページ]", &rs).ok());
       ASSERT_TRUE(rs->AddNew().ok());
-      Status s = !typed                                ? rs->SetField(c.column, c.value)
-                 : c.value.kind == Value::Kind::kText ? rs->SetText(c.column, c.value.text)
-                                                      : rs->SetInteger(c.column, c.value.i);
+      const bool text = c.value.kind == Value::Kind::kText;
+      int at = -1;
+      if (way == 2) {
+        Status found = rs->FindColumn(c.column, &at);
+        if (!found.ok()) {  // no such column: said at once, and the row set goes on
+          EXPECT_NE(found.message().find(c.says), std::string::npos) << found.message();
+          EXPECT_TRUE(rs->SetIntegerAt(0, 1).ok());
+          EXPECT_TRUE(rs->Close().ok());
+          continue;
+        }
+      }
+      Status s = way == 0 ? rs->SetField(c.column, c.value)
+                 : way == 1 ? (text ? rs->SetText(c.column, c.value.text) : rs->SetInteger(c.column, c.value.i))
+                            : (text ? rs->SetTextAt(at, c.value.text) : rs->SetIntegerAt(at, c.value.i));
       EXPECT_FALSE(s.ok());
-      if (!typed) first = s.ToString();
+      if (way == 0) first = s.ToString();
       EXPECT_EQ(s.ToString(), first);
       EXPECT_NE(s.message().find(c.says), std::string::npos) << s.message();
       EXPECT_NE(s.message().find("一覧_ページ"), std::string::npos) << s.message();
