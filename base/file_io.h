@@ -30,6 +30,14 @@ class File {
   virtual Status Read(void* buffer, size_t n, size_t* got) = 0;
   virtual Status ReadAt(uint64_t offset, void* buffer, size_t n) = 0;
   virtual Status WriteAt(uint64_t offset, const void* data, size_t n) = 0;
+  // Writes the `count` pieces one after the other from `offset`, as one
+  // WriteAt of their bytes put together would (without putting them
+  // together where the system can gather them itself).
+  struct Piece {
+    const void* data;
+    size_t size;
+  };
+  virtual Status WritePiecesAt(uint64_t offset, const Piece* pieces, size_t count);
   virtual Status Size(uint64_t* size) = 0;
   virtual Status Truncate(uint64_t size) = 0;
   // Flushes the file's data to the disk (fsync).

@@ -324,19 +324,20 @@ Status Pager::Flush() {
     const WriteClass ca = cache_[a]->write_class, cb = cache_[b]->write_class;
     return ca != cb ? ca < cb : a < b;
   });
-  // New pages, in runs of consecutive pages.
-  std::vector<uint8_t> batch;
-  batch.reserve(kCopyBatchPages * kPageSize);
+  // New pages, in runs of consecutive pages, each written from the cache
+  // in one call.
+  std::vector<File::Piece> run;
+  run.reserve(kCopyBatchPages);
   for (size_t i = 0; i < appended.size();) {
     const uint32_t first = appended[i];
-    batch.clear();
+    run.clear();
     size_t j = i;
     while (j < appended.size() && appended[j] == first + (j - i) && j - i < kCopyBatchPages) {
-      const uint8_t* d = cache_[appended[j]]->data;
-      batch.insert(batch.end(), d, d + kPageSize);
+      run.push_back({cache_[appended[j]]->data, kPageSize});
       ++j;
     }
-    KP_RETURN_IF_ERROR(WritePage(first, batch.data(), j - i));
+    KP_RETURN_IF_ERROR(
+        file_->WritePiecesAt(uint64_t(first) * kPageSize, run.data(), run.size()).WithContext(PageText(first)));
     for (size_t k = i; k < j; ++k) {
       cache_[appended[k]]->dirty = false;
       --dirty_count_;
