@@ -240,9 +240,11 @@ void AppendGeneralLegacyTextKeyBytes(const std::u16string& input, bool ascending
 
 void AppendIntegerKeyBytes(int64_t value, int width, bool ascending, Bytes* key) {
   const size_t start = key->size();
-  for (int i = width - 1; i >= 0; --i) key->push_back(uint8_t(uint64_t(value) >> (8 * i)));
-  (*key)[start] ^= 0x80;
-  if (!ascending) InvertFrom(key, start);
+  key->resize(start + size_t(width));
+  uint8_t* k = key->data() + start;
+  const uint8_t invert = ascending ? 0x00 : 0xFF;
+  for (int i = 0; i < width; ++i) k[i] = uint8_t(uint64_t(value) >> (8 * (width - 1 - i))) ^ invert;
+  k[0] ^= 0x80;
 }
 
 void AppendByteKeyBytes(uint8_t value, bool ascending, Bytes* key) { key->push_back(ascending ? value : uint8_t(~value)); }
@@ -279,40 +281,37 @@ Status AppendIndexKey(const ColumnDef& column, const Value& value, bool ascendin
     key->push_back(ascending ? 0x00 : 0xFF);
     return Status::OK();
   }
-  auto need = [&](Value::Kind kind) -> Status {
-    if (value.kind != kind) {
-      return Status::InvalidArgument("index key of column " + std::string(column.name.begin(), column.name.end()) +
-                                     ": value of the wrong kind");
-    }
-    return Status::OK();
+  auto wrong_kind = [&] {
+    return Status::InvalidArgument("index key of column " + std::string(column.name.begin(), column.name.end()) +
+                                   ": value of the wrong kind");
   };
   switch (column.type) {
     case ColumnType::kByte:
-      KP_RETURN_IF_ERROR(need(Value::Kind::kInteger));
+      if (value.kind != Value::Kind::kInteger) return wrong_kind();
       key->push_back(start_flag);
       AppendByteKeyBytes(uint8_t(value.i), ascending, key);
       return Status::OK();
     case ColumnType::kInteger:
     case ColumnType::kLong:
-      KP_RETURN_IF_ERROR(need(Value::Kind::kInteger));
+      if (value.kind != Value::Kind::kInteger) return wrong_kind();
       key->push_back(start_flag);
       AppendIntegerKeyBytes(value.i, column.type == ColumnType::kInteger ? 2 : 4, ascending, key);
       return Status::OK();
     case ColumnType::kCurrency:
-      if (value.kind != Value::Kind::kCurrency) KP_RETURN_IF_ERROR(need(Value::Kind::kInteger));
+      if (value.kind != Value::Kind::kCurrency && value.kind != Value::Kind::kInteger) return wrong_kind();
       key->push_back(start_flag);
       AppendIntegerKeyBytes(value.i, 8, ascending, key);
       return Status::OK();
     case ColumnType::kSingle:
     case ColumnType::kDouble:
     case ColumnType::kDateTime:
-      if (value.kind != Value::Kind::kDateTime) KP_RETURN_IF_ERROR(need(Value::Kind::kDouble));
+      if (value.kind != Value::Kind::kDateTime && value.kind != Value::Kind::kDouble) return wrong_kind();
       key->push_back(start_flag);
       AppendDoubleKeyBytes(value.d, column.type == ColumnType::kSingle ? 4 : 8, ascending, key);
       return Status::OK();
     case ColumnType::kText:
     case ColumnType::kMemo:
-      KP_RETURN_IF_ERROR(need(Value::Kind::kText));
+      if (value.kind != Value::Kind::kText) return wrong_kind();
       key->push_back(start_flag);
       AppendGeneralLegacyTextKeyBytes(value.text, ascending, key);
       return Status::OK();
@@ -322,10 +321,13 @@ Status AppendIndexKey(const ColumnDef& column, const Value& value, bool ascendin
 }
 
 void AppendIndexRowPointer(uint32_t page, uint8_t row_number, Bytes* entry) {
-  entry->push_back(uint8_t(page >> 16));  // data page, big-endian
-  entry->push_back(uint8_t(page >> 8));
-  entry->push_back(uint8_t(page));
-  entry->push_back(row_number);           // row
+  const size_t at = entry->size();
+  entry->resize(at + 4);
+  uint8_t* e = entry->data() + at;
+  e[0] = uint8_t(page >> 16);  // data page, big-endian
+  e[1] = uint8_t(page >> 8);
+  e[2] = uint8_t(page);
+  e[3] = row_number;  // row
 }
 
 Status BuildIndexEntry(const TableDef& def, const PhysicalIndex& index, const Row& row, uint32_t page,

@@ -31,19 +31,31 @@ void PutChild(uint32_t page, uint8_t* to) {
   to[3] = uint8_t(page);
 }
 
+// The first place where `a` and `b` differ (the shorter one's size when
+// one begins the other). Entries are short: eight bytes at a time, inline.
+size_t Mismatch(const uint8_t* a, const uint8_t* b, size_t n) {
+  size_t i = 0;
+  for (; i + 8 <= n; i += 8) {
+    uint64_t x, y;
+    std::memcpy(&x, a + i, 8);
+    std::memcpy(&y, b + i, 8);
+    if (x != y) break;
+  }
+  while (i < n && a[i] == b[i]) ++i;
+  return i;
+}
+
 int Compare(const uint8_t* a, size_t a_size, const uint8_t* b, size_t b_size) {
   const size_t n = std::min(a_size, b_size);
-  const int c = n == 0 ? 0 : std::memcmp(a, b, n);
-  if (c != 0) return c;
+  const size_t i = Mismatch(a, b, n);
+  if (i < n) return a[i] < b[i] ? -1 : 1;
   return a_size < b_size ? -1 : a_size > b_size ? 1 : 0;
 }
 
-// Whether `entry` is below the keys `key` followed by a zero row pointer:
-// below every entry with these keys.
 bool BelowKey(const Bytes& entry, const Bytes& key) {
   const size_t n = std::min(entry.size(), key.size());
-  const int c = n == 0 ? 0 : std::memcmp(entry.data(), key.data(), n);
-  if (c != 0) return c < 0;
+  const size_t i = Mismatch(entry.data(), key.data(), n);
+  if (i < n) return entry[i] < key[i];
   if (entry.size() <= key.size()) return true;  // a prefix of the probe, so shorter
   const size_t rest = std::min(entry.size() - key.size(), kIndexRowPointerBytes);
   for (size_t i = 0; i < rest; ++i) {
@@ -55,7 +67,7 @@ bool BelowKey(const Bytes& entry, const Bytes& key) {
 // Whether two entries have the same keys (they differ in the row pointer).
 bool SameKey(const uint8_t* a, size_t a_size, const uint8_t* b, size_t b_size) {
   return a_size == b_size && a_size >= kIndexRowPointerBytes &&
-         std::memcmp(a, b, a_size - kIndexRowPointerBytes) == 0;
+         Mismatch(a, b, a_size - kIndexRowPointerBytes) == a_size - kIndexRowPointerBytes;
 }
 
 }  // namespace
@@ -280,11 +292,15 @@ Status IndexUpdater::Insert(const Bytes& entry_bytes, bool* new_key) {
   std::vector<Step>& path = path_;
   // Keys in order (the common case) go on at the end of the rightmost leaf,
   // where the last insert left the path.
-  const bool in_order = has_last_ && Compare(last_.data(), last_.size(), entry.data, entry.size) < 0;
+  // One pass over the last entry tells both whether the keys are in order
+  // and whether the entry repeats the last one's keys.
+  const size_t common = has_last_ ? Mismatch(last_.data(), entry.data, std::min(last_.size(), entry.size)) : 0;
+  const bool in_order = has_last_ && (common < std::min(last_.size(), entry.size) ? last_[common] < entry.data[common]
+                                                                                   : last_.size() < entry.size);
   if (in_order && rightmost_) {
     // The entry before is the last of the tree, the last of this leaf.
     Node* leaf = path.back().node;
-    *new_key = !SameKey(last_.data(), last_.size(), entry.data, entry.size);
+    *new_key = !(last_.size() == entry.size && common >= entry.size - kIndexRowPointerBytes);
     last_.assign(entry.data, entry.data + entry.size);
     leaf->keys.PushBack(entry);
     leaf->dirty = true;
