@@ -239,12 +239,11 @@ void AppendGeneralLegacyTextKeyBytes(const std::u16string& input, bool ascending
 }
 
 void AppendIntegerKeyBytes(int64_t value, int width, bool ascending, Bytes* key) {
-  const size_t start = key->size();
-  key->resize(start + size_t(width));
-  uint8_t* k = key->data() + start;
+  uint8_t k[8];
   const uint8_t invert = ascending ? 0x00 : 0xFF;
   for (int i = 0; i < width; ++i) k[i] = uint8_t(uint64_t(value) >> (8 * (width - 1 - i))) ^ invert;
   k[0] ^= 0x80;
+  key->insert(key->end(), k, k + width);
 }
 
 void AppendByteKeyBytes(uint8_t value, bool ascending, Bytes* key) { key->push_back(ascending ? value : uint8_t(~value)); }
@@ -294,8 +293,14 @@ Status AppendIndexKey(const ColumnDef& column, const Value& value, bool ascendin
     case ColumnType::kInteger:
     case ColumnType::kLong:
       if (value.kind != Value::Kind::kInteger) return wrong_kind();
-      key->push_back(start_flag);
-      AppendIntegerKeyBytes(value.i, column.type == ColumnType::kInteger ? 2 : 4, ascending, key);
+      {  // the flag and the bytes in one go: the common key
+        const int width = column.type == ColumnType::kInteger ? 2 : 4;
+        const uint8_t invert = ascending ? 0x00 : 0xFF;
+        uint8_t k[5] = {start_flag};
+        for (int i = 0; i < width; ++i) k[1 + i] = uint8_t(uint64_t(value.i) >> (8 * (width - 1 - i))) ^ invert;
+        k[1] ^= 0x80;
+        key->insert(key->end(), k, k + 1 + width);
+      }
       return Status::OK();
     case ColumnType::kCurrency:
       if (value.kind != Value::Kind::kCurrency && value.kind != Value::Kind::kInteger) return wrong_kind();
@@ -321,13 +326,9 @@ Status AppendIndexKey(const ColumnDef& column, const Value& value, bool ascendin
 }
 
 void AppendIndexRowPointer(uint32_t page, uint8_t row_number, Bytes* entry) {
-  const size_t at = entry->size();
-  entry->resize(at + 4);
-  uint8_t* e = entry->data() + at;
-  e[0] = uint8_t(page >> 16);  // data page, big-endian
-  e[1] = uint8_t(page >> 8);
-  e[2] = uint8_t(page);
-  e[3] = row_number;  // row
+  const uint8_t e[4] = {uint8_t(page >> 16), uint8_t(page >> 8), uint8_t(page),  // data page, big-endian
+                        row_number};                                          // row
+  entry->insert(entry->end(), e, e + 4);
 }
 
 Status BuildIndexEntry(const TableDef& def, const PhysicalIndex& index, const Row& row, uint32_t page,

@@ -274,6 +274,7 @@ Status IndexUpdater::ContainsKey(const Bytes& key, bool* found) {
   if (!has_last_ || BelowKey(last_, key)) return Status::OK();  // past every entry
   probe_ = key;
   probe_.insert(probe_.end(), kIndexRowPointerBytes, 0);  // below every row with this key
+  Refresh();
   rightmost_ = false;  // the path is used for the search
   std::vector<Step>& path = path_;
   KP_RETURN_IF_ERROR(Descend({probe_.data(), probe_.size()}, &path));
@@ -305,22 +306,20 @@ Status IndexUpdater::Insert(const Bytes& entry_bytes, bool* new_key) {
     leaf->keys.PushBack(entry);
     leaf->dirty = true;
     path.back().at = leaf->keys.size() - 1;
-    // Every node above ends in this leaf: their last entry changes too (a
-    // tail's entry is not stored).
-    for (size_t level = path.size() - 1; level-- > 0;) {
-      Node* p = path[level].node;
-      p->keys.Replace(p->keys.size() - 1, entry);
-      if (p->keys.size() == 1) p->dirty = true;
-    }
+    // Every node above ends in this leaf: their last entry changes too,
+    // once something looks at them.
+    stale_ = path.size() > 1;
     if (Fits(*leaf)) {
       path.back().at = leaf->keys.size();
       return Status::OK();
     }
     rightmost_ = false;
+    Refresh();
     KP_RETURN_IF_ERROR(Split(&path, path.size() - 1, true));
     KP_RETURN_IF_ERROR(LetGo());
     return cache_.size() > kHeldPages ? Sync() : Status::OK();
   }
+  Refresh();
   KP_RETURN_IF_ERROR(Descend(entry, &path));
   rightmost_ = false;
   Node* leaf = path.back().node;
@@ -596,7 +595,19 @@ Status IndexUpdater::Write(Node* n) {
   return Status::OK();
 }
 
+void IndexUpdater::Refresh() {
+  if (!stale_) return;
+  stale_ = false;
+  const View last{last_.data(), last_.size()};
+  for (size_t level = 0; level + 1 < path_.size(); ++level) {
+    Node* p = path_[level].node;
+    p->keys.Replace(p->keys.size() - 1, last);
+    if (p->keys.size() == 1) p->dirty = true;  // a tail's entry is not stored
+  }
+}
+
 Status IndexUpdater::Sync() {
+  Refresh();
   rightmost_ = false;  // pages may be let go
   for (auto& [page, n] : cache_) {
     if (n->dirty) KP_RETURN_IF_ERROR(Write(n.get()));

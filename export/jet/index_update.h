@@ -148,6 +148,11 @@ class IndexUpdater {
   // `path_` still leads to the end of the rightmost leaf: the last insert
   // appended there without splitting or letting pages go.
   bool rightmost_ = false;
+  // Appends in order leave the nodes above the rightmost leaf (on `path_`)
+  // ending in an earlier entry than `last_`; Refresh() catches them up
+  // before anything else looks at them.
+  bool stale_ = false;
+  void Refresh();
   Bytes last_;              // the last entry of the tree
   bool has_last_ = false;  // full pages the right edge has left
   Bytes image_;
