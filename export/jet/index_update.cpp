@@ -52,14 +52,14 @@ int Compare(const uint8_t* a, size_t a_size, const uint8_t* b, size_t b_size) {
   return a_size < b_size ? -1 : a_size > b_size ? 1 : 0;
 }
 
-bool BelowKey(const Bytes& entry, const Bytes& key) {
-  const size_t n = std::min(entry.size(), key.size());
-  const size_t i = Mismatch(entry.data(), key.data(), n);
+bool BelowKey(const uint8_t* entry, size_t size, const Bytes& key) {
+  const size_t n = std::min(size, key.size());
+  const size_t i = Mismatch(entry, key.data(), n);
   if (i < n) return entry[i] < key[i];
-  if (entry.size() <= key.size()) return true;  // a prefix of the probe, so shorter
-  const size_t rest = std::min(entry.size() - key.size(), kIndexRowPointerBytes);
-  for (size_t i = 0; i < rest; ++i) {
-    if (entry[key.size() + i] != 0) return false;
+  if (size <= key.size()) return true;  // a prefix of the probe, so shorter
+  const size_t rest = std::min(size - key.size(), kIndexRowPointerBytes);
+  for (size_t k = 0; k < rest; ++k) {
+    if (entry[key.size() + k] != 0) return false;
   }
   return rest < kIndexRowPointerBytes;
 }
@@ -72,49 +72,38 @@ bool SameKey(const uint8_t* a, size_t a_size, const uint8_t* b, size_t b_size) {
 
 }  // namespace
 
-void IndexUpdater::Entries::PushBack(View e) {
-  bytes_.insert(bytes_.end(), e.data, e.data + e.size);
-  ends_.push_back(uint32_t(bytes_.size()));
-}
-
 void IndexUpdater::Entries::Insert(size_t i, View e) {
   if (i == size()) return PushBack(e);
   const size_t at = start(i);
-  bytes_.insert(bytes_.begin() + ptrdiff_t(at), e.data, e.data + e.size);
+  Grow(e.size);
+  std::memmove(bytes_.data() + at + e.size, bytes_.data() + at, used_ - at);
+  std::memcpy(bytes_.data() + at, e.data, e.size);
+  used_ += e.size;
   ends_.insert(ends_.begin() + ptrdiff_t(i), uint32_t(at));
   for (size_t k = i; k < ends_.size(); ++k) ends_[k] += uint32_t(e.size);
 }
 
+// `e` does not point into this list.
 void IndexUpdater::Entries::Replace(size_t i, View e) {
   const size_t at = start(i), old = ends_[i] - at;
-  if (old == e.size) {
-    std::memmove(bytes_.data() + at, e.data, e.size);
-    return;
-  }
-  if (i + 1 == size()) {
-    bytes_.resize(at);
-    bytes_.insert(bytes_.end(), e.data, e.data + e.size);
-    ends_[i] = uint32_t(bytes_.size());
-    return;
-  }
-  // `e` may not point into this list: the bytes move.
-  bytes_.erase(bytes_.begin() + ptrdiff_t(at), bytes_.begin() + ptrdiff_t(at + old));
-  bytes_.insert(bytes_.begin() + ptrdiff_t(at), e.data, e.data + e.size);
+  if (e.size > old) Grow(e.size - old);
+  uint8_t* b = bytes_.data();
+  std::memmove(b + at + e.size, b + at + old, used_ - at - old);
+  std::memcpy(b + at, e.data, e.size);
+  used_ = used_ - old + e.size;
   for (size_t k = i; k < ends_.size(); ++k) ends_[k] = uint32_t(ends_[k] - old + e.size);
-}
-
-void IndexUpdater::Entries::PopBack() {
-  ends_.pop_back();
-  bytes_.resize(ends_.empty() ? 0 : ends_.back());
 }
 
 void IndexUpdater::Entries::MoveFront(size_t n, Entries* to) {
   if (n == 0) return;
   const size_t cut = ends_[n - 1];
-  const uint32_t base = uint32_t(to->bytes_.size());
-  to->bytes_.insert(to->bytes_.end(), bytes_.begin(), bytes_.begin() + ptrdiff_t(cut));
+  const uint32_t base = uint32_t(to->used_);
+  to->Grow(cut);
+  std::memcpy(to->bytes_.data() + to->used_, bytes_.data(), cut);
+  to->used_ += cut;
   for (size_t k = 0; k < n; ++k) to->ends_.push_back(base + ends_[k]);
-  bytes_.erase(bytes_.begin(), bytes_.begin() + ptrdiff_t(cut));
+  std::memmove(bytes_.data(), bytes_.data() + cut, used_ - cut);
+  used_ -= cut;
   ends_.erase(ends_.begin(), ends_.begin() + ptrdiff_t(n));
   for (uint32_t& e : ends_) e -= uint32_t(cut);
 }
@@ -149,9 +138,13 @@ Status IndexUpdater::Open(Pager* pager, uint32_t tdef_page, uint32_t root_page, 
     }
   }
   Node* root = nullptr;
+  if (last.size() > sizeof u->last_) {
+    return u->Error("its last entry is of " + std::to_string(last.size()) + " bytes, longer than half a page");
+  }
   const View last_view{last.data(), last.size()};
   KP_RETURN_IF_ERROR(u->Load(root_page, have_last ? &last_view : nullptr, &root));
-  u->last_ = std::move(last);
+  if (!last.empty()) std::memcpy(u->last_, last.data(), last.size());
+  u->last_size_ = last.size();
   u->has_last_ = have_last;
   if (!root->leaf && root->keys.empty()) return u->Error("its root node has no children");
   *result = std::move(u);
@@ -271,7 +264,7 @@ Status IndexUpdater::Neighbour(const std::vector<Step>& path, bool after, View* 
 
 Status IndexUpdater::ContainsKey(const Bytes& key, bool* found) {
   *found = false;
-  if (!has_last_ || BelowKey(last_, key)) return Status::OK();  // past every entry
+  if (!has_last_ || BelowKey(last_, last_size_, key)) return Status::OK();  // past every entry
   probe_ = key;
   probe_.insert(probe_.end(), kIndexRowPointerBytes, 0);  // below every row with this key
   Refresh();
@@ -295,14 +288,16 @@ Status IndexUpdater::Insert(const Bytes& entry_bytes, bool* new_key) {
   // where the last insert left the path.
   // One pass over the last entry tells both whether the keys are in order
   // and whether the entry repeats the last one's keys.
-  const size_t common = has_last_ ? Mismatch(last_.data(), entry.data, std::min(last_.size(), entry.size)) : 0;
-  const bool in_order = has_last_ && (common < std::min(last_.size(), entry.size) ? last_[common] < entry.data[common]
-                                                                                   : last_.size() < entry.size);
+  const size_t shorter = std::min(last_size_, entry.size);
+  const size_t common = has_last_ ? Mismatch(last_, entry.data, shorter) : 0;
+  const bool in_order =
+      has_last_ && (common < shorter ? last_[common] < entry.data[common] : last_size_ < entry.size);
   if (in_order && rightmost_) {
     // The entry before is the last of the tree, the last of this leaf.
     Node* leaf = path.back().node;
-    *new_key = !(last_.size() == entry.size && common >= entry.size - kIndexRowPointerBytes);
-    last_.assign(entry.data, entry.data + entry.size);
+    *new_key = !(last_size_ == entry.size && common >= entry.size - kIndexRowPointerBytes);
+    std::memcpy(last_, entry.data, entry.size);
+    last_size_ = entry.size;
     leaf->keys.PushBack(entry);
     leaf->dirty = true;
     path.back().at = leaf->keys.size() - 1;
@@ -337,7 +332,8 @@ Status IndexUpdater::Insert(const Bytes& entry_bytes, bool* new_key) {
              !(after.data != nullptr && SameKey(after.data, after.size, entry.data, entry.size));
   const bool appending = at == leaf->keys.size();
   if (!has_last_ || in_order) {
-    last_.assign(entry.data, entry.data + entry.size);
+    std::memcpy(last_, entry.data, entry.size);
+    last_size_ = entry.size;
     has_last_ = true;
   }
 
@@ -598,7 +594,7 @@ Status IndexUpdater::Write(Node* n) {
 void IndexUpdater::Refresh() {
   if (!stale_) return;
   stale_ = false;
-  const View last{last_.data(), last_.size()};
+  const View last{last_, last_size_};
   for (size_t level = 0; level + 1 < path_.size(); ++level) {
     Node* p = path_[level].node;
     p->keys.Replace(p->keys.size() - 1, last);

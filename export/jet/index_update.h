@@ -22,7 +22,9 @@
 // changed ones there, and a bounded number stays cached.
 #pragma once
 
+#include <algorithm>
 #include <cstdint>
+#include <cstring>
 #include <memory>
 #include <string>
 #include <unordered_map>
@@ -67,28 +69,42 @@ class IndexUpdater {
    public:
     size_t size() const { return ends_.size(); }
     bool empty() const { return ends_.empty(); }
-    size_t bytes() const { return bytes_.size(); }
+    size_t bytes() const { return used_; }
     View operator[](size_t i) const { return {bytes_.data() + start(i), ends_[i] - start(i)}; }
     View front() const { return (*this)[0]; }
     View back() const { return (*this)[size() - 1]; }
-    void PushBack(View e);
+    void PushBack(View e) {
+      Grow(e.size);
+      std::memcpy(bytes_.data() + used_, e.data, e.size);
+      used_ += e.size;
+      ends_.push_back(uint32_t(used_));
+    }
     void Insert(size_t i, View e);
     void Replace(size_t i, View e);
-    void PopBack();
+    void PopBack() {
+      ends_.pop_back();
+      used_ = ends_.empty() ? 0 : ends_.back();
+    }
     // Moves the first `n` entries to the end of `to`.
     void MoveFront(size_t n, Entries* to);
     void Clear() {
-      bytes_.clear();
+      used_ = 0;
       ends_.clear();
     }
     void swap(Entries& o) {
       bytes_.swap(o.bytes_);
       ends_.swap(o.ends_);
+      std::swap(used_, o.used_);
     }
 
    private:
     size_t start(size_t i) const { return i == 0 ? 0 : ends_[i - 1]; }
-    Bytes bytes_;
+    // Room for `n` more bytes after the used ones.
+    void Grow(size_t n) {
+      if (used_ + n > bytes_.size()) bytes_.resize(std::max(used_ + n, 2 * bytes_.size()));
+    }
+    Bytes bytes_;  // the first `used_` bytes hold the entries
+    size_t used_ = 0;
     std::vector<uint32_t> ends_;
   };
 
@@ -153,7 +169,9 @@ class IndexUpdater {
   // before anything else looks at them.
   bool stale_ = false;
   void Refresh();
-  Bytes last_;              // the last entry of the tree
+  // The last entry of the tree (an entry takes at most half a page).
+  uint8_t last_[(kPageSize - kIndexEntriesOffset) / 2];
+  size_t last_size_ = 0;
   bool has_last_ = false;  // full pages the right edge has left
   Bytes image_;
   Bytes probe_;
