@@ -293,13 +293,13 @@ Status AppendIndexKey(const ColumnDef& column, const Value& value, bool ascendin
     case ColumnType::kInteger:
     case ColumnType::kLong:
       if (value.kind != Value::Kind::kInteger) return wrong_kind();
-      {  // the flag and the bytes in one go: the common key
+      {  // the common key, written inline
         const int width = column.type == ColumnType::kInteger ? 2 : 4;
         const uint8_t invert = ascending ? 0x00 : 0xFF;
-        uint8_t k[5] = {start_flag};
-        for (int i = 0; i < width; ++i) k[1 + i] = uint8_t(uint64_t(value.i) >> (8 * (width - 1 - i))) ^ invert;
-        k[1] ^= 0x80;
-        key->insert(key->end(), k, k + 1 + width);
+        key->push_back(start_flag);
+        for (int i = width - 1; i >= 0; --i) {
+          key->push_back(uint8_t(uint64_t(value.i) >> (8 * i)) ^ invert ^ (i == width - 1 ? 0x80 : 0x00));
+        }
       }
       return Status::OK();
     case ColumnType::kCurrency:
@@ -326,9 +326,10 @@ Status AppendIndexKey(const ColumnDef& column, const Value& value, bool ascendin
 }
 
 void AppendIndexRowPointer(uint32_t page, uint8_t row_number, Bytes* entry) {
-  const uint8_t e[4] = {uint8_t(page >> 16), uint8_t(page >> 8), uint8_t(page),  // data page, big-endian
-                        row_number};                                          // row
-  entry->insert(entry->end(), e, e + 4);
+  entry->push_back(uint8_t(page >> 16));  // data page, big-endian
+  entry->push_back(uint8_t(page >> 8));
+  entry->push_back(uint8_t(page));
+  entry->push_back(row_number);           // row
 }
 
 Status BuildIndexEntry(const TableDef& def, const PhysicalIndex& index, const Row& row, uint32_t page,
