@@ -279,9 +279,8 @@ Status IndexUpdater::ContainsKey(const Bytes& key, bool* found) {
 
 Status IndexUpdater::Insert(const Bytes& entry_bytes, bool* new_key) {
   const View entry{entry_bytes.data(), entry_bytes.size()};
-  if (entry.size <= kIndexRowPointerBytes) return Status::InvalidArgument(what_ + ": entry without keys");
-  if (entry.size + kIndexChildPointerBytes > kRoom / 2) {
-    return Status::NotSupported(what_ + ": a key of " + std::to_string(entry.size) + " bytes is too long");
+  if (entry.size <= kIndexRowPointerBytes || entry.size + kIndexChildPointerBytes > kRoom / 2) {
+    return BadEntry(entry.size);
   }
   std::vector<Step>& path = path_;
   // Keys in order (the common case) go on at the end of the rightmost leaf,
@@ -308,12 +307,26 @@ Status IndexUpdater::Insert(const Bytes& entry_bytes, bool* new_key) {
       path.back().at = leaf->keys.size();
       return Status::OK();
     }
-    rightmost_ = false;
-    Refresh();
-    KP_RETURN_IF_ERROR(Split(&path, path.size() - 1, true));
-    KP_RETURN_IF_ERROR(LetGo());
-    return cache_.size() > kHeldPages ? Sync() : Status::OK();
+    return SplitRightmost();
   }
+  return InsertSearched(entry, in_order, new_key);
+}
+
+Status IndexUpdater::BadEntry(size_t size) const {
+  if (size <= kIndexRowPointerBytes) return Status::InvalidArgument(what_ + ": entry without keys");
+  return Status::NotSupported(what_ + ": a key of " + std::to_string(size) + " bytes is too long");
+}
+
+Status IndexUpdater::SplitRightmost() {
+  rightmost_ = false;
+  Refresh();
+  KP_RETURN_IF_ERROR(Split(&path_, path_.size() - 1, true));
+  KP_RETURN_IF_ERROR(LetGo());
+  return cache_.size() > kHeldPages ? Sync() : Status::OK();
+}
+
+Status IndexUpdater::InsertSearched(View entry, bool in_order, bool* new_key) {
+  std::vector<Step>& path = path_;
   Refresh();
   KP_RETURN_IF_ERROR(Descend(entry, &path));
   rightmost_ = false;

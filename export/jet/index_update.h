@@ -142,6 +142,11 @@ class IndexUpdater {
   // Unlinks node pages `a` and `b` (a before b) if they are linked.
   Status Separate(uint32_t a, uint32_t b);
   Status Split(std::vector<Step>* path, size_t level, bool appending);
+  // Insert() past the fast path: the rightmost leaf filled by the entry
+  // appended, or an entry searched for.
+  Status SplitRightmost();
+  Status InsertSearched(View entry, bool in_order, bool* new_key);
+  Status BadEntry(size_t size) const;
   // Writes and lets go of the pages the right edge has left behind.
   Status LetGo();
   // Whether the node's stored entries fit one page.
