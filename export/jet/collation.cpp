@@ -239,10 +239,11 @@ void AppendGeneralLegacyTextKeyBytes(const std::u16string& input, bool ascending
 }
 
 void AppendIntegerKeyBytes(int64_t value, int width, bool ascending, Bytes* key) {
-  const size_t start = key->size();
-  for (int i = width - 1; i >= 0; --i) key->push_back(uint8_t(uint64_t(value) >> (8 * i)));
-  (*key)[start] ^= 0x80;
-  if (!ascending) InvertFrom(key, start);
+  uint8_t k[8];
+  const uint8_t invert = ascending ? 0x00 : 0xFF;
+  for (int i = 0; i < width; ++i) k[i] = uint8_t(uint64_t(value) >> (8 * (width - 1 - i))) ^ invert;
+  k[0] ^= 0x80;
+  key->insert(key->end(), k, k + width);
 }
 
 void AppendByteKeyBytes(uint8_t value, bool ascending, Bytes* key) { key->push_back(ascending ? value : uint8_t(~value)); }
@@ -279,40 +280,43 @@ Status AppendIndexKey(const ColumnDef& column, const Value& value, bool ascendin
     key->push_back(ascending ? 0x00 : 0xFF);
     return Status::OK();
   }
-  auto need = [&](Value::Kind kind) -> Status {
-    if (value.kind != kind) {
-      return Status::InvalidArgument("index key of column " + std::string(column.name.begin(), column.name.end()) +
-                                     ": value of the wrong kind");
-    }
-    return Status::OK();
+  auto wrong_kind = [&] {
+    return Status::InvalidArgument("index key of column " + std::string(column.name.begin(), column.name.end()) +
+                                   ": value of the wrong kind");
   };
   switch (column.type) {
     case ColumnType::kByte:
-      KP_RETURN_IF_ERROR(need(Value::Kind::kInteger));
+      if (value.kind != Value::Kind::kInteger) return wrong_kind();
       key->push_back(start_flag);
       AppendByteKeyBytes(uint8_t(value.i), ascending, key);
       return Status::OK();
     case ColumnType::kInteger:
     case ColumnType::kLong:
-      KP_RETURN_IF_ERROR(need(Value::Kind::kInteger));
-      key->push_back(start_flag);
-      AppendIntegerKeyBytes(value.i, column.type == ColumnType::kInteger ? 2 : 4, ascending, key);
+      if (value.kind != Value::Kind::kInteger) return wrong_kind();
+      {  // the common key, written inline
+        const int width = column.type == ColumnType::kInteger ? 2 : 4;
+        const uint8_t invert = ascending ? 0x00 : 0xFF;
+        key->push_back(start_flag);
+        for (int i = width - 1; i >= 0; --i) {
+          key->push_back(uint8_t(uint64_t(value.i) >> (8 * i)) ^ invert ^ (i == width - 1 ? 0x80 : 0x00));
+        }
+      }
       return Status::OK();
     case ColumnType::kCurrency:
-      if (value.kind != Value::Kind::kCurrency) KP_RETURN_IF_ERROR(need(Value::Kind::kInteger));
+      if (value.kind != Value::Kind::kCurrency && value.kind != Value::Kind::kInteger) return wrong_kind();
       key->push_back(start_flag);
       AppendIntegerKeyBytes(value.i, 8, ascending, key);
       return Status::OK();
     case ColumnType::kSingle:
     case ColumnType::kDouble:
     case ColumnType::kDateTime:
-      if (value.kind != Value::Kind::kDateTime) KP_RETURN_IF_ERROR(need(Value::Kind::kDouble));
+      if (value.kind != Value::Kind::kDateTime && value.kind != Value::Kind::kDouble) return wrong_kind();
       key->push_back(start_flag);
       AppendDoubleKeyBytes(value.d, column.type == ColumnType::kSingle ? 4 : 8, ascending, key);
       return Status::OK();
     case ColumnType::kText:
     case ColumnType::kMemo:
-      KP_RETURN_IF_ERROR(need(Value::Kind::kText));
+      if (value.kind != Value::Kind::kText) return wrong_kind();
       key->push_back(start_flag);
       AppendGeneralLegacyTextKeyBytes(value.text, ascending, key);
       return Status::OK();

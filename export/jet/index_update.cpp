@@ -17,26 +17,96 @@ constexpr size_t kMaxDepth = 32;
 constexpr size_t kKeptPages = 16;
 constexpr size_t kHeldPages = 64;
 
-void AppendChild(uint32_t page, Bytes* entry) {
-  entry->push_back(uint8_t(page >> 24));  // child page, big-endian
-  entry->push_back(uint8_t(page >> 16));
-  entry->push_back(uint8_t(page >> 8));
-  entry->push_back(uint8_t(page));
-}
-
-size_t CommonPrefix(const Bytes& a, const Bytes& b) {
-  const size_t n = std::min(a.size(), b.size());
+size_t CommonPrefix(const uint8_t* a, size_t a_size, const uint8_t* b, size_t b_size) {
+  const size_t n = std::min(a_size, b_size);
   size_t i = 0;
   while (i < n && a[i] == b[i]) ++i;
   return i;
 }
 
+void PutChild(uint32_t page, uint8_t* to) {
+  to[0] = uint8_t(page >> 24);  // child page, big-endian
+  to[1] = uint8_t(page >> 16);
+  to[2] = uint8_t(page >> 8);
+  to[3] = uint8_t(page);
+}
+
+// The first place where `a` and `b` differ (the shorter one's size when
+// one begins the other). Entries are short: eight bytes at a time, inline.
+size_t Mismatch(const uint8_t* a, const uint8_t* b, size_t n) {
+  size_t i = 0;
+  for (; i + 8 <= n; i += 8) {
+    uint64_t x, y;
+    std::memcpy(&x, a + i, 8);
+    std::memcpy(&y, b + i, 8);
+    if (x != y) break;
+  }
+  while (i < n && a[i] == b[i]) ++i;
+  return i;
+}
+
+int Compare(const uint8_t* a, size_t a_size, const uint8_t* b, size_t b_size) {
+  const size_t n = std::min(a_size, b_size);
+  const size_t i = Mismatch(a, b, n);
+  if (i < n) return a[i] < b[i] ? -1 : 1;
+  return a_size < b_size ? -1 : a_size > b_size ? 1 : 0;
+}
+
+bool BelowKey(const uint8_t* entry, size_t size, const Bytes& key) {
+  const size_t n = std::min(size, key.size());
+  const size_t i = Mismatch(entry, key.data(), n);
+  if (i < n) return entry[i] < key[i];
+  if (size <= key.size()) return true;  // a prefix of the probe, so shorter
+  const size_t rest = std::min(size - key.size(), kIndexRowPointerBytes);
+  for (size_t k = 0; k < rest; ++k) {
+    if (entry[key.size() + k] != 0) return false;
+  }
+  return rest < kIndexRowPointerBytes;
+}
+
 // Whether two entries have the same keys (they differ in the row pointer).
-bool SameKey(const Bytes& a, const Bytes& b) {
-  return a.size() == b.size() && std::equal(a.begin(), a.end() - kIndexRowPointerBytes, b.begin());
+bool SameKey(const uint8_t* a, size_t a_size, const uint8_t* b, size_t b_size) {
+  return a_size == b_size && a_size >= kIndexRowPointerBytes &&
+         Mismatch(a, b, a_size - kIndexRowPointerBytes) == a_size - kIndexRowPointerBytes;
 }
 
 }  // namespace
+
+void IndexUpdater::Entries::Insert(size_t i, View e) {
+  if (i == size()) return PushBack(e);
+  const size_t at = start(i);
+  Grow(e.size);
+  std::memmove(bytes_.data() + at + e.size, bytes_.data() + at, used_ - at);
+  std::memcpy(bytes_.data() + at, e.data, e.size);
+  used_ += e.size;
+  ends_.insert(ends_.begin() + ptrdiff_t(i), uint32_t(at));
+  for (size_t k = i; k < ends_.size(); ++k) ends_[k] += uint32_t(e.size);
+}
+
+// `e` does not point into this list.
+void IndexUpdater::Entries::Replace(size_t i, View e) {
+  const size_t at = start(i), old = ends_[i] - at;
+  if (e.size > old) Grow(e.size - old);
+  uint8_t* b = bytes_.data();
+  std::memmove(b + at + e.size, b + at + old, used_ - at - old);
+  std::memcpy(b + at, e.data, e.size);
+  used_ = used_ - old + e.size;
+  for (size_t k = i; k < ends_.size(); ++k) ends_[k] = uint32_t(ends_[k] - old + e.size);
+}
+
+void IndexUpdater::Entries::MoveFront(size_t n, Entries* to) {
+  if (n == 0) return;
+  const size_t cut = ends_[n - 1];
+  const uint32_t base = uint32_t(to->used_);
+  to->Grow(cut);
+  std::memcpy(to->bytes_.data() + to->used_, bytes_.data(), cut);
+  to->used_ += cut;
+  for (size_t k = 0; k < n; ++k) to->ends_.push_back(base + ends_[k]);
+  std::memmove(bytes_.data(), bytes_.data() + cut, used_ - cut);
+  used_ -= cut;
+  ends_.erase(ends_.begin(), ends_.begin() + ptrdiff_t(n));
+  for (uint32_t& e : ends_) e -= uint32_t(cut);
+}
 
 Status IndexUpdater::Open(Pager* pager, uint32_t tdef_page, uint32_t root_page, uint32_t usage_map, std::string what,
                           std::unique_ptr<IndexUpdater>* result) {
@@ -52,7 +122,7 @@ Status IndexUpdater::Open(Pager* pager, uint32_t tdef_page, uint32_t root_page, 
     }
     uint8_t* p = nullptr;
     KP_RETURN_IF_ERROR(pager->Get(n, &p).WithContext(u->what_));
-    IndexPage ip;
+    IndexPage& ip = u->decoded_;
     KP_RETURN_IF_ERROR(DecodeIndexPage(p, n, &ip).WithContext(u->what_));
     if (ip.is_leaf()) {
       if (!ip.entries.empty()) {
@@ -68,8 +138,13 @@ Status IndexUpdater::Open(Pager* pager, uint32_t tdef_page, uint32_t root_page, 
     }
   }
   Node* root = nullptr;
-  KP_RETURN_IF_ERROR(u->Load(root_page, have_last ? &last : nullptr, &root));
-  u->last_ = std::move(last);
+  if (last.size() > sizeof u->last_) {
+    return u->Error("its last entry is of " + std::to_string(last.size()) + " bytes, longer than half a page");
+  }
+  const View last_view{last.data(), last.size()};
+  KP_RETURN_IF_ERROR(u->Load(root_page, have_last ? &last_view : nullptr, &root));
+  if (!last.empty()) std::memcpy(u->last_, last.data(), last.size());
+  u->last_size_ = last.size();
   u->has_last_ = have_last;
   if (!root->leaf && root->keys.empty()) return u->Error("its root node has no children");
   *result = std::move(u);
@@ -80,7 +155,7 @@ Status IndexUpdater::Error(const std::string& message) const {
   return Status::Corruption(what_ + ": " + message);
 }
 
-Status IndexUpdater::Load(uint32_t n, const Bytes* last, Node** node) {
+Status IndexUpdater::Load(uint32_t n, const View* last, Node** node) {
   auto it = cache_.find(n);
   if (it != cache_.end()) {
     *node = it->second.get();
@@ -89,35 +164,37 @@ Status IndexUpdater::Load(uint32_t n, const Bytes* last, Node** node) {
   if (n == 0 || n >= pager_->page_count()) return Error("index page " + std::to_string(n) + " is past the end");
   uint8_t* p = nullptr;
   KP_RETURN_IF_ERROR(pager_->Get(n, &p).WithContext(what_));
-  IndexPage ip;
+  IndexPage& ip = decoded_;
   KP_RETURN_IF_ERROR(DecodeIndexPage(p, n, &ip).WithContext(what_));
   if (ip.tdef_page != tdef_page_) {
     return Error("page " + std::to_string(n) + " belongs to the table at page " + std::to_string(ip.tdef_page));
   }
-  auto nn = std::make_unique<Node>();
+  std::unique_ptr<Node> nn = std::move(spare_node_);
+  if (!nn) nn = std::make_unique<Node>();
   nn->page = n;
   nn->leaf = ip.is_leaf();
   nn->prev = ip.prev_page;
   nn->next = ip.next_page;
+  nn->dirty = false;
   if (nn->leaf) {
-    nn->keys = std::move(ip.entries);
-    for (const Bytes& e : nn->keys) nn->total += e.size();
+    for (const Bytes& e : ip.entries) nn->keys.PushBack({e.data(), e.size()});
   } else {
-    for (Bytes& e : ip.entries) {
+    for (const Bytes& e : ip.entries) {
       uint32_t child = 0;
       if (!IndexEntryChild(e, &child) || e.size() <= kIndexChildPointerBytes + kIndexRowPointerBytes) {
+        Recycle(std::move(nn));
         return Error("node page " + std::to_string(n) + " has an entry without keys");
       }
-      e.resize(e.size() - kIndexChildPointerBytes);
-      nn->total += e.size() + kIndexChildPointerBytes;
-      nn->keys.push_back(std::move(e));
+      nn->keys.PushBack({e.data(), e.size() - kIndexChildPointerBytes});
       nn->children.push_back(child);
     }
     if (ip.tail_page != 0) {
-      if (last == nullptr) return Error("node page " + std::to_string(n) + " has a tail where none was expected");
-      nn->keys.push_back(*last);
+      if (last == nullptr) {
+        Recycle(std::move(nn));
+        return Error("node page " + std::to_string(n) + " has a tail where none was expected");
+      }
+      nn->keys.PushBack(*last);
       nn->children.push_back(ip.tail_page);
-      nn->total += last->size() + kIndexChildPointerBytes;
     }
   }
   *node = nn.get();
@@ -125,14 +202,32 @@ Status IndexUpdater::Load(uint32_t n, const Bytes* last, Node** node) {
   return Status::OK();
 }
 
-Status IndexUpdater::Descend(const Bytes& entry, std::vector<Step>* path) {
+Status IndexUpdater::Descend(View entry, std::vector<Step>* path) {
   path->clear();
   Node* n = nullptr;
   KP_RETURN_IF_ERROR(Load(root_, nullptr, &n));
   while (true) {
-    const std::vector<Bytes>& k = n->keys;
+    const Entries& k = n->keys;
+    auto less = [&](size_t i) {
+      const View v = k[i];
+      return Compare(v.data, v.size, entry.data, entry.size) < 0;
+    };
     // An entry past the last one (keys in order) needs no search.
-    size_t at = k.empty() || k.back() < entry ? k.size() : size_t(std::lower_bound(k.begin(), k.end(), entry) - k.begin());
+    size_t at = 0;
+    if (k.empty() || less(k.size() - 1)) {
+      at = k.size();
+    } else {  // the first entry not below `entry`
+      size_t lo = 0, hi = k.size() - 1;
+      while (lo < hi) {
+        const size_t mid = lo + (hi - lo) / 2;
+        if (less(mid)) {
+          lo = mid + 1;
+        } else {
+          hi = mid;
+        }
+      }
+      at = lo;
+    }
     if (n->leaf) {
       path->push_back({n, at});
       return Status::OK();
@@ -142,18 +237,19 @@ Status IndexUpdater::Descend(const Bytes& entry, std::vector<Step>* path) {
     path->push_back({n, at});
     if (path->size() > kMaxDepth) return Error("the tree is more than " + std::to_string(kMaxDepth) + " levels deep");
     const uint32_t child = n->children[at];
-    KP_RETURN_IF_ERROR(Load(child, &n->keys[at], &n));
+    const View last = k[at];
+    KP_RETURN_IF_ERROR(Load(child, &last, &n));
   }
 }
 
-Status IndexUpdater::Neighbour(const std::vector<Step>& path, bool after, const Bytes** entry) {
-  *entry = nullptr;
+Status IndexUpdater::Neighbour(const std::vector<Step>& path, bool after, View* entry) {
+  *entry = View();
   const Node* leaf = path.back().node;
   const size_t at = path.back().at;
   if (!after && at > 0) {
-    *entry = &leaf->keys[at - 1];
+    *entry = leaf->keys[at - 1];
   } else if (after && at < leaf->keys.size()) {
-    *entry = &leaf->keys[at];
+    *entry = leaf->keys[at];
   } else {
     const uint32_t other = after ? leaf->next : leaf->prev;
     if (other == 0) return Status::OK();
@@ -161,61 +257,100 @@ Status IndexUpdater::Neighbour(const std::vector<Step>& path, bool after, const 
     KP_RETURN_IF_ERROR(Load(other, nullptr, &o));
     if (!o->leaf || o->keys.empty()) return Error("leaf " + std::to_string(leaf->page) + " links to page " +
                                                   std::to_string(other) + ", not a leaf with entries");
-    *entry = after ? &o->keys.front() : &o->keys.back();
+    *entry = after ? o->keys.front() : o->keys.back();
   }
   return Status::OK();
 }
 
 Status IndexUpdater::ContainsKey(const Bytes& key, bool* found) {
   *found = false;
+  if (!has_last_ || BelowKey(last_, last_size_, key)) return Status::OK();  // past every entry
   probe_ = key;
   probe_.insert(probe_.end(), kIndexRowPointerBytes, 0);  // below every row with this key
-  if (!has_last_ || last_ < probe_) return Status::OK();  // past every entry
+  Refresh();
   rightmost_ = false;  // the path is used for the search
   std::vector<Step>& path = path_;
-  KP_RETURN_IF_ERROR(Descend(probe_, &path));
-  const Bytes* next = nullptr;
+  KP_RETURN_IF_ERROR(Descend({probe_.data(), probe_.size()}, &path));
+  View next;
   KP_RETURN_IF_ERROR(Neighbour(path, true, &next));
-  *found = next != nullptr && SameKey(*next, probe_);
+  *found = next.data != nullptr && SameKey(next.data, next.size, probe_.data(), probe_.size());
   return Status::OK();
 }
 
-Status IndexUpdater::Insert(const Bytes& entry, bool* new_key) {
-  if (entry.size() <= kIndexRowPointerBytes) return Status::InvalidArgument(what_ + ": entry without keys");
-  if (entry.size() + kIndexChildPointerBytes > kRoom / 2) {
-    return Status::NotSupported(what_ + ": a key of " + std::to_string(entry.size()) + " bytes is too long");
+Status IndexUpdater::Insert(const Bytes& entry_bytes, bool* new_key) {
+  const View entry{entry_bytes.data(), entry_bytes.size()};
+  if (entry.size <= kIndexRowPointerBytes || entry.size + kIndexChildPointerBytes > kRoom / 2) {
+    return BadEntry(entry.size);
   }
   std::vector<Step>& path = path_;
   // Keys in order (the common case) go on at the end of the rightmost leaf,
   // where the last insert left the path.
-  const bool in_order = has_last_ && last_ < entry;
+  // One pass over the last entry tells both whether the keys are in order
+  // and whether the entry repeats the last one's keys.
+  const size_t shorter = std::min(last_size_, entry.size);
+  const size_t common = has_last_ ? Mismatch(last_, entry.data, shorter) : 0;
+  const bool in_order =
+      has_last_ && (common < shorter ? last_[common] < entry.data[common] : last_size_ < entry.size);
   if (in_order && rightmost_) {
-    path.back().at = path.back().node->keys.size();
-  } else {
-    KP_RETURN_IF_ERROR(Descend(entry, &path));
+    // The entry before is the last of the tree, the last of this leaf.
+    Node* leaf = path.back().node;
+    *new_key = !(last_size_ == entry.size && common >= entry.size - kIndexRowPointerBytes);
+    std::memcpy(last_, entry.data, entry.size);
+    last_size_ = entry.size;
+    leaf->keys.PushBack(entry);
+    leaf->dirty = true;
+    path.back().at = leaf->keys.size() - 1;
+    // Every node above ends in this leaf: their last entry changes too,
+    // once something looks at them.
+    stale_ = path.size() > 1;
+    if (Fits(*leaf)) {
+      path.back().at = leaf->keys.size();
+      return Status::OK();
+    }
+    return SplitRightmost();
   }
+  return InsertSearched(entry, in_order, new_key);
+}
+
+Status IndexUpdater::BadEntry(size_t size) const {
+  if (size <= kIndexRowPointerBytes) return Status::InvalidArgument(what_ + ": entry without keys");
+  return Status::NotSupported(what_ + ": a key of " + std::to_string(size) + " bytes is too long");
+}
+
+Status IndexUpdater::SplitRightmost() {
+  rightmost_ = false;
+  Refresh();
+  KP_RETURN_IF_ERROR(Split(&path_, path_.size() - 1, true));
+  KP_RETURN_IF_ERROR(LetGo());
+  return cache_.size() > kHeldPages ? Sync() : Status::OK();
+}
+
+Status IndexUpdater::InsertSearched(View entry, bool in_order, bool* new_key) {
+  std::vector<Step>& path = path_;
+  Refresh();
+  KP_RETURN_IF_ERROR(Descend(entry, &path));
   rightmost_ = false;
   Node* leaf = path.back().node;
   const size_t at = path.back().at;
-  if (at < leaf->keys.size() && leaf->keys[at] == entry) return Error("the entry of this row is there already");
-  const Bytes *before = nullptr, *after = nullptr;
+  if (at < leaf->keys.size()) {
+    const View there = leaf->keys[at];
+    if (Compare(there.data, there.size, entry.data, entry.size) == 0) {
+      return Error("the entry of this row is there already");
+    }
+  }
+  View before, after;
   KP_RETURN_IF_ERROR(Neighbour(path, false, &before));
   KP_RETURN_IF_ERROR(Neighbour(path, true, &after));
-  *new_key = !(before != nullptr && SameKey(*before, entry)) && !(after != nullptr && SameKey(*after, entry));
+  *new_key = !(before.data != nullptr && SameKey(before.data, before.size, entry.data, entry.size)) &&
+             !(after.data != nullptr && SameKey(after.data, after.size, entry.data, entry.size));
   const bool appending = at == leaf->keys.size();
-  if (!has_last_ || last_ < entry) {
-    last_ = entry;
+  if (!has_last_ || in_order) {
+    std::memcpy(last_, entry.data, entry.size);
+    last_size_ = entry.size;
     has_last_ = true;
   }
 
-  Bytes stored;
-  if (!spare_keys_.empty()) {  // a buffer of a page let go, without a new allocation
-    stored = std::move(spare_keys_.back());
-    spare_keys_.pop_back();
-  }
-  stored.assign(entry.begin(), entry.end());
-  leaf->keys.insert(leaf->keys.begin() + ptrdiff_t(at), std::move(stored));
-  leaf->total += entry.size();
+  leaf->keys.Insert(at, entry);
   leaf->dirty = true;
   if (at + 1 == leaf->keys.size()) {
     // The leaf's last entry changed: so does its entry in the nodes above,
@@ -223,8 +358,7 @@ Status IndexUpdater::Insert(const Bytes& entry, bool* new_key) {
     for (size_t level = path.size() - 1; level-- > 0;) {
       Node* p = path[level].node;
       const size_t i = path[level].at;
-      p->total = p->total - p->keys[i].size() + entry.size();
-      p->keys[i] = entry;
+      p->keys.Replace(i, entry);
       const bool last = i + 1 == p->keys.size();
       if (!(last && p->keys.size() > 1)) p->dirty = true;  // a tail's entry is not stored
       if (!last) break;
@@ -233,7 +367,14 @@ Status IndexUpdater::Insert(const Bytes& entry, bool* new_key) {
   const bool split = !Fits(*leaf);
   if (split) KP_RETURN_IF_ERROR(Split(&path, path.size() - 1, appending));
   const bool let_go = !retired_.empty();
-  // Pages left behind by the right edge are done with: written and let go.
+  KP_RETURN_IF_ERROR(LetGo());
+  if (cache_.size() > kHeldPages) return Sync();
+  rightmost_ = in_order && appending && !split && !let_go;
+  return Status::OK();
+}
+
+// Pages left behind by the right edge are done with: written and let go.
+Status IndexUpdater::LetGo() {
   for (uint32_t page : retired_) {
     auto it = cache_.find(page);
     if (it == cache_.end()) continue;
@@ -242,8 +383,6 @@ Status IndexUpdater::Insert(const Bytes& entry, bool* new_key) {
     cache_.erase(it);
   }
   retired_.clear();
-  if (cache_.size() > kHeldPages) return Sync();
-  rightmost_ = in_order && appending && !split && !let_go;
   return Status::OK();
 }
 
@@ -306,13 +445,13 @@ Status IndexUpdater::Split(std::vector<Step>* path, size_t level, bool appending
     // is then split.
     Node* c = nullptr;
     KP_RETURN_IF_ERROR(NewNode(x->leaf, &c));
-    c->keys = std::move(x->keys);
-    c->children = std::move(x->children);
-    c->total = x->total;
+    c->keys.swap(x->keys);
+    c->children.swap(x->children);
+    x->keys.Clear();
+    x->children.clear();
     x->leaf = false;
-    x->keys = {c->keys.back()};
-    x->children = {c->page};
-    x->total = c->keys.back().size() + kIndexChildPointerBytes;
+    x->keys.PushBack(c->keys.back());
+    x->children.push_back(c->page);
     x->prev = x->next = 0;
     x->dirty = true;
     path->insert(path->begin() + 1, Step{c, (*path)[0].at});
@@ -328,23 +467,19 @@ Status IndexUpdater::Split(std::vector<Step>* path, size_t level, bool appending
   KP_RETURN_IF_ERROR(NewNode(x->leaf, &y));
   if (appending) {
     // A new last page takes the new entry; the pages before stay full.
-    y->keys.push_back(std::move(x->keys.back()));
-    x->keys.pop_back();
+    y->keys.PushBack(x->keys.back());
+    x->keys.PopBack();
     if (!x->leaf) {
       y->children.push_back(x->children.back());
       x->children.pop_back();
     }
-    y->total = y->keys.back().size() + extra;
-    x->total -= y->total;
     y->prev = x->page;
     y->next = x->next;
     x->next = y->page;
     x->dirty = true;
-    parent->total = parent->total - parent->keys[pi].size() + x->keys.back().size();
-    parent->keys[pi] = x->keys.back();
-    parent->keys.insert(parent->keys.begin() + ptrdiff_t(pi) + 1, y->keys.back());
+    parent->keys.Replace(pi, x->keys.back());
+    parent->keys.Insert(pi + 1, y->keys.back());
     parent->children.insert(parent->children.begin() + ptrdiff_t(pi) + 1, y->page);
-    parent->total += y->keys.back().size() + kIndexChildPointerBytes;
     parent->dirty = true;
     (*path)[level] = {y, 0};
     up.at = pi + 1;
@@ -354,13 +489,15 @@ Status IndexUpdater::Split(std::vector<Step>* path, size_t level, bool appending
     // A new page before this one takes the first part: as many bytes as
     // the rest, as far as both fit.
     const size_t n = x->keys.size();
-    std::vector<size_t> acc(n + 1, 0);  // stored bytes before entry i, uncompressed
-    for (size_t i = 0; i < n; ++i) acc[i + 1] = acc[i] + x->keys[i].size() + extra;
+    std::vector<size_t>& acc = acc_;  // stored bytes before entry i, uncompressed
+    acc.assign(n + 1, 0);
+    for (size_t i = 0; i < n; ++i) acc[i + 1] = acc[i] + x->keys[i].size + extra;
     auto part = [&](size_t a, size_t b) {  // the bytes of entries [a, b) on a page of their own
       const size_t stored = !x->leaf && b - a > 1 ? b - a - 1 : b - a;
       if (stored < 2) return acc[a + stored] - acc[a];
-      size_t prefix = CommonPrefix(x->keys[a], x->keys[a + stored - 1]);
-      if (!x->leaf && prefix == std::min(x->keys[a].size(), x->keys[a + stored - 1].size())) prefix = 0;
+      const View first = x->keys[a], last = x->keys[a + stored - 1];
+      size_t prefix = CommonPrefix(first.data, first.size, last.data, last.size);
+      if (!x->leaf && prefix == std::min(first.size, last.size)) prefix = 0;
       return acc[a + stored] - acc[a] - (stored - 1) * prefix;
     };
     size_t h = 0, best = SIZE_MAX;
@@ -372,22 +509,18 @@ Status IndexUpdater::Split(std::vector<Step>* path, size_t level, bool appending
       }
     }
     if (best > kRoom) return Error("page " + std::to_string(x->page) + " cannot be split into pages that fit");
-    y->keys.assign(std::make_move_iterator(x->keys.begin()), std::make_move_iterator(x->keys.begin() + ptrdiff_t(h)));
-    x->keys.erase(x->keys.begin(), x->keys.begin() + ptrdiff_t(h));
+    x->keys.MoveFront(h, &y->keys);
     if (!x->leaf) {
       y->children.assign(x->children.begin(), x->children.begin() + ptrdiff_t(h));
       x->children.erase(x->children.begin(), x->children.begin() + ptrdiff_t(h));
     }
-    for (const Bytes& k : y->keys) y->total += k.size() + extra;
-    x->total -= y->total;
     y->prev = x->prev;
     y->next = x->page;
     if (x->prev != 0) KP_RETURN_IF_ERROR(SetLink(x->prev, true, y->page));
     x->prev = y->page;
     x->dirty = true;
-    parent->keys.insert(parent->keys.begin() + ptrdiff_t(pi), y->keys.back());
+    parent->keys.Insert(pi, y->keys.back());
     parent->children.insert(parent->children.begin() + ptrdiff_t(pi), y->page);
-    parent->total += y->keys.back().size() + kIndexChildPointerBytes;
     parent->dirty = true;
     Step& here = (*path)[level];
     if (here.at < h) {
@@ -407,19 +540,24 @@ size_t IndexUpdater::StoredBytes(const Node& n, size_t* count, size_t* prefix) {
   const size_t keys = n.keys.size();
   const bool tail = !n.leaf && keys > 1;
   *count = tail ? keys - 1 : keys;
-  size_t raw = n.total;
-  if (tail) raw -= n.keys.back().size() + kIndexChildPointerBytes;
+  size_t raw = n.total();
+  if (tail) raw -= n.keys.back().size + kIndexChildPointerBytes;
   *prefix = 0;
   if (*count > 1) {
-    const Bytes& a = n.keys.front();
-    const Bytes& b = n.keys[*count - 1];
-    size_t p = CommonPrefix(a, b);
-    if (!n.leaf && p == std::min(a.size(), b.size())) {
+    const View a = n.keys.front();
+    const View b = n.keys[*count - 1];
+    size_t p = CommonPrefix(a.data, a.size, b.data, b.size);
+    if (!n.leaf && p == std::min(a.size, b.size)) {
       // The prefix runs on into the child pointers.
-      Bytes fa = a, fb = b;
-      AppendChild(n.children.front(), &fa);
-      AppendChild(n.children[*count - 1], &fb);
-      p = CommonPrefix(fa, fb);
+      Bytes& fa = scratch_[0];
+      Bytes& fb = scratch_[1];
+      fa.assign(a.data, a.data + a.size);
+      fb.assign(b.data, b.data + b.size);
+      fa.resize(a.size + kIndexChildPointerBytes);
+      fb.resize(b.size + kIndexChildPointerBytes);
+      PutChild(n.children.front(), fa.data() + a.size);
+      PutChild(n.children[*count - 1], fb.data() + b.size);
+      p = CommonPrefix(fa.data(), fa.size(), fb.data(), fb.size());
     }
     *prefix = p;
   }
@@ -427,6 +565,7 @@ size_t IndexUpdater::StoredBytes(const Node& n, size_t* count, size_t* prefix) {
 }
 
 bool IndexUpdater::Fits(const Node& n) {
+  if (n.total() <= kRoom) return true;  // even without a shared prefix
   size_t count = 0, prefix = 0;
   return StoredBytes(n, &count, &prefix) <= kRoom;
 }
@@ -446,17 +585,18 @@ Status IndexUpdater::Write(Node* n) {
   PutU32(p + kIndexTailPageOffset, !n->leaf && n->keys.size() > 1 ? n->children.back() : 0);  // last child
   PutU16(p + kIndexPrefixLengthOffset, uint16_t(prefix));                                    // shared prefix
   size_t end = 0;
-  Bytes entry;
+  Bytes& entry = scratch_[0];
   for (size_t i = 0; i < count; ++i) {
-    const Bytes* e = &n->keys[i];
+    View e = n->keys[i];
     if (!n->leaf) {
-      entry = *e;
-      AppendChild(n->children[i], &entry);
-      e = &entry;
+      entry.assign(e.data, e.data + e.size);
+      entry.resize(e.size + kIndexChildPointerBytes);
+      PutChild(n->children[i], entry.data() + e.size);
+      e = {entry.data(), entry.size()};
     }
     const size_t skip = i == 0 ? 0 : prefix;
-    std::memcpy(p + kIndexEntriesOffset + end, e->data() + skip, e->size() - skip);  // entry
-    end += e->size() - skip;
+    std::memcpy(p + kIndexEntriesOffset + end, e.data + skip, e.size - skip);  // entry
+    end += e.size - skip;
     p[kIndexMaskOffset + end / 8] |= uint8_t(1u << (end % 8));  // entry-end mask bit
   }
   KP_RETURN_IF_ERROR(pager_->Put(n->page, p, WriteClass::kRows).WithContext(what_));
@@ -464,7 +604,19 @@ Status IndexUpdater::Write(Node* n) {
   return Status::OK();
 }
 
+void IndexUpdater::Refresh() {
+  if (!stale_) return;
+  stale_ = false;
+  const View last{last_, last_size_};
+  for (size_t level = 0; level + 1 < path_.size(); ++level) {
+    Node* p = path_[level].node;
+    p->keys.Replace(p->keys.size() - 1, last);
+    if (p->keys.size() == 1) p->dirty = true;  // a tail's entry is not stored
+  }
+}
+
 Status IndexUpdater::Sync() {
+  Refresh();
   rightmost_ = false;  // pages may be let go
   for (auto& [page, n] : cache_) {
     if (n->dirty) KP_RETURN_IF_ERROR(Write(n.get()));
@@ -491,14 +643,8 @@ Status IndexUpdater::Sync() {
 }
 
 void IndexUpdater::Recycle(std::unique_ptr<Node> node) {
-  constexpr size_t kSpareKeys = 4096;
-  for (Bytes& k : node->keys) {
-    if (spare_keys_.size() >= kSpareKeys) break;
-    spare_keys_.push_back(std::move(k));
-  }
-  node->keys.clear();
+  node->keys.Clear();
   node->children.clear();
-  node->total = 0;
   node->prev = node->next = 0;
   node->dirty = false;
   spare_node_ = std::move(node);

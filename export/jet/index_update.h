@@ -22,7 +22,9 @@
 // changed ones there, and a bounded number stays cached.
 #pragma once
 
+#include <algorithm>
 #include <cstdint>
+#include <cstring>
 #include <memory>
 #include <string>
 #include <unordered_map>
@@ -30,6 +32,8 @@
 
 #include "base/status.h"
 #include "export/jet/bytes.h"
+#include "export/jet/format.h"
+#include "export/jet/index_leaf.h"
 #include "export/jet/map_editor.h"
 #include "export/jet/pager.h"
 
@@ -37,6 +41,7 @@ namespace kp::jet {
 
 class IndexUpdater {
  public:
+
   // The tree whose root is `root_page`, of the table at `tdef_page`, whose
   // pages the usage-map row at `usage_map` lists. `what` names the index in
   // messages.
@@ -53,16 +58,67 @@ class IndexUpdater {
   Status Sync();
 
  private:
+  // An entry, or its keys, in place in an entry list or a buffer.
+  struct View {
+    const uint8_t* data = nullptr;
+    size_t size = 0;
+  };
+  // The entries of one page, back to back in one buffer: an entry added
+  // costs no allocation once the buffer has held a page.
+  class Entries {
+   public:
+    size_t size() const { return ends_.size(); }
+    bool empty() const { return ends_.empty(); }
+    size_t bytes() const { return used_; }
+    View operator[](size_t i) const { return {bytes_.data() + start(i), ends_[i] - start(i)}; }
+    View front() const { return (*this)[0]; }
+    View back() const { return (*this)[size() - 1]; }
+    void PushBack(View e) {
+      Grow(e.size);
+      std::memcpy(bytes_.data() + used_, e.data, e.size);
+      used_ += e.size;
+      ends_.push_back(uint32_t(used_));
+    }
+    void Insert(size_t i, View e);
+    void Replace(size_t i, View e);
+    void PopBack() {
+      ends_.pop_back();
+      used_ = ends_.empty() ? 0 : ends_.back();
+    }
+    // Moves the first `n` entries to the end of `to`.
+    void MoveFront(size_t n, Entries* to);
+    void Clear() {
+      used_ = 0;
+      ends_.clear();
+    }
+    void swap(Entries& o) {
+      bytes_.swap(o.bytes_);
+      ends_.swap(o.ends_);
+      std::swap(used_, o.used_);
+    }
+
+   private:
+    size_t start(size_t i) const { return i == 0 ? 0 : ends_[i - 1]; }
+    // Room for `n` more bytes after the used ones.
+    void Grow(size_t n) {
+      if (used_ + n > bytes_.size()) bytes_.resize(std::max(used_ + n, 2 * bytes_.size()));
+    }
+    Bytes bytes_;  // the first `used_` bytes hold the entries
+    size_t used_ = 0;
+    std::vector<uint32_t> ends_;
+  };
+
   struct Node {
     uint32_t page = 0;
     bool leaf = true;
     uint32_t prev = 0, next = 0;
     // Leaf: the entries. Node: per child, the last leaf entry under it
     // (without a child pointer), the tail's too.
-    std::vector<Bytes> keys;
+    Entries keys;
     std::vector<uint32_t> children;  // nodes only
-    size_t total = 0;  // sum of key sizes (+4 per child on nodes)
     bool dirty = false;
+    // Sum of key sizes (+4 per child on nodes).
+    size_t total() const { return keys.bytes() + children.size() * kIndexChildPointerBytes; }
   };
   struct Step {
     Node* node;
@@ -74,22 +130,30 @@ class IndexUpdater {
 
   // The decoded page `n`; `last` is the last leaf entry under it (nodes
   // need it for their tail).
-  Status Load(uint32_t n, const Bytes* last, Node** node);
+  Status Load(uint32_t n, const View* last, Node** node);
   // The path from the root to the leaf where `entry` belongs.
-  Status Descend(const Bytes& entry, std::vector<Step>* path);
+  Status Descend(View entry, std::vector<Step>* path);
   // The entry before / after the position `path` ends at, across leaves.
-  Status Neighbour(const std::vector<Step>& path, bool after, const Bytes** entry);
+  // `entry->data` is null when there is none.
+  Status Neighbour(const std::vector<Step>& path, bool after, View* entry);
   Status NewNode(bool leaf, Node** node);
   // Sets the next (or previous) link of index page `page`.
   Status SetLink(uint32_t page, bool next, uint32_t value);
   // Unlinks node pages `a` and `b` (a before b) if they are linked.
   Status Separate(uint32_t a, uint32_t b);
   Status Split(std::vector<Step>* path, size_t level, bool appending);
+  // Insert() past the fast path: the rightmost leaf filled by the entry
+  // appended, or an entry searched for.
+  Status SplitRightmost();
+  Status InsertSearched(View entry, bool in_order, bool* new_key);
+  Status BadEntry(size_t size) const;
+  // Writes and lets go of the pages the right edge has left behind.
+  Status LetGo();
   // Whether the node's stored entries fit one page.
-  static bool Fits(const Node& n);
-  static size_t StoredBytes(const Node& n, size_t* count, size_t* prefix);
+  bool Fits(const Node& n);
+  size_t StoredBytes(const Node& n, size_t* count, size_t* prefix);
   Status Write(Node* n);
-  // Keeps the buffers of a page let go for the next entries and page.
+  // Keeps the buffers of a page let go for the next page.
   void Recycle(std::unique_ptr<Node> node);
   Status Error(const std::string& message) const;
 
@@ -100,16 +164,25 @@ class IndexUpdater {
   UsageMapEditor map_;
   std::unordered_map<uint32_t, std::unique_ptr<Node>> cache_;
   std::vector<uint32_t> retired_;
-  std::vector<Bytes> spare_keys_;
   std::unique_ptr<Node> spare_node_;
   std::vector<Step> path_;  // of the entry being inserted
   // `path_` still leads to the end of the rightmost leaf: the last insert
   // appended there without splitting or letting pages go.
   bool rightmost_ = false;
-  Bytes last_;              // the last entry of the tree
+  // Appends in order leave the nodes above the rightmost leaf (on `path_`)
+  // ending in an earlier entry than `last_`; Refresh() catches them up
+  // before anything else looks at them.
+  bool stale_ = false;
+  void Refresh();
+  // The last entry of the tree (an entry takes at most half a page).
+  uint8_t last_[(kPageSize - kIndexEntriesOffset) / 2];
+  size_t last_size_ = 0;
   bool has_last_ = false;  // full pages the right edge has left
   Bytes image_;
   Bytes probe_;
+  Bytes scratch_[2];
+  std::vector<size_t> acc_;  // of a page being split
+  IndexPage decoded_;
 };
 
 }  // namespace kp::jet
