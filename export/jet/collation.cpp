@@ -293,13 +293,11 @@ Status AppendIndexKey(const ColumnDef& column, const Value& value, bool ascendin
     case ColumnType::kInteger:
     case ColumnType::kLong:
       if (value.kind != Value::Kind::kInteger) return wrong_kind();
-      {  // the common key, written inline
+      {  // the common key, written in place
+        const size_t at = key->size();
         const int width = column.type == ColumnType::kInteger ? 2 : 4;
-        const uint8_t invert = ascending ? 0x00 : 0xFF;
-        key->push_back(start_flag);
-        for (int i = width - 1; i >= 0; --i) {
-          key->push_back(uint8_t(uint64_t(value.i) >> (8 * i)) ^ invert ^ (i == width - 1 ? 0x80 : 0x00));
-        }
+        key->resize(at + 1 + size_t(width));
+        PutWholeNumberKey(value.i, width, ascending, key->data() + at);
       }
       return Status::OK();
     case ColumnType::kCurrency:

@@ -46,6 +46,16 @@ void AppendGeneralLegacyTextKeyBytes(const std::u16string& text, bool ascending,
 // NotSupported for types this layer does not index (GUID, Numeric, Binary,
 // OLE); InvalidArgument when the value does not fit the type.
 Status AppendIndexKey(const ColumnDef& column, const Value& value, bool ascending, Bytes* key);
+// The key of a present Integer (`width` 2) or Long (`width` 4) value, as
+// AppendIndexKey writes it (flag byte, then the number big-endian with its
+// sign bit flipped, all inverted when descending), at `p`; returns the end.
+inline uint8_t* PutWholeNumberKey(int64_t value, int width, bool ascending, uint8_t* p) {
+  const uint8_t invert = ascending ? 0x00 : 0xFF;
+  p[0] = ascending ? 0x7F : 0x80;
+  for (int i = 0; i < width; ++i) p[1 + i] = uint8_t(uint64_t(value) >> (8 * (width - 1 - i))) ^ invert;
+  p[1] ^= 0x80;
+  return p + 1 + width;
+}
 
 // The index entry of a row: the keys of `index`'s columns, then `page`/`row`.
 Status BuildIndexEntry(const TableDef& def, const PhysicalIndex& index, const Row& row, uint32_t page, uint8_t row_number,

@@ -89,6 +89,12 @@ Status TableAppender::OpenIndexes(bool general_legacy) {
                                     " and the database sorts text in another order than General Legacy: the table is not opened for appending");
       }
       ix.columns.push_back(at);
+      const bool whole = c.type == ColumnType::kInteger || c.type == ColumnType::kLong;
+      if (whole && (ix.whole_key_bytes != 0 || ix.columns.size() == 1)) {
+        ix.whole_key_bytes += 1 + (c.type == ColumnType::kInteger ? 2 : 4);
+      } else {
+        ix.whole_key_bytes = 0;
+      }
     }
     KP_RETURN_IF_ERROR(IndexUpdater::Open(pager_, def_.tdef_page, pi.root_page, pi.usage_map, table + " " + ix.label,
                                           &ix.tree));
@@ -121,11 +127,27 @@ Status TableAppender::PrepareEntry(const Row& row, Index* ix) {
   if (ix->skip) return Status::OK();
   // The keys only, its columns found once when the table was opened.
   const std::vector<IndexColumn>& order = def_.physical_indexes[ix->physical].columns;
-  ix->entry.clear();
-  for (size_t k = 0; k < ix->columns.size(); ++k) {
-    const size_t at = ix->columns[k];
-    KP_RETURN_IF_ERROR(
-        AppendIndexKey(def_.columns[at], row[at], (order[k].flags & kIndexColumnAscending) != 0, &ix->entry));
+  bool whole_numbers = ix->whole_key_bytes != 0;
+  for (size_t k = 0; k < ix->columns.size() && whole_numbers; ++k) {
+    whole_numbers = row[ix->columns[k]].kind == Value::Kind::kInteger;
+  }
+  if (whole_numbers) {
+    // Integer and Long columns only: written in place (the buffer shrinks
+    // from the last row's entry, so nothing is filled or grown).
+    ix->entry.resize(ix->whole_key_bytes);
+    uint8_t* p = ix->entry.data();
+    for (size_t k = 0; k < ix->columns.size(); ++k) {
+      const ColumnDef& c = def_.columns[ix->columns[k]];
+      p = PutWholeNumberKey(row[ix->columns[k]].i, c.type == ColumnType::kInteger ? 2 : 4,
+                            (order[k].flags & kIndexColumnAscending) != 0, p);
+    }
+  } else {
+    ix->entry.clear();
+    for (size_t k = 0; k < ix->columns.size(); ++k) {
+      const size_t at = ix->columns[k];
+      KP_RETURN_IF_ERROR(
+          AppendIndexKey(def_.columns[at], row[at], (order[k].flags & kIndexColumnAscending) != 0, &ix->entry));
+    }
   }
   if (ix->unique && !all_null) {
     bool found = false;

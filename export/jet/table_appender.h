@@ -82,6 +82,7 @@ class TableAppender : public LongValueSink {
     bool ignore_nulls = false;
     bool no_nulls = false;         // primary key or required
     std::vector<size_t> columns;   // positions in def_.columns
+    size_t whole_key_bytes = 0;    // the key's length when every column is an Integer or Long, else 0
     uint32_t unique_count = 0;
     std::unique_ptr<IndexUpdater> tree;
     Bytes entry;        // of the row being appended
