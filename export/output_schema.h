@@ -73,7 +73,7 @@ const OutputTable& OutputTableAt(int index);
 // DefaultValue 0. Text and Memo columns compress unicode (flag and property).
 // With `primary_keys`, each table has the index PrimaryKey: over No in the
 // pages table, over (PageNo, ID) in the other five. The template is written
-// without them (see bench/export_keys_bench.cpp for what they cost).
+// with them (bench/export_keys_bench.cpp measures what they cost).
 Status OutputTableDefs(std::vector<jet::TableDef>* tables, bool primary_keys = false);
 
 }  // namespace kp

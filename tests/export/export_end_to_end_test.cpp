@@ -327,7 +327,18 @@ TEST_F(ExportEndToEndTest, FailureInTheFourthTableKeepsACompleteValidPrefix) {
   ExpectJetCheckPasses();
 }
 
+// Puts a KP.dbd with the primary keys or without them in the program folder.
+void WriteTemplate(const fs::path& program, bool primary_keys) {
+  std::vector<jet::TableDef> defs;
+  ASSERT_TRUE(OutputTableDefs(&defs, primary_keys).ok());
+  jet::DatabaseSpec layout;
+  for (jet::TableDef& d : defs) layout.tables.push_back({d, {}});
+  ASSERT_TRUE(jet::WriteDatabase(layout, (program / "KP.dbd").string()).ok());
+}
+
 TEST_F(ExportEndToEndTest, RowsAlreadyInTheTemplateStayFirst) {
+  // A template without keys, which takes the same pages twice.
+  WriteTemplate(program_, false);
   ControlDocument first = WrittenAndLoaded(testing::PlainDocument(2));
   ExportOptions no_compact;
   no_compact.compact = false;
@@ -346,13 +357,9 @@ TEST_F(ExportEndToEndTest, RowsAlreadyInTheTemplateStayFirst) {
 }
 
 TEST_F(ExportEndToEndTest, ARepeatedPrimaryKeyEndsOnTheSaveFailurePath) {
-  // A template with the primary keys that holds an earlier export: page 1
+  // The template with its primary keys, holding an earlier export: page 1
   // comes again.
-  std::vector<jet::TableDef> defs;
-  ASSERT_TRUE(OutputTableDefs(&defs, true).ok());
-  jet::DatabaseSpec layout;
-  for (jet::TableDef& d : defs) layout.tables.push_back({d, {}});
-  ASSERT_TRUE(jet::WriteDatabase(layout, (program_ / "KP.dbd").string()).ok());
+  WriteTemplate(program_, true);
   ControlDocument first = WrittenAndLoaded(testing::PlainDocument(2));
   ExportOptions no_compact;
   no_compact.compact = false;

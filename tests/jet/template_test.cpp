@@ -28,7 +28,7 @@ class TemplateTest : public ::testing::Test {
   void SetUp() override {
     file_ = testing::ReadWholeFile(TemplatePath());
     ASSERT_FALSE(file_.empty()) << TemplatePath() << " is missing: the build writes it";
-    ASSERT_TRUE(OutputTableDefs(&defs_).ok());
+    ASSERT_TRUE(OutputTableDefs(&defs_, /*primary_keys=*/true).ok());
   }
   Bytes file_;
   std::vector<TableDef> defs_;
@@ -103,6 +103,11 @@ TEST_F(TemplateTest, ProjectReaderAndStrictCheckerAgree) {
                 g.name == u"Angle" ? std::optional<std::u16string>(u"0") : std::nullopt)
           << Utf8(g.name);
     }
+    // Its one index: the primary key, over No or (PageNo, ID).
+    ASSERT_EQ(got.logical_indexes.size(), 1u);
+    EXPECT_EQ(got.logical_indexes[0].name, u"PrimaryKey");
+    ASSERT_EQ(got.physical_indexes.size(), 1u);
+    EXPECT_EQ(got.physical_indexes[0].columns.size(), t == 0 ? 1u : 2u);
     std::vector<Row> rows;
     ASSERT_TRUE(reader->ReadRows(got, &rows).ok());
     EXPECT_TRUE(rows.empty());

@@ -23,7 +23,7 @@ int main(int argc, char** argv) {
   }
   kp::jet::DatabaseSpec layout;
   std::vector<kp::jet::TableDef> defs;
-  kp::Status s = kp::OutputTableDefs(&defs);
+  kp::Status s = kp::OutputTableDefs(&defs, /*primary_keys=*/true);
   for (auto& d : defs) layout.tables.push_back({std::move(d), {}});
   if (s.ok()) s = kp::jet::WriteDatabase(layout, argv[1]);
   if (!s.ok()) {
