@@ -188,10 +188,9 @@ bool ReadControlString(ControlStream* s, std::u16string* out) {
   const size_t ascii = AsciiPrefix(text, n);
   if (ascii == n) {
     // All ASCII (nearly every file name, and most texts): one character per
-    // byte, straight into a string of the exact size.
-    std::u16string decoded(n, u'\0');
-    Widen(text, n, decoded.data());
-    *out = std::move(decoded);
+    // byte, straight into the string, sized once.
+    out->resize(n);
+    Widen(text, n, out->data());
     s->pos += n;
     return true;
   }
@@ -207,7 +206,7 @@ bool ReadControlString(ControlStream* s, std::u16string* out) {
   char16_t* const end = DecodeMixed(text, ascii, n, s->size - s->pos, begin + ascii, &used);
   if (end == nullptr) return s->Fail("end of file in trail byte of string text", s->offset() + used);
   if (on_stack) {
-    *out = std::u16string(stack, size_t(end - stack));
+    out->assign(stack, size_t(end - stack));
   } else {
     out->resize(size_t(end - begin));
   }
