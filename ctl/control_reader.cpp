@@ -1,9 +1,12 @@
 #include "ctl/control_reader.h"
 
 #include <dirent.h>
+#include <fcntl.h>
 #include <sys/stat.h>
+#include <unistd.h>
 
 #include <algorithm>
+#include <climits>
 #include <cstdio>
 #include <limits>
 #include <memory>
@@ -181,21 +184,46 @@ bool ResolveIgnoringCase(const std::string& folder, const std::string& path, std
 
 }  // namespace
 
+FileSystemImageSizer::~FileSystemImageSizer() {
+  if (folder_fd_ >= 0) ::close(folder_fd_);
+}
+
+bool FileSystemImageSizer::StatInFolder(const std::string& folder, const std::string& name, struct stat* st) {
+  // Only a name that starts with a separator is a path inside the folder;
+  // a path too long for stat() is left to fail there as it always did.
+  if (folder.empty() || name.empty() || name[0] != '/' || folder.size() + name.size() >= PATH_MAX) return false;
+  const size_t first = name.find_first_not_of('/');
+  if (first == std::string::npos) return false;
+  if (!folder_opened_ || folder != folder_) {
+    if (folder_fd_ >= 0) ::close(folder_fd_);
+#ifdef O_PATH
+    folder_fd_ = ::open(folder.c_str(), O_PATH | O_DIRECTORY | O_CLOEXEC);
+#else
+    folder_fd_ = ::open(folder.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+#endif
+    folder_ = folder;
+    folder_opened_ = true;
+  }
+  return folder_fd_ >= 0 && ::fstatat(folder_fd_, name.c_str() + first, st, 0) == 0;
+}
+
 bool FileSystemImageSizer::Measure(const std::string& folder, const std::u16string& file_name, int64_t* size,
                                    std::string* cause) {
   std::string name = Utf16ToUtf8(file_name);
   std::replace(name.begin(), name.end(), '\\', '/');
-  const std::string p = folder + name;
   struct stat st;
-  if (stat(p.c_str(), &st) != 0) {
-    std::string resolved;
-    if (!ResolveIgnoringCase(folder, name, &resolved) || stat(resolved.c_str(), &st) != 0) {
-      *cause = "image file not found: " + p;
-      return false;
+  if (!StatInFolder(folder, name, &st)) {
+    const std::string p = folder + name;
+    if (stat(p.c_str(), &st) != 0) {
+      std::string resolved;
+      if (!ResolveIgnoringCase(folder, name, &resolved) || stat(resolved.c_str(), &st) != 0) {
+        *cause = "image file not found: " + p;
+        return false;
+      }
     }
   }
   if (!S_ISREG(st.st_mode)) {
-    *cause = "image file is not a regular file: " + p;
+    *cause = "image file is not a regular file: " + folder + name;
     return false;
   }
   *size = int64_t(st.st_size);

@@ -29,6 +29,8 @@
 #include "ctl/function.h"
 #include "model/control_document.h"
 
+struct stat;
+
 namespace kp {
 
 // Gives the size of a page's image file. The default looks at the file system.
@@ -48,10 +50,28 @@ class ImageSizer {
 // Windows, so its `\` separators become `/`, it is encoded in UTF-8, and where
 // the exact path is missing each of its components is matched without regard
 // to ASCII letter case. Only sizes are read, never contents.
+//
+// A sizer serves one load: the folder is looked up once, on the first
+// Measure, and held open until the sizer is destroyed (or another folder is
+// asked for), so that each image is found from it by its own name alone.
 class FileSystemImageSizer : public ImageSizer {
  public:
+  FileSystemImageSizer() = default;
+  ~FileSystemImageSizer() override;
+  FileSystemImageSizer(const FileSystemImageSizer&) = delete;
+  FileSystemImageSizer& operator=(const FileSystemImageSizer&) = delete;
+
   bool Measure(const std::string& folder, const std::u16string& file_name, int64_t* size,
                std::string* cause) override;
+
+ private:
+  // stat() of folder + name when name is "/" and a path inside the folder;
+  // false when that fails or does not apply.
+  bool StatInFolder(const std::string& folder, const std::string& name, struct stat* st);
+
+  std::string folder_;  // the folder held open, as asked for
+  int folder_fd_ = -1;  // -1: not open (or it could not be opened)
+  bool folder_opened_ = false;
 };
 
 struct ControlReadResult {

@@ -1,7 +1,15 @@
 #include "ctl/function.h"
 
 #include <algorithm>
+#include <bit>
 #include <cstring>
+
+#if defined(__SSE2__) || defined(_M_X64)
+#include <emmintrin.h>
+#define KP_CTL_SSE2 1
+#else
+#define KP_CTL_SSE2 0
+#endif
 
 #include "base/file_io.h"
 #include "base/text_util.h"
@@ -20,6 +28,84 @@ char16_t SingleByte(uint8_t b) {
   if (b < 0x80) return char16_t(b);
   if (b >= 0xA1 && b <= 0xDF) return char16_t(0xFF61 + (b - 0xA1));
   return u'\uFFFD';
+}
+
+// The number of bytes of p[0..n) before the first that is not ASCII.
+size_t AsciiPrefix(const uint8_t* p, size_t n) {
+  size_t i = 0;
+#if KP_CTL_SSE2
+  for (; i + 16 <= n; i += 16) {
+    const int high = _mm_movemask_epi8(_mm_loadu_si128(reinterpret_cast<const __m128i*>(p + i)));
+    if (high != 0) return i + size_t(std::countr_zero(unsigned(high)));
+  }
+#endif
+  while (i < n && p[i] < 0x80) ++i;
+  return i;
+}
+
+// Widens the ASCII bytes p[0..n) into w[0..n).
+void Widen(const uint8_t* p, size_t n, char16_t* w) {
+  size_t i = 0;
+#if KP_CTL_SSE2
+  const __m128i zero = _mm_setzero_si128();
+  for (; i + 16 <= n; i += 16) {
+    const __m128i v = _mm_loadu_si128(reinterpret_cast<const __m128i*>(p + i));
+    _mm_storeu_si128(reinterpret_cast<__m128i*>(w + i), _mm_unpacklo_epi8(v, zero));
+    _mm_storeu_si128(reinterpret_cast<__m128i*>(w + i + 8), _mm_unpackhi_epi8(v, zero));
+  }
+#endif
+  for (; i < n; ++i) w[i] = char16_t(p[i]);
+}
+
+// Decodes the text bytes p[i..n) into w, where a lead byte in the last
+// counted place takes p[n] as its trail (`held` bytes are at p). Never writes
+// more characters than it reads bytes. Returns the end of the characters and
+// sets *used to the bytes read; nullptr when a trail byte is missing, with
+// *used then the trail's place.
+char16_t* DecodeMixed(const uint8_t* p, size_t i, size_t n, size_t held, char16_t* w, size_t* used) {
+  while (i < n) {
+    const uint8_t c = p[i];
+    if (c < 0x80) {
+#if KP_CTL_SSE2
+      // A run of ASCII, sixteen bytes at a time: all sixteen are stored, and
+      // the characters past the run are overwritten by what follows.
+      const __m128i zero = _mm_setzero_si128();
+      while (i + 16 <= n) {
+        const __m128i v = _mm_loadu_si128(reinterpret_cast<const __m128i*>(p + i));
+        _mm_storeu_si128(reinterpret_cast<__m128i*>(w), _mm_unpacklo_epi8(v, zero));
+        _mm_storeu_si128(reinterpret_cast<__m128i*>(w + 8), _mm_unpackhi_epi8(v, zero));
+        const int high = _mm_movemask_epi8(v);
+        if (high != 0) {
+          const size_t run = size_t(std::countr_zero(unsigned(high)));
+          w += run;
+          i += run;
+          break;
+        }
+        w += 16;
+        i += 16;
+      }
+      if (i >= n || p[i] >= 0x80) continue;
+#endif
+      *w++ = char16_t(p[i++]);
+      continue;
+    }
+    if (i + 1 >= held) {
+      *used = i + 1;
+      return nullptr;
+    }
+    const uint8_t t = p[i + 1];
+    i += 2;
+    const unsigned row = unsigned(c) - 0x81, column = unsigned(t) - 0x40;
+    const uint16_t code = row < 124 && column < 189 ? kCp932DoubleByte[row][column] : 0;
+    if (code != 0) {
+      *w++ = char16_t(code);
+    } else {
+      *w++ = SingleByte(c);  // no character: each byte on its own (two bytes, two slots)
+      *w++ = SingleByte(t);
+    }
+  }
+  *used = i;
+  return w;
 }
 }  // namespace
 
@@ -60,37 +146,9 @@ bool ControlStream::Fill(size_t n) {
   return true;
 }
 
-bool ControlStream::Have(size_t n, const char* field) {
-  if (size - pos >= n) return true;
+bool ControlStream::Refill(size_t n, const char* field) {
   if (!Fill(n)) return false;
   return size - pos >= n || Fail(std::string("end of file in ") + field, offset());
-}
-
-bool ControlStream::ReadU8(uint8_t* v, const char* field) {
-  if (!Have(1, field)) return false;
-  *v = data[pos++];
-  return true;
-}
-
-bool ControlStream::ReadI16(int16_t* v, const char* field) {
-  if (!Have(2, field)) return false;
-  *v = int16_t(uint16_t(data[pos] | (data[pos + 1] << 8)));
-  pos += 2;
-  return true;
-}
-
-bool ControlStream::ReadI32(int32_t* v, const char* field) {
-  if (!Have(4, field)) return false;
-  *v = int32_t(uint32_t(data[pos]) | (uint32_t(data[pos + 1]) << 8) | (uint32_t(data[pos + 2]) << 16) |
-               (uint32_t(data[pos + 3]) << 24));
-  pos += 4;
-  return true;
-}
-
-bool ControlStream::Skip(size_t n, const char* field) {
-  if (!Have(n, field)) return false;
-  pos += n;
-  return true;
 }
 
 void AppendCp932Pair(uint8_t lead, uint8_t trail, std::u16string* out) {
@@ -125,38 +183,34 @@ bool ReadControlString(ControlStream* s, std::u16string* out) {
   // Its bytes, and a trail byte past the count, are read in at once.
   if (!s->Fill(size_t(length) + 1)) return false;
   if (s->size - s->pos < size_t(length)) return s->Fail("end of file in string text", s->offset());
+  const size_t n = size_t(length);
+  const uint8_t* const text = s->data + s->pos;
+  const size_t ascii = AsciiPrefix(text, n);
+  if (ascii == n) {
+    // All ASCII (nearly every file name, and most texts): one character per
+    // byte, straight into the string, sized once.
+    out->resize(n);
+    Widen(text, n, out->data());
+    s->pos += n;
+    return true;
+  }
   // At most one character per byte, plus one for a trail past the count.
   // Short texts (nearly all) are decoded on the stack and then copied once at
   // their exact size, so the document holds no slack; long ones in place.
   char16_t stack[kStackChars + 1];
-  const bool on_stack = size_t(length) <= kStackChars;
-  if (!on_stack) out->resize(size_t(length) + 1);
+  const bool on_stack = n <= kStackChars;
+  if (!on_stack) out->resize(n + 1);
   char16_t* const begin = on_stack ? stack : out->data();
-  char16_t* w = begin;
-  const uint8_t* p = s->data;
-  size_t pos = s->pos;
-  for (int32_t i = 0; i < length; ++i) {
-    uint8_t c = p[pos++];
-    if (c < 0x80) {
-      *w++ = char16_t(c);
-      continue;
-    }
-    if (pos >= s->size) return s->Fail("end of file in trail byte of string text", s->base + pos);
-    uint8_t t = p[pos++];
-    if (c >= 0x81 && c <= 0xFC && t >= 0x40 && t <= 0xFC && kCp932DoubleByte[c - 0x81][t - 0x40] != 0) {
-      *w++ = char16_t(kCp932DoubleByte[c - 0x81][t - 0x40]);
-    } else {
-      *w++ = SingleByte(c);  // no character: each byte on its own (two bytes, two slots)
-      *w++ = SingleByte(t);
-    }
-    ++i;
-  }
+  Widen(text, ascii, begin);
+  size_t used = 0;
+  char16_t* const end = DecodeMixed(text, ascii, n, s->size - s->pos, begin + ascii, &used);
+  if (end == nullptr) return s->Fail("end of file in trail byte of string text", s->offset() + used);
   if (on_stack) {
-    out->assign(stack, size_t(w - stack));
+    out->assign(stack, size_t(end - stack));
   } else {
-    out->resize(size_t(w - begin));
+    out->resize(size_t(end - begin));
   }
-  s->pos = pos;
+  s->pos += used;
   return true;
 }
 

@@ -50,14 +50,35 @@ struct ControlStream {
   bool Fill(size_t n);
   // Fails at `offset` (in the file).
   bool Fail(const std::string& what, size_t offset);
-  bool ReadU8(uint8_t* v, const char* field);
-  bool ReadI16(int16_t* v, const char* field);
-  bool ReadI32(int32_t* v, const char* field);
-  bool Skip(size_t n, const char* field);
+  // The reads below fail with "end of file in <field>" at the field's offset.
+  bool ReadU8(uint8_t* v, const char* field) {
+    if (!Have(1, field)) return false;
+    *v = data[pos++];
+    return true;
+  }
+  bool ReadI16(int16_t* v, const char* field) {
+    if (!Have(2, field)) return false;
+    *v = int16_t(uint16_t(data[pos] | (data[pos + 1] << 8)));
+    pos += 2;
+    return true;
+  }
+  bool ReadI32(int32_t* v, const char* field) {
+    if (!Have(4, field)) return false;
+    *v = int32_t(uint32_t(data[pos]) | (uint32_t(data[pos + 1]) << 8) | (uint32_t(data[pos + 2]) << 16) |
+                 (uint32_t(data[pos + 3]) << 24));
+    pos += 4;
+    return true;
+  }
+  bool Skip(size_t n, const char* field) {
+    if (!Have(n, field)) return false;
+    pos += n;
+    return true;
+  }
 
  private:
   // Whether `n` bytes of `field` are at data + pos (reading them in if need be).
-  bool Have(size_t n, const char* field);
+  bool Have(size_t n, const char* field) { return size - pos >= n || Refill(n, field); }
+  bool Refill(size_t n, const char* field);
 };
 
 // Reads one text at the stream's position into `out`. Returns false on a read

@@ -33,6 +33,8 @@ TEST(ControlStringTest, ExampleTable) {
       {std::string("\xFF\xFF\xFF", 3), u"", 3},            // negative long length: no text bytes
       {std::string("\xFF\x01\x80" "XYZ", 6), u"", 3},       // -32767, still nothing read
       {std::string("\xFF\x0C\x00" "ENDOFCONTROL", 15), u"ENDOFCONTROL", 15},
+      // A run of ASCII longer than sixteen bytes between double-byte characters.
+      {std::string("\x1B\x82\xA0" "0123456789ABCDEFGHIJ" "\x82\xA2" "xyz", 28), u"あ0123456789ABCDEFGHIJいxyz", 28},
   };
   for (const Case& c : cases) {
     Decoded d = Read(c.bytes);
