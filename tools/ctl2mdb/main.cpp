@@ -10,6 +10,7 @@
 #include <string>
 #include <vector>
 
+#include "base/heap.h"
 #include "batch.h"
 #include "cli_common.h"
 #include "convert.h"
@@ -32,6 +33,8 @@ int PrintUsage(FILE* to, int status) {
 }  // namespace kp::cli
 
 int main(int argc, char** argv) {
+  // A large document fills hundreds of megabytes of heap.
+  kp::ReserveHugePageHeap(size_t(512) << 20);
   std::vector<std::string> args(argv + 1, argv + argc);
   if (args.size() == 1 && (args[0] == "--help" || args[0] == "-h")) {
     return kp::cli::PrintUsage(stdout, kp::cli::kExitOk);
