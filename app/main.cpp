@@ -9,8 +9,11 @@
 #include <string>
 
 #include "app/main_form.h"
+#include "base/heap.h"
 
 int main(int argc, char** argv) {
+  // A large document fills hundreds of megabytes of heap.
+  kp::ReserveHugePageHeap(size_t(512) << 20);
   QApplication app(argc, argv);
   // Fusion draws the buttons' face colours and the lists' tint on every desktop.
   if (QStyle* style = QStyleFactory::create(QStringLiteral("Fusion"))) QApplication::setStyle(style);
