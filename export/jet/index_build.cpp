@@ -4,19 +4,13 @@
 #include <cstring>
 
 #include "export/jet/format.h"
+#include "export/jet/index_leaf.h"
 
 namespace kp::jet {
 
 namespace {
 
 constexpr size_t kRoom = kPageSize - kIndexEntriesOffset;  // 3616 bytes of entries
-
-size_t CommonPrefix(const uint8_t* a, size_t a_size, const uint8_t* b, size_t b_size) {
-  const size_t n = std::min(a_size, b_size);
-  size_t i = 0;
-  while (i < n && a[i] == b[i]) ++i;
-  return i;
-}
 
 void AppendChild(uint32_t page, Bytes* entry) {
   entry->push_back(uint8_t(page >> 24));

@@ -17,6 +17,7 @@
 // 1-byte row) and, on node pages, a big-endian u32 child page.
 #pragma once
 
+#include <cstddef>
 #include <cstdint>
 #include <vector>
 
@@ -24,6 +25,14 @@
 #include "export/jet/bytes.h"
 
 namespace kp::jet {
+
+// The length of the common start of two entries (a page's prefix).
+inline size_t CommonPrefix(const uint8_t* a, size_t a_size, const uint8_t* b, size_t b_size) {
+  const size_t n = a_size < b_size ? a_size : b_size;
+  size_t i = 0;
+  while (i < n && a[i] == b[i]) ++i;
+  return i;
+}
 
 struct IndexPage {
   uint8_t type = 0;  // kPageTypeIndexLeaf or kPageTypeIndexNode

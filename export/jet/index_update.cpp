@@ -17,13 +17,6 @@ constexpr size_t kMaxDepth = 32;
 constexpr size_t kKeptPages = 16;
 constexpr size_t kHeldPages = 64;
 
-size_t CommonPrefix(const uint8_t* a, size_t a_size, const uint8_t* b, size_t b_size) {
-  const size_t n = std::min(a_size, b_size);
-  size_t i = 0;
-  while (i < n && a[i] == b[i]) ++i;
-  return i;
-}
-
 void PutChild(uint32_t page, uint8_t* to) {
   to[0] = uint8_t(page >> 24);  // child page, big-endian
   to[1] = uint8_t(page >> 16);
