@@ -148,13 +148,6 @@ Status DefaultFor(const ColumnDef& column, const ColumnRules& rules, Value* valu
 
 Status PrepareAppend(const TableDef& def, std::vector<ColumnRules>* rules, Row* defaults) {
   const std::string table = "table " + Utf16ToUtf8(def.name);
-  for (const LogicalIndex& li : def.logical_indexes) {
-    if (li.kind == kIndexKindForeignKey && li.raw.size() > kLogicalIndexReferenceTypeOffset &&
-        li.raw[kLogicalIndexReferenceTypeOffset] == kReferencingTable) {
-      return Status::NotSupported(table + " refers to another table through the relationship " + Utf16ToUtf8(li.name) +
-                                  ", which appended rows are not checked against: the table is not opened for appending");
-    }
-  }
   auto table_rule = def.properties.table.find(u"ValidationRule");
   if (table_rule != def.properties.table.end() && table_rule->second.value.size() >= 2) {
     return Status::NotSupported(table + " has a validation rule: the table is not opened for appending");

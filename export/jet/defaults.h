@@ -26,9 +26,10 @@ Status ParseDefaultLiteral(const std::u16string& expression, Value* value, std::
 // column's type, or Null when it has none.
 Status DefaultFor(const ColumnDef& column, const ColumnRules& rules, Value* value);
 
-// Checks that rows may be appended to `def` without the engine's help: no
-// index, no validation rule on the table or a column, no GUID autonumber,
-// and every default understood. Fills the rules and starting values of
+// Checks what stands in the way of appending to `def` in its properties
+// and columns: no validation rule on the table or a column, no GUID
+// autonumber, and every default understood (indexes and relationships are
+// the appender's). Fills the rules and starting values of
 // every column. The error says which table and what stands in the way.
 Status PrepareAppend(const TableDef& def, std::vector<ColumnRules>* rules, Row* defaults);
 

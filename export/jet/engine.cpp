@@ -7,6 +7,7 @@
 #include "export/jet/engine.h"
 
 #include <map>
+#include <set>
 
 #include "export/jet/compact.h"
 #include "export/jet/defaults.h"
@@ -50,8 +51,52 @@ struct DatabaseState {
   std::unique_ptr<DatabaseReader> reader;
   std::unique_ptr<Pager> pager;
   std::map<uint32_t, std::unique_ptr<TableAppender>> appenders;  // by TDEF page
+  std::set<uint32_t> joined;  // appenders that check their relationships
   bool closed = false;
   Status failure;  // a failed write: the database takes no more rows
+
+  // The appender of the table `def`, opened once and kept.
+  Status AppenderFor(const TableDef& def, TableAppender** result) {
+    auto& appender = appenders[def.tdef_page];
+    if (!appender) {
+      const HeaderInfo& h = reader->header();
+      const bool general_legacy = h.sort_order == kSortOrderGeneral && h.sort_version == kSortVersionGeneralLegacy;
+      Status s = TableAppender::Open(pager.get(), def, general_legacy, &appender);
+      if (!s.ok()) {
+        appenders.erase(def.tdef_page);
+        return s;
+      }
+    }
+    *result = appender.get();
+    return Status::OK();
+  }
+  // Makes `a` check each row against the tables it refers to, through
+  // their appenders, so that rows appended to them count at once.
+  Status Join(TableAppender* a) {
+    const TableDef& def = a->def();
+    if (joined.count(def.tdef_page) != 0) return Status::OK();
+    a->ClearReferences();
+    for (const LogicalIndex& li : def.logical_indexes) {
+      if (li.kind != kIndexKindForeignKey || li.raw.size() < kTdefLogicalIndexBytes ||
+          li.raw[kLogicalIndexReferenceTypeOffset] != kReferencingTable) {
+        continue;
+      }
+      const uint32_t other_index = GetU32(&li.raw[kLogicalIndexOtherIndexOffset]);
+      const uint32_t other_page = GetU32(&li.raw[kLogicalIndexOtherTableOffset]);
+      if (other_index == kNoOtherIndex) continue;
+      const std::string what = "table " + Utf16ToUtf8(def.name) + " refers to another table through the relationship " +
+                               Utf16ToUtf8(li.name) + ", whose keys cannot be looked up";
+      TableAppender* other = a;
+      if (other_page != def.tdef_page) {
+        TableDef other_def;
+        KP_RETURN_IF_ERROR(reader->ReadTableDefAt(other_page, &other_def).WithContext(what));
+        KP_RETURN_IF_ERROR(AppenderFor(other_def, &other).WithContext(what));
+      }
+      KP_RETURN_IF_ERROR(a->AddReference(li.name, li.physical_index, other, other_index));
+    }
+    joined.insert(def.tdef_page);
+    return Status::OK();
+  }
 
   // `durable`: the file's data reaches the disk too (once, at close).
   Status WriteOut(bool durable = false) {
@@ -287,17 +332,10 @@ class JetDatabase : public Database {
     std::vector<ColumnRules> rules;
     Row defaults;
     KP_RETURN_IF_ERROR(PrepareAppend(def, &rules, &defaults));
-    auto& appender = state_->appenders[def.tdef_page];
-    if (!appender) {
-      const HeaderInfo& h = state_->reader->header();
-      const bool general_legacy = h.sort_order == kSortOrderGeneral && h.sort_version == kSortVersionGeneralLegacy;
-      Status s = TableAppender::Open(state_->pager.get(), def, general_legacy, &appender);
-      if (!s.ok()) {
-        state_->appenders.erase(def.tdef_page);
-        return s;
-      }
-    }
-    *result = std::make_unique<JetRecordset>(state_, appender.get(), std::move(rules), std::move(defaults));
+    TableAppender* appender = nullptr;
+    KP_RETURN_IF_ERROR(state_->AppenderFor(def, &appender));
+    KP_RETURN_IF_ERROR(state_->Join(appender));
+    *result = std::make_unique<JetRecordset>(state_, appender, std::move(rules), std::move(defaults));
     return Status::OK();
   }
 
@@ -306,6 +344,7 @@ class JetDatabase : public Database {
     Status s = state_->failure.ok() ? state_->WriteOut(/*durable=*/true) : state_->failure;
     state_->closed = true;
     state_->appenders.clear();
+    state_->joined.clear();
     state_->pager.reset();
     state_->reader.reset();
     return s;

@@ -103,13 +103,13 @@ Status TableAppender::OpenIndexes(bool general_legacy) {
   return Status::OK();
 }
 
-std::string TableAppender::KeyText(const Row& row, const Index& ix) const {
+std::string TableAppender::KeyText(const Row& row, const std::vector<size_t>& columns) const {
   std::string names, values;
-  for (size_t k = 0; k < ix.columns.size(); ++k) {
-    names += (k == 0 ? "" : ", ") + Utf16ToUtf8(def_.columns[ix.columns[k]].name);
-    values += (k == 0 ? "" : ", ") + ValueText(row[ix.columns[k]]);
+  for (size_t k = 0; k < columns.size(); ++k) {
+    names += (k == 0 ? "" : ", ") + Utf16ToUtf8(def_.columns[columns[k]].name);
+    values += (k == 0 ? "" : ", ") + ValueText(row[columns[k]]);
   }
-  if (ix.columns.size() == 1) return names + " = " + values;
+  if (columns.size() == 1) return names + " = " + values;
   return "(" + names + ") = (" + values + ")";
 }
 
@@ -153,11 +153,78 @@ Status TableAppender::PrepareEntry(const Row& row, Index* ix) {
     bool found = false;
     KP_RETURN_IF_ERROR(ix->tree->ContainsKey(ix->entry, &found));
     if (found) {
-      return Status::InvalidArgument(ix->label + " already holds the key " + KeyText(row, *ix) +
+      return Status::InvalidArgument(ix->label + " already holds the key " + KeyText(row, ix->columns) +
                                      ": the row is not added");
     }
   }
   return Status::OK();
+}
+
+Status TableAppender::AddReference(const std::u16string& name, uint32_t physical, TableAppender* other,
+                                   uint32_t other_index) {
+  Reference r;
+  r.label = "relationship " + Utf16ToUtf8(name);
+  const std::string table = "table " + Utf16ToUtf8(def_.name);
+  const std::string other_table = "table " + Utf16ToUtf8(other->def_.name);
+  const Index* own = nullptr;
+  for (const Index& ix : indexes_) {
+    if (ix.physical == physical) own = &ix;
+  }
+  if (own == nullptr) {
+    return Status::Corruption(table + ": " + r.label + " names index #" + std::to_string(physical) + ", which the table lacks");
+  }
+  const LogicalIndex* target = nullptr;
+  for (const LogicalIndex& li : other->def_.logical_indexes) {
+    if (li.number == other_index) target = &li;
+  }
+  const Index* theirs = nullptr;
+  for (size_t i = 0; target != nullptr && i < other->indexes_.size(); ++i) {
+    if (other->indexes_[i].physical == target->physical_index) {
+      theirs = &other->indexes_[i];
+      r.other_index = i;
+    }
+  }
+  if (theirs == nullptr) {
+    return Status::Corruption(table + ": " + r.label + " refers to index number " + std::to_string(other_index) + " of " +
+                              other_table + ", which it lacks");
+  }
+  if (theirs->columns.size() != own->columns.size()) {
+    return Status::Corruption(table + ": " + r.label + " joins " + std::to_string(own->columns.size()) + " columns to " +
+                              std::to_string(theirs->columns.size()) + " of " + other_table);
+  }
+  for (size_t k = 0; k < own->columns.size(); ++k) {
+    const ColumnDef& a = def_.columns[own->columns[k]];
+    const ColumnDef& b = other->def_.columns[theirs->columns[k]];
+    if (a.type != b.type) {
+      return Status::NotSupported(table + ": " + r.label + " joins " + ColumnLabel(a) + " of type " +
+                                  ColumnTypeName(a.type) + " to " + ColumnLabel(b) + " of type " + ColumnTypeName(b.type) +
+                                  " in " + other_table + ": the table is not opened for appending");
+    }
+  }
+  r.columns = own->columns;
+  r.other = other;
+  references_.push_back(std::move(r));
+  return Status::OK();
+}
+
+Status TableAppender::CheckReference(const Row& row, Reference* r) {
+  bool all_null = true;
+  for (size_t at : r->columns) all_null = all_null && IsNull(def_.columns[at], row[at]);
+  if (all_null) return Status::OK();
+  // The key as the referenced index writes it: its columns and directions.
+  const TableAppender& other = *r->other;
+  const Index& ix = other.indexes_[r->other_index];
+  const std::vector<IndexColumn>& order = other.def_.physical_indexes[ix.physical].columns;
+  r->key.clear();
+  for (size_t k = 0; k < r->columns.size(); ++k) {
+    KP_RETURN_IF_ERROR(AppendIndexKey(other.def_.columns[ix.columns[k]], row[r->columns[k]],
+                                      (order[k].flags & kIndexColumnAscending) != 0, &r->key));
+  }
+  bool found = false;
+  KP_RETURN_IF_ERROR(ix.tree->ContainsKey(r->key, &found));
+  if (found) return Status::OK();
+  return Status::InvalidArgument(r->label + ": table " + Utf16ToUtf8(other.def_.name) + " has no row for " +
+                                 KeyText(row, r->columns) + ": the row is not added");
 }
 
 Status TableAppender::PutUniqueCount(size_t physical, uint32_t count) {
@@ -278,6 +345,7 @@ Status TableAppender::Append(const Row& row) {
   if (damaged_) return Status::InvalidArgument("table " + Utf16ToUtf8(def_.name) + " is damaged by an earlier failure");
   if (row.size() != def_.columns.size()) return Status::InvalidArgument("row with a wrong number of values");
   for (Index& ix : indexes_) KP_RETURN_IF_ERROR(PrepareEntry(row, &ix));
+  for (Reference& r : references_) KP_RETURN_IF_ERROR(CheckReference(row, &r));
   KP_RETURN_IF_ERROR(encoder_.Encode(row, this, &encoded_));
   uint32_t pointer = 0;
   KP_RETURN_IF_ERROR(Place(&rows_, encoded_, &pointer));

@@ -18,6 +18,11 @@
 // so a refused row leaves the file as it was. The unique-key count of each
 // index (its 12-byte block in the TDEF) follows the distinct keys.
 //
+// On the referencing side of a relationship, a row whose key columns are
+// not all Null must find its key in the referenced table's index (through
+// that table's own appender, so rows appended to it count at once); the
+// check comes with the others, before anything is stored.
+//
 // The page being filled is kept aside; Sync() puts it, the changed index
 // pages and the TDEF counts into the pager, and must be called before the
 // pager flushes.
@@ -52,6 +57,13 @@ class TableAppender : public LongValueSink {
   uint32_t row_count() const { return row_count_; }
   // The value the next autonumber takes.
   uint32_t next_autonumber() const { return autonumber_ + 1; }
+
+  // Rows appended from now on must find the key of this table's physical
+  // index `physical` in the logical index `other_index` of `other`: the
+  // relationship `name` (`other` may be this appender). The key columns
+  // must pair up in number and type.
+  Status AddReference(const std::u16string& name, uint32_t physical, TableAppender* other, uint32_t other_index);
+  void ClearReferences() { references_.clear(); }
 
   // Stores `row` (values already in their columns' types).
   Status Append(const Row& row);
@@ -89,11 +101,21 @@ class TableAppender : public LongValueSink {
     bool skip = false;  // the row has no entry
   };
 
+  struct Reference {
+    std::string label;            // "relationship Table2Table1"
+    std::vector<size_t> columns;  // positions in def_.columns, in key order
+    TableAppender* other = nullptr;
+    size_t other_index = 0;  // in other->indexes_
+    Bytes key;               // of the row being appended
+  };
+
   TableAppender(Pager* pager, const TableDef& def) : pager_(pager), def_(def), encoder_(def_) {}
   Status OpenIndexes(bool general_legacy);
   // Computes the row's entry of `ix` (keys only) and checks it.
   Status PrepareEntry(const Row& row, Index* ix);
-  std::string KeyText(const Row& row, const Index& ix) const;
+  Status CheckReference(const Row& row, Reference* r);
+  // "(A, B) = (1, "x")" for the row's values of `columns`.
+  std::string KeyText(const Row& row, const std::vector<size_t>& columns) const;
   Status PutUniqueCount(size_t physical, uint32_t count);
   Status OpenFiller(uint32_t owner, uint32_t owned_map, uint32_t free_map, const std::string& what, Filler* f);
   Status Place(Filler* f, const Bytes& row, uint32_t* pointer);
@@ -109,6 +131,7 @@ class TableAppender : public LongValueSink {
   std::map<uint16_t, std::unique_ptr<Filler>> long_values_;  // by column number
   Bytes encoded_;
   std::vector<Index> indexes_;
+  std::vector<Reference> references_;
   bool damaged_ = false;
 };
 

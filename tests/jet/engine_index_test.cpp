@@ -156,12 +156,48 @@ TEST(EngineIndex, AccessTablesKeepEveryIndex) {
   }
 }
 
-TEST(EngineIndex, TheReferencingSideOfARelationshipIsRefused) {
+// The referencing side of a relationship (Table1 refers to Table2 and
+// Table3 by their primary keys): a row's key must be one the referenced
+// table holds, rows appended to it in the same session included; a Null
+// key needs none. A key it lacks is refused, naming the relationship and
+// the key, and leaves the file as it was.
+TEST(EngineIndex, TheReferencingSideFindsItsKeys) {
   if (!std::filesystem::exists(ReferencePath("indexTestV2000.mdb"))) GTEST_SKIP() << "no reference files";
   const std::string path = WritableCopy("indexTestV2000.mdb", u"Table1");
-  Status s = AppendRows(path, u"Table1", {1}, nullptr);
-  EXPECT_TRUE(s.IsNotSupported()) << s.ToString();
-  EXPECT_NE(s.message().find("relationship Table2Table1"), std::string::npos) << s.message();
+  std::vector<Row> table1 = ReadBack(path, u"Table1");
+  auto assign = [](int id, Value fk1, Value fk2) {
+    return Assignments{{u"id", Value::Int(id)}, {u"otherfk1", fk1}, {u"otherfk2", fk2}, {u"data", Value::Str(u"new")}};
+  };
+  {
+    Opened o = Open(path, u"Table1");
+    std::unique_ptr<Recordset> table2;
+    ASSERT_TRUE(o.db->OpenRecordset(u"SELECT * FROM [Table2]", &table2).ok());
+    ASSERT_TRUE(AddRow(table2.get(), {{u"id", Value::Int(500)}, {u"data", Value::Str(u"appended")}}).ok());
+    const Assignments rows[] = {assign(100, Value::Int(0), Value::Int(13)), assign(101, Value::Int(500), Value::Int(10)),
+                                assign(102, Value::Null(), Value::Null())};
+    for (const Assignments& a : rows) {
+      const Status s = AddRow(o.rs.get(), a);
+      ASSERT_TRUE(s.ok()) << s.ToString();
+      table1.push_back({a[0].second, a[1].second, a[2].second, a[3].second, Value::Int(0)});  // otherfk3 defaults to 0
+    }
+    ASSERT_TRUE(o.db->Close().ok());
+  }
+  ExpectCheckerClean(path);
+  ExpectRowsThreeWays(path, u"Table1", table1);
+  const struct {
+    Value fk1, fk2;
+    const char* message;
+  } refused[] = {{Value::Int(501), Value::Int(10), "relationship Table2Table1: table Table2 has no row for otherfk1 = 501"},
+                 {Value::Null(), Value::Int(9), "relationship Table3Table1: table Table3 has no row for otherfk2 = 9"}};
+  for (const auto& r : refused) {
+    const Bytes file_before = ReadWholeFile(path);
+    Opened o = Open(path, u"Table1");
+    const Status s = AddRow(o.rs.get(), assign(200, r.fk1, r.fk2));
+    EXPECT_TRUE(s.IsInvalidArgument()) << s.ToString();
+    EXPECT_NE(s.message().find(r.message), std::string::npos) << s.message();
+    o.db->Close();
+    EXPECT_EQ(ReadWholeFile(path), file_before);
+  }
 }
 
 // Past a hundred thousand rows, in random order and in order: node pages

@@ -161,21 +161,19 @@ TEST(EngineDefaults, TablesRefusedForAppendingSayWhy) {
   bad.properties.table[u"ValidationRule"] = TextProperty(u"[A]>0");
   EXPECT_NE(PrepareAppend(bad, &rules, &defaults).message().find("validation rule"), std::string::npos);
 
-  // The referencing side of a relationship (a primary key is no reason).
+  // Keys and relationships are no reason (the appender checks them).
   bad = def;
   LogicalIndex index;
   index.name = u"PrimaryKey";
   index.kind = 1;
   bad.logical_indexes.push_back(index);
   bad.physical_indexes.push_back(PhysicalIndex());
-  EXPECT_TRUE(PrepareAppend(bad, &rules, &defaults).ok());
   index.name = u"OtherThis";
   index.kind = 2;
   index.raw.assign(28, 0);
   index.raw[12] = 2;
   bad.logical_indexes.push_back(index);
-  s = PrepareAppend(bad, &rules, &defaults);
-  EXPECT_NE(s.message().find("relationship OtherThis"), std::string::npos) << s.message();
+  EXPECT_TRUE(PrepareAppend(bad, &rules, &defaults).ok());
 }
 
 TEST(EngineQuery, OnlySelectStarFromBracketedTable) {
