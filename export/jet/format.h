@@ -140,6 +140,11 @@ constexpr uint8_t kIndexKindForeignKey = 2;
 // referenced table, 2 the referencing one, whose new rows must find theirs.
 constexpr size_t kLogicalIndexReferenceTypeOffset = 12;  // u8
 constexpr uint8_t kReferencingTable = 2;
+// The other side: its logical index number (kNoOtherIndex: none) and the
+// first TDEF page of its table.
+constexpr size_t kLogicalIndexOtherIndexOffset = 13;  // u32
+constexpr size_t kLogicalIndexOtherTableOffset = 17;  // u32
+constexpr uint32_t kNoOtherIndex = 0xFFFFFFFF;
 
 // Section 7: per memo/OLE column: u16 column number, u32 owned map, u32 free map.
 constexpr size_t kTdefLongValueMapBytes = 10;
