@@ -1,6 +1,7 @@
 #include "export/jet/checker.h"
 
 #include <algorithm>
+#include <cstdio>
 #include <cstring>
 #include <map>
 #include <memory>
@@ -73,7 +74,9 @@ class Checker {
     // The tables come from every row on MSysObjects' data pages, found by
     // their owner field: a damaged owned map must not hide them.
     bool catalog_seen = false;
-    for (const CatalogEntry& e : CatalogFromPages()) {
+    const std::vector<CatalogEntry> catalog = CatalogFromPages();
+    FindRelationships(catalog);
+    for (const CatalogEntry& e : catalog) {
       if (!e.is_table()) continue;
       catalog_seen |= e.tdef_page() == kCatalogTdefPage;
       CheckTable(e);
@@ -88,6 +91,7 @@ class Checker {
     }
     CheckAllPages();
     CheckGlobalMap();
+    CheckRelationships();
   }
 
  private:
@@ -319,6 +323,206 @@ class Checker {
     return true;
   }
 
+  // ---- relationships -------------------------------------------------------------------
+  // A relationship as its referencing table states it: a foreign-key logical
+  // index on the referencing side, naming a logical index of the referenced
+  // table. Every row whose key columns are not all Null must have its key
+  // among the referenced index's entries (Access enforces it).
+  struct Relationship {
+    std::string name;       // the logical index's name
+    TableDef from;          // the referencing table
+    size_t from_index = 0;  // its physical index: the key columns
+    TableDef to;            // the referenced table
+    size_t to_index = 0;    // the physical index whose keys the rows need
+    // Per key column, its place in from.columns and in to.columns.
+    std::vector<std::pair<size_t, size_t>> columns;
+    bool comparable = true;  // false once keys cannot be computed
+    Row key_row;             // a row of `to` holding the key values, the rest Null
+    // The distinct keys of the referencing rows (as the referenced index
+    // stores them, without the row pointer): the first row with each, and
+    // how many rows have it.
+    struct Rows {
+      uint32_t page = 0;
+      uint8_t row = 0;
+      size_t count = 0;
+    };
+    std::map<Bytes, Rows> keys;
+  };
+
+  // Reads the relationships from every table's TDEF, before the tables are
+  // checked; the referenced indexes they need go to `referenced_`.
+  void FindRelationships(const std::vector<CatalogEntry>& catalog) {
+    std::map<uint32_t, std::u16string> tables;  // TDEF page -> name
+    for (const CatalogEntry& e : catalog) {
+      if (e.is_table()) tables.emplace(e.tdef_page(), e.name);
+    }
+    for (const auto& [tp, table_name] : tables) {
+      TableDef def;
+      if (!ReadTableDef(file_, tp, &def).ok()) continue;  // reported with the table
+      def.name = table_name;
+      for (const LogicalIndex& li : def.logical_indexes) {
+        if (li.kind != kIndexKindForeignKey || li.raw.size() < kTdefLogicalIndexBytes ||
+            li.raw[kLogicalIndexReferenceTypeOffset] != kReferencingTable) {
+          continue;
+        }
+        const uint32_t other_index = GetU32(li.raw.data() + kLogicalIndexOtherIndexOffset);
+        const uint32_t other_page = GetU32(li.raw.data() + kLogicalIndexOtherTableOffset);
+        if (other_index == kNoOtherIndex) continue;
+        Relationship rel;
+        rel.name = Utf16ToUtf8(li.name);
+        const std::string what = "relationship " + rel.name + " of " + Utf16ToUtf8(table_name);
+        Status s = ReadTableDef(file_, other_page, &rel.to);
+        if (!s.ok()) {
+          Problem(tp, what + ": the referenced table: " + s.message());
+          continue;
+        }
+        const auto named = tables.find(other_page);
+        if (named == tables.end()) {
+          Problem(tp, what + ": the referenced TDEF at page " + std::to_string(other_page) +
+                          " is no table of the catalog");
+          continue;
+        }
+        rel.to.name = named->second;
+        const std::string to_name = Utf16ToUtf8(rel.to.name);
+        const LogicalIndex* target = nullptr;
+        for (const LogicalIndex& other : rel.to.logical_indexes) {
+          if (other.number == other_index) target = &other;
+        }
+        if (target == nullptr) {
+          Problem(tp, what + " names logical index " + std::to_string(other_index) + " of " + to_name +
+                          ", which it lacks");
+          continue;
+        }
+        rel.from_index = li.physical_index;
+        rel.to_index = target->physical_index;
+        const auto& from_columns = def.physical_indexes[rel.from_index].columns;
+        const auto& to_columns = rel.to.physical_indexes[rel.to_index].columns;
+        if (from_columns.size() != to_columns.size()) {
+          Problem(tp, what + ": " + std::to_string(from_columns.size()) + " key columns, the index of " + to_name +
+                          " it names " + std::to_string(to_columns.size()));
+          continue;
+        }
+        for (size_t k = 0; k < from_columns.size(); ++k) {
+          const int from = ColumnAt(def, from_columns[k].column_number);
+          const int to = ColumnAt(rel.to, to_columns[k].column_number);
+          if (from < 0 || to < 0) break;  // reported with the index
+          rel.columns.emplace_back(size_t(from), size_t(to));
+          const ColumnType type = rel.to.columns[size_t(to)].type;
+          if (!compare_text_keys_ && (type == ColumnType::kText || type == ColumnType::kMemo)) rel.comparable = false;
+        }
+        if (rel.columns.size() != from_columns.size()) continue;
+        rel.from = def;
+        referenced_.emplace(other_page, rel.to_index);
+        relationships_.push_back(std::move(rel));
+      }
+    }
+  }
+
+  static int ColumnAt(const TableDef& def, uint16_t number) {
+    for (size_t c = 0; c < def.columns.size(); ++c) {
+      if (def.columns[c].number == number) return int(c);
+    }
+    return -1;
+  }
+
+  // The key of referencing row `row` (slot `page`/`r`) computed with the
+  // referenced index's columns, kept among `rel`'s keys unless it is all Null.
+  void AddReferencingKey(Relationship* rel, const Row& row, uint32_t page, uint8_t r) {
+    if (!rel->comparable) return;
+    Row& key_row = rel->key_row;
+    key_row.resize(rel->to.columns.size());
+    bool all_null = true;
+    for (const auto& [from, to] : rel->columns) {
+      key_row[to] = row[from];
+      all_null &= row[from].is_null() && rel->from.columns[from].type != ColumnType::kBoolean;
+    }
+    if (all_null) return;
+    Bytes key;
+    Status s = BuildIndexEntry(rel->to, rel->to.physical_indexes[rel->to_index], key_row, page, r, &key);
+    if (!s.ok()) {
+      rel->comparable = false;
+      if (!s.IsNotSupported()) {
+        Problem(page, "row " + std::to_string(r) + " of " + Utf16ToUtf8(rel->from.name) + ": relationship " +
+                          rel->name + ": " + s.message());
+      }
+      return;
+    }
+    key.resize(key.size() - kIndexRowPointerBytes);
+    ++rel->keys.try_emplace(std::move(key), Relationship::Rows{page, r, 0}).first->second.count;
+  }
+
+  // Each relationship's referencing keys against the referenced index's.
+  void CheckRelationships() {
+    constexpr size_t kRowsReported = 5;
+    for (Relationship& rel : relationships_) {
+      const auto present = referenced_keys_.find({rel.to.tdef_page, rel.to_index});
+      // Without the referenced index's keys (it cannot be read), its check says why.
+      if (!rel.comparable || present == referenced_keys_.end()) continue;
+      std::vector<std::pair<const Bytes*, Relationship::Rows>> broken;
+      for (const auto& [key, rows] : rel.keys) {
+        if (!std::binary_search(present->second.begin(), present->second.end(), key)) broken.emplace_back(&key, rows);
+      }
+      std::sort(broken.begin(), broken.end(), [](const auto& a, const auto& b) {
+        return std::make_pair(a.second.page, a.second.row) < std::make_pair(b.second.page, b.second.row);
+      });
+      const std::string from_name = Utf16ToUtf8(rel.from.name), to_name = Utf16ToUtf8(rel.to.name);
+      size_t more = 0;
+      for (size_t k = 0; k < broken.size(); ++k) {
+        const Relationship::Rows& rows = broken[k].second;
+        if (k >= kRowsReported) {
+          more += rows.count;
+          continue;
+        }
+        Problem(rows.page, "row " + std::to_string(rows.row) + " of " + from_name + ": relationship " + rel.name +
+                               ": no row of " + to_name + " has its key " + KeyValues(rel, rows, *broken[k].first) +
+                               (rows.count > 1 ? " (nor " + std::to_string(rows.count - 1) + " more rows with it)" : ""));
+      }
+      if (more > 0) {
+        Problem(broken[kRowsReported].second.page, "relationship " + rel.name + ": " + std::to_string(more) +
+                                                        " more rows of " + from_name + " whose keys " + to_name +
+                                                        " lacks");
+      }
+      rel.keys.clear();
+    }
+  }
+
+  // The key columns of the referencing row at `rows` ("otherfk1 = 7"),
+  // decoded again; the key bytes when the row cannot be.
+  std::string KeyValues(const Relationship& rel, const Relationship::Rows& rows, const Bytes& key) {
+    const uint8_t* data;
+    size_t size;
+    RowSlot slot;
+    Row row;
+    bool ok = ReadRowBytes(file_, rows.page, rows.row, &data, &size, &slot).ok();
+    if (ok && slot.overflow) ok = size >= 4 && ReadRowBytes(file_, GetU24(data + 1), data[0], &data, &size).ok();
+    if (!ok || !DecodeRow(file_, rel.from, data, size, &row).ok()) return "(" + HexBytes(key) + ")";
+    std::string out;
+    for (const auto& [from, to] : rel.columns) {
+      out += (out.empty() ? "" : ", ") + Utf16ToUtf8(rel.from.columns[from].name) + " = " + ValueText(row[from]);
+    }
+    return out;
+  }
+
+  static std::string ValueText(const Value& v) {
+    switch (v.kind) {
+      case Value::Kind::kNull: return "Null";
+      case Value::Kind::kBoolean: return v.i ? "True" : "False";
+      case Value::Kind::kInteger: return std::to_string(v.i);
+      case Value::Kind::kCurrency: return std::to_string(double(v.i) / 10000);
+      case Value::Kind::kDouble:
+      case Value::Kind::kDateTime: {
+        char buf[32];
+        std::snprintf(buf, sizeof buf, "%.17g", v.d);
+        return buf;
+      }
+      case Value::Kind::kText: return "\"" + Utf16ToUtf8(v.text.substr(0, 40)) + (v.text.size() > 40 ? "...\"" : "\"");
+      case Value::Kind::kBinary:
+        return "<" + HexBytes(Bytes(v.binary.begin(), v.binary.begin() + std::min<size_t>(v.binary.size(), 16))) +
+               (v.binary.size() > 16 ? " ...>" : ">");
+    }
+    return "?";
+  }
+
   // ---- tables -------------------------------------------------------------------------
   void CheckTable(const CatalogEntry& e) {
     const std::string name = Utf16ToUtf8(e.name);
@@ -344,6 +548,9 @@ class Checker {
     table.data_pages = &actual;
     table.var_cols = def.variable_column_count();
     table.header_var = GetU16(layout.logical.data() + kTdefVarColsOffset);
+    for (Relationship& rel : relationships_) {
+      if (rel.from.tdef_page == tp) table.relationships.push_back(&rel);
+    }
     TableRows rows = CheckRows(table);
     CheckLongValueMaps(name, def, &rows.lval_pages);
     for (size_t i = 0; i < def.physical_indexes.size(); ++i) {
@@ -385,6 +592,7 @@ class Checker {
     const std::set<uint32_t>* data_pages = nullptr;  // pages whose owner field names it
     uint16_t var_cols = 0;                           // variable columns described
     uint16_t header_var = 0;                         // variable columns the TDEF header counts
+    std::vector<Relationship*> relationships;        // those it is the referencing table of
   };
 
   // What a table's rows call for, checked after them.
@@ -456,6 +664,7 @@ class Checker {
         rows->expected[i].push_back(std::move(entry));
       }
     }
+    for (Relationship* rel : t.relationships) AddReferencingKey(rel, row, n, uint8_t(r));
   }
 
   // Follows the overflow pointer of row `r` of page `n` (its bytes in
@@ -685,6 +894,12 @@ class Checker {
         Problem(pi.root_page, iname + " is unique but holds " + std::to_string(entries.size() - keys.size()) +
                                   " duplicate keys");
       }
+      if (referenced_.count({tp, i})) {
+        std::vector<Bytes>& present = referenced_keys_[{tp, i}];
+        present.clear();
+        present.reserve(keys.size());
+        while (!keys.empty()) present.push_back(std::move(keys.extract(keys.begin()).value()));
+      }
     }
   }
 
@@ -818,6 +1033,11 @@ class Checker {
   const PageFile& file_;
   CheckReport* report_;
   std::unique_ptr<DatabaseReader> reader_;
+  std::vector<Relationship> relationships_;
+  // The referenced indexes (TDEF page, physical index) and their keys in
+  // order, kept from their check to the relationships'.
+  std::set<std::pair<uint32_t, size_t>> referenced_;
+  std::map<std::pair<uint32_t, size_t>, std::vector<Bytes>> referenced_keys_;
   std::map<uint32_t, std::string> use_;
   std::set<uint32_t> global_free_;
   UsageMapLayout global_layout_;

@@ -29,6 +29,11 @@
 //               the entries equal the ones recomputed from the rows
 //               (General Legacy keys), and the unique count is the number
 //               of distinct keys
+//   references  relationships: each foreign key of a referencing table
+//               names a table and one of its logical indexes with as many
+//               key columns, and every row whose key columns are not all
+//               Null has its key (made with the referenced index's
+//               columns) among that index's entries
 //   catalog     every table row's Id names its TDEF page
 //
 // Some deviations are Access's own (it leaves row counts of system tables

@@ -154,6 +154,7 @@ struct TdefFields {
   std::vector<size_t> unique_counts;   // u32 per physical index
   std::vector<size_t> physical;        // 52-byte block per physical index
   std::vector<size_t> long_value_maps; // 10-byte entry per memo/OLE map pair
+  std::vector<size_t> logical;         // 28-byte block per logical index
 };
 
 Status LocateTdefFields(const Bytes& t, TdefFields* f) {
@@ -175,7 +176,9 @@ Status LocateTdefFields(const Bytes& t, TdefFields* f) {
   };
   if (!skip_names(columns)) return fail();
   for (uint32_t i = 0; i < physical; ++i) f->physical.push_back(at + kTdefPhysicalIndexBytes * i);
-  at += kTdefPhysicalIndexBytes * physical + kTdefLogicalIndexBytes * logical;
+  at += kTdefPhysicalIndexBytes * physical;
+  for (uint32_t i = 0; i < logical; ++i) f->logical.push_back(at + kTdefLogicalIndexBytes * i);
+  at += kTdefLogicalIndexBytes * logical;
   if (!skip_names(logical)) return fail();
   while (true) {
     if (at + 2 > t.size()) return fail();
@@ -300,6 +303,7 @@ class Compactor {
       }
       for (size_t k = TableDefPageCount(t.layout.logical.size()); k > 0; --k) t.tdef_pages.push_back(out_->AllocatePage());
       new_ids_[t.entry->id] = int32_t((uint32_t(t.entry->id) & 0xFF000000u) | t.tdef_pages[0]);
+      new_tdef_pages_[t.entry->tdef_page()] = t.tdef_pages[0];
       t.first_map_slot = map_rows_.size();
       map_rows_.resize(map_rows_.size() + 2 + t.def.physical_indexes.size() + 2 * t.def.long_value_maps.size());
     }
@@ -455,6 +459,16 @@ class Compactor {
       PutU32(tdef.data() + t->fields.long_value_maps[m] + 2, MapPointer(slot++));
       KP_RETURN_IF_ERROR(SetMapRow(slot, it == long_values.end() ? kNone : it->second->free()));
       PutU32(tdef.data() + t->fields.long_value_maps[m] + 6, MapPointer(slot++));
+    }
+    // A relationship names the other table by its TDEF page.
+    for (size_t at : t->fields.logical) {
+      if (GetU32(tdef.data() + at + kLogicalIndexOtherIndexOffset) == kNoOtherIndex) continue;
+      const uint32_t other = GetU32(tdef.data() + at + kLogicalIndexOtherTableOffset);
+      auto it = new_tdef_pages_.find(other);
+      if (it == new_tdef_pages_.end()) {
+        return Status::Corruption("a relationship names TDEF page " + std::to_string(other) + ", not a table's");
+      }
+      PutU32(tdef.data() + at + kLogicalIndexOtherTableOffset, it->second);
     }
     std::vector<Bytes> images;
     KP_RETURN_IF_ERROR(SplitTableDef(tdef, t->tdef_pages, &images));
@@ -695,6 +709,7 @@ class Compactor {
   OutputFile* out_;
   std::vector<TablePlan> tables_;
   std::map<int32_t, int32_t> new_ids_;  // old table Id -> new
+  std::map<uint32_t, uint32_t> new_tdef_pages_;  // old first TDEF page -> new
   std::vector<Bytes> map_rows_;
   std::vector<uint32_t> map_pages_;
   // Per table: old row pointer -> new, in ascending order of both.

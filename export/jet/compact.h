@@ -14,7 +14,9 @@
 //     pages, the LVAL pages of its memo/OLE columns and its index pages;
 //     deleted rows, overflow slots, dead space and unused pages are gone;
 //   - a table's Id is its new TDEF page: MSysObjects.Id and MSysACEs.ObjectId
-//     follow (security rows of page-sized Ids that name no table are dropped);
+//     follow (security rows of page-sized Ids that name no table are dropped),
+//     and so does the other table's TDEF page in each relationship's logical
+//     index;
 //   - row counts, usage maps, index trees and their unique-key counts are
 //     computed anew; index keys are taken from the source index (the bytes the
 //     engine that wrote them computed, whatever its sort order), except where

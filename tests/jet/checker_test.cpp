@@ -117,6 +117,50 @@ TEST(CheckerTest, FindsEachFaultWithItsPlace) {
   EXPECT_TRUE(lenient.ok()) << lenient.ToString();
 }
 
+// Table1 of indexTestV2000.mdb references Table2 through otherfk1 ("Table2Table1") and
+// Table3 through otherfk2 ("Table3Table1"): rows whose keys the referenced table lacks,
+// and relationships naming what is not there, are reported; an all-Null key is exempt.
+TEST(CheckerTest, FindsBrokenRelationships) {
+  KP_SKIP_WITHOUT_REFERENCE();
+  const Bytes clean = Load("indexTestV2000.mdb");
+  // Table1: TDEF page 24 (Table2Table1's logical index block at 570), rows id 0..3 in
+  // slots 0..3 of page 62 (otherfk1 at 10, otherfk2 at 14, a one-byte null mask at the
+  // end), its otherfk1 index one leaf, page 45, of 9-byte entries in row order.
+  auto row = [](Bytes* im, int r) {
+    return Page(im, 62) + (GetU16(Page(im, 62) + kDataRowOffsetsOffset + 2 * r) & kRowOffsetMask);
+  };
+  const size_t table2table1 = 24 * kPageSize + 570;
+  const struct {
+    std::function<void(Bytes*)> damage;
+    const char* says;  // nullptr: no problem with a relationship
+  } cases[] = {
+      {[&](Bytes* im) {  // otherfk1 2 -> 7, in the row and in Table1's own index
+         PutU32(row(im, 3) + 10, 7);
+         Page(im, 45)[kIndexEntriesOffset + 3 * 9 + 4] = 7;
+       },
+       "page 62: row 3 of Table1: relationship Table2Table1: no row of Table2 has its key otherfk1 = 7"},
+      {[&](Bytes* im) { PutU32(row(im, 1) + 14, 14), PutU32(row(im, 2) + 14, 14); },
+       "page 62: row 1 of Table1: relationship Table3Table1: no row of Table3 has its key otherfk2 = 14 (nor 1 more"},
+      {[&](Bytes* im) { row(im, 2)[-1] &= uint8_t(~0x04); }, nullptr},  // row 3's otherfk1 Null
+      {[&](Bytes* im) { PutU32(im->data() + table2table1 + kLogicalIndexOtherIndexOffset, 9); },
+       "page 24: relationship Table2Table1 of Table1 names logical index 9 of Table2, which it lacks"},
+      {[&](Bytes* im) { PutU32(im->data() + table2table1 + kLogicalIndexOtherTableOffset, 62); },
+       "page 24: relationship Table2Table1 of Table1: the referenced table: page 62 is a data page"},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.says ? c.says : "all-Null key");
+    Bytes image = clean;
+    c.damage(&image);
+    if (c.says != nullptr) {
+      EXPECT_TRUE(Reports(image, c.says, false));
+      continue;
+    }
+    CheckReport report;
+    ASSERT_TRUE(CheckDatabaseImage(image, CheckOptions(), &report).ok());
+    EXPECT_EQ(report.ToString().find("relationship"), std::string::npos) << report.ToString();
+  }
+}
+
 TEST(CheckerTest, ToleratedProblemsFailOnlyWhenStrict) {
   KP_SKIP_WITHOUT_REFERENCE();
   Bytes image = Load("empty.mdb");
