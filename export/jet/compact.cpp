@@ -460,9 +460,13 @@ class Compactor {
       KP_RETURN_IF_ERROR(SetMapRow(slot, it == long_values.end() ? kNone : it->second->free()));
       PutU32(tdef.data() + t->fields.long_value_maps[m] + 6, MapPointer(slot++));
     }
-    // A relationship names the other table by its TDEF page.
+    // A relationship (a foreign key, either side) names the other table by
+    // its TDEF page.
     for (size_t at : t->fields.logical) {
-      if (GetU32(tdef.data() + at + kLogicalIndexOtherIndexOffset) == kNoOtherIndex) continue;
+      if (tdef[at + kLogicalIndexKindOffset] != kIndexKindForeignKey ||
+          GetU32(tdef.data() + at + kLogicalIndexOtherIndexOffset) == kNoOtherIndex) {
+        continue;
+      }
       const uint32_t other = GetU32(tdef.data() + at + kLogicalIndexOtherTableOffset);
       auto it = new_tdef_pages_.find(other);
       if (it == new_tdef_pages_.end()) {
