@@ -7,9 +7,45 @@
 #include <limits>
 #include <utility>
 
+#if defined(__SSE2__) || defined(_M_X64)
+#include <emmintrin.h>
+#define KP_SSE2 1
+#endif
+
 namespace kp::jet {
 
 namespace {
+
+// Writes the low bytes of `t[0..n)` to `p`: false when a character is
+// outside U+0001..U+00FF (what `p` then holds is of no use).
+bool NarrowText(const char16_t* t, size_t n, uint8_t* p) {
+  size_t k = 0;
+#ifdef KP_SSE2
+  const __m128i high = _mm_set1_epi16(int16_t(0xFF00));
+  const __m128i zero = _mm_setzero_si128();
+  for (; k + 16 <= n; k += 16) {
+    const __m128i a = _mm_loadu_si128(reinterpret_cast<const __m128i*>(t + k));
+    const __m128i b = _mm_loadu_si128(reinterpret_cast<const __m128i*>(t + k + 8));
+    const __m128i nul = _mm_or_si128(_mm_cmpeq_epi16(a, zero), _mm_cmpeq_epi16(b, zero));
+    const __m128i low = _mm_cmpeq_epi16(_mm_and_si128(_mm_or_si128(a, b), high), zero);
+    if (_mm_movemask_epi8(nul) != 0 || _mm_movemask_epi8(low) != 0xFFFF) return false;
+    _mm_storeu_si128(reinterpret_cast<__m128i*>(p + k), _mm_packus_epi16(a, b));
+  }
+  if (k + 8 <= n) {
+    const __m128i a = _mm_loadu_si128(reinterpret_cast<const __m128i*>(t + k));
+    const __m128i low = _mm_cmpeq_epi16(_mm_and_si128(a, high), zero);
+    if (_mm_movemask_epi8(_mm_cmpeq_epi16(a, zero)) != 0 || _mm_movemask_epi8(low) != 0xFFFF) return false;
+    _mm_storel_epi64(reinterpret_cast<__m128i*>(p + k), _mm_packus_epi16(a, zero));
+    k += 8;
+  }
+#endif
+  unsigned outside = 0;
+  for (; k < n; ++k) {
+    outside |= unsigned(uint16_t(t[k] - 1u) > 0xFEu);
+    p[k] = uint8_t(t[k]);
+  }
+  return outside == 0;
+}
 
 // "column Name", the name in UTF-8 (each UTF-16 unit on its own).
 std::string ColumnName(const ColumnDef& c) {
@@ -156,32 +192,20 @@ Status EncodeFixedValue(const ColumnDef& c, const Value& v, uint8_t* p) {
 void EncodeText(const ColumnDef& column, const std::u16string& text, Bytes* out) {
   const size_t n = text.size();
   const char16_t* t = text.data();
-  bool compress = (column.ext_flags & kColumnCompressedUnicode) != 0 && n > 2 && n <= kMaxCompressedTextChars;
-  if (compress) {
-    // Every character in U+0001..U+00FF, looked at 16 at a time (a loop
-    // without branches, which the compiler widens).
-    unsigned outside = 0;
-    for (size_t k = 0; k < n && outside == 0; k += 16) {
-      const size_t end = std::min(n, k + 16);
-      for (size_t j = k; j < end; ++j) outside |= unsigned(uint16_t(t[j] - 1u) > 0xFEu);
-    }
-    compress = outside == 0;
-  }
   const size_t at = out->size();
-  if (compress) {
+  if ((column.ext_flags & kColumnCompressedUnicode) != 0 && n > 2 && n <= kMaxCompressedTextChars) {
     out->resize(at + 2 + n);
     uint8_t* p = out->data() + at;
     p[0] = 0xFF;  // compressed-unicode marker
     p[1] = 0xFE;
-    for (size_t k = 0; k < n; ++k) p[2 + k] = uint8_t(t[k]);
+    if (NarrowText(t, n, p + 2)) return;
+  }
+  out->resize(at + 2 * n);
+  uint8_t* p = out->data() + at;
+  if constexpr (std::endian::native == std::endian::little) {
+    if (n != 0) std::memcpy(p, t, 2 * n);
   } else {
-    out->resize(at + 2 * n);
-    uint8_t* p = out->data() + at;
-    if constexpr (std::endian::native == std::endian::little) {
-      if (n != 0) std::memcpy(p, t, 2 * n);
-    } else {
-      for (size_t k = 0; k < n; ++k) PutU16(p + 2 * k, uint16_t(t[k]));
-    }
+    for (size_t k = 0; k < n; ++k) PutU16(p + 2 * k, uint16_t(t[k]));
   }
 }
 

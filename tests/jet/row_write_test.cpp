@@ -6,6 +6,8 @@
 
 #include <gtest/gtest.h>
 
+#include <cstring>
+
 namespace kp::jet {
 namespace {
 
@@ -102,6 +104,27 @@ TEST(RowWriteTest, CompressesTextOnlyWhereAllowedAndItPays) {
     EncodeText(col, c.text, &out);
     EXPECT_EQ(out.size(), c.size);
     if (!c.want.empty()) EXPECT_EQ(out, c.want);
+  }
+  // Long texts, in blocks of 16 and 8 characters: one character outside
+  // U+0001..U+00FF anywhere keeps the whole text in UCS-2, bytes as they are.
+  ColumnDef col = Col(u"T", ColumnType::kText, 0, 0, 0, 510, false);
+  col.ext_flags = kColumnCompressedUnicode;
+  std::u16string text(41, u'x');
+  text[3] = 0x01;
+  text[20] = 0xFF;
+  Bytes out;
+  EncodeText(col, text, &out);
+  ASSERT_EQ(out.size(), 43u);
+  for (size_t k = 0; k < text.size(); ++k) EXPECT_EQ(out[2 + k], uint8_t(text[k])) << k;
+  for (size_t at : {0, 7, 8, 15, 16, 31, 32, 39, 40}) {
+    for (char16_t bad : {u'\0', u'\u0100', u'\uFF00', u'\u8000', u'\uFFFF'}) {
+      std::u16string t = text;
+      t[at] = bad;
+      out.clear();
+      EncodeText(col, t, &out);
+      ASSERT_EQ(out.size(), 82u) << at << " " << int(bad);
+      EXPECT_EQ(std::memcmp(out.data(), t.data(), 82), 0) << at << " " << int(bad);
+    }
   }
 }
 
