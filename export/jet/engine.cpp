@@ -54,6 +54,12 @@ struct DatabaseState {
   std::set<uint32_t> joined;  // appenders that check their relationships
   bool closed = false;
   Status failure;  // a failed write: the database takes no more rows
+  bool broken = false;  // closed, or failed
+
+  void Fail(const Status& s) {
+    failure = s;
+    broken = true;
+  }
 
   // The appender of the table `def`, opened once and kept.
   Status AppenderFor(const TableDef& def, TableAppender** result) {
@@ -128,6 +134,7 @@ class JetRecordset : public Recordset {
     for (size_t i = 0; i < def.columns.size(); ++i) {
       if ((def.columns[i].flags & kColumnAutoLong) != 0) autonumber_ = int(i);
     }
+    columns_ = unsigned(def.columns.size());
   }
 
   Status AddNew() override {
@@ -193,13 +200,13 @@ class JetRecordset : public Recordset {
     if (s.ok()) s = appender_->Append(row_);
     if (!s.ok()) {
       // A row stored in part leaves nothing more to be written.
-      if (appender_->damaged()) db_->failure = s;
+      if (appender_->damaged()) db_->Fail(s);
       return Fail(s);
     }
     if (db_->pager->dirty_count() >= kFlushPages) {
       s = db_->WriteOut();
       if (!s.ok()) {
-        db_->failure = s;
+        db_->Fail(s);
         return Fail(s);
       }
     }
@@ -222,7 +229,7 @@ class JetRecordset : public Recordset {
       for (i = 0; i < columns.size() && columns[i].name != column_name; ++i) {
       }
     }
-    if (usable() && editing_ && i < columns.size() && int(i) != autonumber_) [[likely]] {
+    if (editing_ && !db_->broken && i < columns.size() && int(i) != autonumber_) [[likely]] {
       hint_ = i + 1;
       *index = i;
       return Status::OK();
@@ -231,8 +238,7 @@ class JetRecordset : public Recordset {
   }
   // The same for a position from FindColumn.
   Status At(int position, size_t* index) {
-    if (usable() && editing_ && position >= 0 && size_t(position) < row_.size() && position != autonumber_)
-        [[likely]] {
+    if (editing_ && !db_->broken && unsigned(position) < columns_ && position != autonumber_) [[likely]] {
       *index = size_t(position);
       return Status::OK();
     }
@@ -284,8 +290,9 @@ class JetRecordset : public Recordset {
     return Status::OK();
   }
 
-  // Whether the row set can be used (Usable() says why not).
-  bool usable() const { return !closed_ && failure_.ok() && !db_->closed && db_->failure.ok(); }
+  // Whether the row set can be used (Usable() says why not). A row is
+  // edited (`editing_`) only in a usable row set.
+  bool usable() const { return !closed_ && failure_.ok() && !db_->broken; }
   Status Usable() const {
     if (closed_) return Status::InvalidArgument("the row set is closed");
     if (!failure_.ok()) {
@@ -311,6 +318,7 @@ class JetRecordset : public Recordset {
   std::vector<WholeRange> whole_ranges_;
   Row defaults_;
   Row row_;
+  unsigned columns_ = 0;  // in the row
   int autonumber_ = -1;
   size_t hint_ = 0;  // the column after the last one set: the likely next
   bool editing_ = false;
@@ -343,6 +351,7 @@ class JetDatabase : public Database {
     if (state_->closed) return Status::OK();
     Status s = state_->failure.ok() ? state_->WriteOut(/*durable=*/true) : state_->failure;
     state_->closed = true;
+    state_->broken = true;
     state_->appenders.clear();
     state_->joined.clear();
     state_->pager.reset();

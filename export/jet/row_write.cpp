@@ -1,6 +1,7 @@
 #include "export/jet/row_write.h"
 
 #include <algorithm>
+#include <cstdint>
 #include <cstring>
 
 namespace kp::jet {
@@ -106,9 +107,12 @@ RowEncoder::RowEncoder(const TableDef& def) : def_(def) {
     Fixed f;
     f.column = &c;
     f.value = i;
-    if (c.type == ColumnType::kByte && c.length == 1) f.width = 1;
-    if (c.type == ColumnType::kInteger && c.length == 2) f.width = 2;
-    if (c.type == ColumnType::kLong && c.length == 4) f.width = 4;
+    if (c.type == ColumnType::kByte && c.length == 1) f = {&c, i, 1, 0, 255};
+    if (c.type == ColumnType::kInteger && c.length == 2) f = {&c, i, 2, INT16_MIN, INT16_MAX};
+    if (c.type == ColumnType::kLong && c.length == 4) f = {&c, i, 4, INT32_MIN, INT32_MAX};
+    f.offset = c.fixed_offset;
+    f.mask_byte = uint16_t(c.number / 8);
+    f.mask_bit = uint8_t(1u << (c.number % 8));
     fixed_.push_back(f);
   }
   slots_.assign(var_slots, Slot{});
@@ -167,29 +171,22 @@ void RowEncoder::Mark(const ColumnDef& c) {
 Status RowEncoder::EncodeFixedArea(const Row& row, Bytes* out) {
   uint8_t* area = out->data() + 2;
   for (const Fixed& f : fixed_) {
-    const ColumnDef& c = *f.column;
     const Value& v = row[f.value];
-    if (v.is_null()) continue;  // a Null Boolean reads back as False
-    if (f.width != 0 && v.kind == Value::Kind::kInteger) {
-      // Byte, Integer and Long: written here when in range.
-      const int64_t n = v.i;
-      uint8_t* p = area + c.fixed_offset;
-      if (f.width == 4 && n >= INT32_MIN && n <= INT32_MAX) {
-        PutU32(p, uint32_t(int32_t(n)));
-        Mark(c);
-        continue;
+    if (v.kind == Value::Kind::kInteger && v.i >= f.lo && v.i <= f.hi) [[likely]] {
+      // Byte, Integer and Long: written here.
+      uint8_t* p = area + f.offset;
+      if (f.width == 4) {
+        PutU32(p, uint32_t(int32_t(v.i)));
+      } else if (f.width == 2) {
+        PutU16(p, uint16_t(int16_t(v.i)));
+      } else {
+        p[0] = uint8_t(v.i);
       }
-      if (f.width == 2 && n >= INT16_MIN && n <= INT16_MAX) {
-        PutU16(p, uint16_t(int16_t(n)));
-        Mark(c);
-        continue;
-      }
-      if (f.width == 1 && n >= 0 && n <= 255) {
-        p[0] = uint8_t(n);
-        Mark(c);
-        continue;
-      }
+      null_mask_[f.mask_byte] |= f.mask_bit;
+      continue;
     }
+    if (v.is_null()) continue;  // a Null Boolean reads back as False
+    const ColumnDef& c = *f.column;
     if (c.type == ColumnType::kBoolean) {
       bool bit = false;
       KP_RETURN_IF_ERROR(EncodeBoolean(c, v, &bit));

@@ -114,7 +114,13 @@ class RowEncoder {
   struct Fixed {
     const ColumnDef* column = nullptr;
     size_t value = 0;  // index into the row
+    // A Byte, Integer or Long: its width, and the whole numbers written in
+    // place (an empty range for the other types).
     int width = 0;
+    int64_t lo = 1, hi = 0;
+    uint16_t offset = 0;  // in the fixed area
+    uint16_t mask_byte = 0;  // its bit in the null mask
+    uint8_t mask_bit = 0;
   };
 
   const TableDef& def_;
