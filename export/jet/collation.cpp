@@ -324,10 +324,13 @@ Status AppendIndexKey(const ColumnDef& column, const Value& value, bool ascendin
 }
 
 void AppendIndexRowPointer(uint32_t page, uint8_t row_number, Bytes* entry) {
-  entry->push_back(uint8_t(page >> 16));  // data page, big-endian
-  entry->push_back(uint8_t(page >> 8));
-  entry->push_back(uint8_t(page));
-  entry->push_back(row_number);           // row
+  const size_t at = entry->size();
+  entry->resize(at + 4);
+  uint8_t* p = entry->data() + at;
+  p[0] = uint8_t(page >> 16);  // data page, big-endian
+  p[1] = uint8_t(page >> 8);
+  p[2] = uint8_t(page);
+  p[3] = row_number;  // row
 }
 
 Status BuildIndexEntry(const TableDef& def, const PhysicalIndex& index, const Row& row, uint32_t page,

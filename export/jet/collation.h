@@ -50,10 +50,19 @@ Status AppendIndexKey(const ColumnDef& column, const Value& value, bool ascendin
 // AppendIndexKey writes it (flag byte, then the number big-endian with its
 // sign bit flipped, all inverted when descending), at `p`; returns the end.
 inline uint8_t* PutWholeNumberKey(int64_t value, int width, bool ascending, uint8_t* p) {
-  const uint8_t invert = ascending ? 0x00 : 0xFF;
+  const uint32_t invert = ascending ? 0 : 0xFFFFFFFFu;
   p[0] = ascending ? 0x7F : 0x80;
-  for (int i = 0; i < width; ++i) p[1 + i] = uint8_t(uint64_t(value) >> (8 * (width - 1 - i))) ^ invert;
-  p[1] ^= 0x80;
+  if (width == 4) {
+    const uint32_t v = uint32_t(value) ^ 0x80000000u ^ invert;
+    p[1] = uint8_t(v >> 24);
+    p[2] = uint8_t(v >> 16);
+    p[3] = uint8_t(v >> 8);
+    p[4] = uint8_t(v);
+  } else {
+    const uint32_t v = uint32_t(value) ^ 0x8000u ^ invert;
+    p[1] = uint8_t(v >> 8);
+    p[2] = uint8_t(v);
+  }
   return p + 1 + width;
 }
 

@@ -156,7 +156,10 @@ Status RowEncoder::Encode(const Row& row, LongValueSink* sink, Bytes* out) {
     }
     KP_RETURN_IF_ERROR(AppendVariableArea(sink, row_size, out));
   }
-  AppendBytes(out, null_mask_.data(), null_mask_.size());
+  // The null mask ends the row, complete once every value is marked.
+  const size_t at = out->size();
+  out->resize(at + null_mask_.size());
+  std::memcpy(out->data() + at, null_mask_.data(), null_mask_.size());
   if (out->size() > kMaxRowBytes) {
     return Status::InvalidArgument("row of " + std::to_string(out->size()) +
                                    " bytes is longer than " + std::to_string(kMaxRowBytes));
