@@ -30,11 +30,11 @@ class RowSink {
     const int p = Position(column);
     return Column(p >= 0 ? rs_->SetFieldAt(p, value) : rs_->SetField(column, value), column);
   }
-  Status SetInt(const char16_t* column, int64_t n) {
+  [[gnu::always_inline]] Status SetInt(const char16_t* column, int64_t n) {
     const int p = Position(column);
     return Column(p >= 0 ? rs_->SetIntegerAt(p, n) : rs_->SetInteger(column, n), column);
   }
-  Status SetText(const char16_t* column, const Text& text) {
+  [[gnu::always_inline]] Status SetText(const char16_t* column, const Text& text) {
     const int p = Position(column);
     return Column(p >= 0 ? rs_->SetTextAt(p, text) : rs_->SetText(column, text), column);
   }
@@ -46,8 +46,11 @@ class RowSink {
   // The position of `column` (one of the column names of output_schema.h, told
   // apart by address), or -1. The column after the last one asked is tried
   // first.
-  int Position(const char16_t* column) {
-    if (next_ < found_.size() && found_[next_].name == column) return found_[next_++].position;
+  [[gnu::always_inline]] int Position(const char16_t* column) {
+    if (next_ < found_.size() && found_[next_].name == column) [[likely]] return found_[next_++].position;
+    return Search(column);
+  }
+  int Search(const char16_t* column) {
     for (size_t k = 0; k < found_.size(); ++k) {
       if (found_[k].name == column) {
         next_ = k + 1;
