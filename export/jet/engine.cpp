@@ -6,6 +6,7 @@
 // updated and leaves its row sets good for nothing but Close().
 #include "export/jet/engine.h"
 
+#include <algorithm>
 #include <map>
 #include <set>
 
@@ -141,10 +142,16 @@ class JetRecordset : public Recordset {
     if (!usable()) return Usable();
     if (row_.size() != defaults_.size()) {
       row_ = defaults_;
-    } else {
-      for (size_t i = 0; i < row_.size(); ++i) ResetValue(defaults_[i], &row_[i]);
+      set_in_.assign(row_.size(), 0);
     }
-    if (autonumber_ >= 0) row_[size_t(autonumber_)] = Value::Int(int64_t(appender_->next_autonumber()));
+    if (++row_serial_ == 0) {  // after 2^32 rows
+      std::fill(set_in_.begin(), set_in_.end(), 0);
+      row_serial_ = 1;
+    }
+    if (autonumber_ >= 0) {
+      row_[size_t(autonumber_)] = Value::Int(int64_t(appender_->next_autonumber()));
+      set_in_[size_t(autonumber_)] = row_serial_;
+    }
     editing_ = true;
     hint_ = 0;
     return Status::OK();
@@ -196,6 +203,10 @@ class JetRecordset : public Recordset {
     if (!usable()) return Usable();
     if (!editing_) return Fail(Status::InvalidArgument("Update without AddNew"));
     editing_ = false;
+    // The columns not set take their defaults.
+    for (size_t i = 0; i < row_.size(); ++i) {
+      if (set_in_[i] != row_serial_) ResetValue(defaults_[i], &row_[i]);
+    }
     Status s = CheckRow(appender_->def(), rules_, row_, checked_);
     if (s.ok()) s = appender_->Append(row_);
     if (!s.ok()) {
@@ -231,6 +242,7 @@ class JetRecordset : public Recordset {
     }
     if (editing_ && !db_->broken && i < columns.size() && int(i) != autonumber_) [[likely]] {
       hint_ = i + 1;
+      set_in_[i] = row_serial_;
       *index = i;
       return Status::OK();
     }
@@ -239,6 +251,7 @@ class JetRecordset : public Recordset {
   // The same for a position from FindColumn.
   Status At(int position, size_t* index) {
     if (editing_ && !db_->broken && unsigned(position) < columns_ && position != autonumber_) [[likely]] {
+      set_in_[size_t(position)] = row_serial_;
       *index = size_t(position);
       return Status::OK();
     }
@@ -318,6 +331,9 @@ class JetRecordset : public Recordset {
   std::vector<WholeRange> whole_ranges_;
   Row defaults_;
   Row row_;
+  // The columns set in the row being edited: set_in_[i] == row_serial_.
+  std::vector<uint32_t> set_in_;
+  uint32_t row_serial_ = 0;
   unsigned columns_ = 0;  // in the row
   int autonumber_ = -1;
   size_t hint_ = 0;  // the column after the last one set: the likely next
