@@ -1,7 +1,6 @@
 #include "export/jet/checker.h"
 
 #include <algorithm>
-#include <cstdio>
 #include <cstring>
 #include <map>
 #include <memory>
@@ -17,6 +16,7 @@
 #include "export/jet/row_read.h"
 #include "export/jet/tdef_read.h"
 #include "export/jet/usage_map.h"
+#include "export/jet/values.h"
 
 namespace kp::jet {
 
@@ -501,26 +501,6 @@ class Checker {
       out += (out.empty() ? "" : ", ") + Utf16ToUtf8(rel.from.columns[from].name) + " = " + ValueText(row[from]);
     }
     return out;
-  }
-
-  static std::string ValueText(const Value& v) {
-    switch (v.kind) {
-      case Value::Kind::kNull: return "Null";
-      case Value::Kind::kBoolean: return v.i ? "True" : "False";
-      case Value::Kind::kInteger: return std::to_string(v.i);
-      case Value::Kind::kCurrency: return std::to_string(double(v.i) / 10000);
-      case Value::Kind::kDouble:
-      case Value::Kind::kDateTime: {
-        char buf[32];
-        std::snprintf(buf, sizeof buf, "%.17g", v.d);
-        return buf;
-      }
-      case Value::Kind::kText: return "\"" + Utf16ToUtf8(v.text.substr(0, 40)) + (v.text.size() > 40 ? "...\"" : "\"");
-      case Value::Kind::kBinary:
-        return "<" + HexBytes(Bytes(v.binary.begin(), v.binary.begin() + std::min<size_t>(v.binary.size(), 16))) +
-               (v.binary.size() > 16 ? " ...>" : ">");
-    }
-    return "?";
   }
 
   // ---- tables -------------------------------------------------------------------------

@@ -1,7 +1,5 @@
 #include "export/jet/table_appender.h"
 
-#include <cstdio>
-
 #include "export/jet/collation.h"
 #include "export/jet/format.h"
 #include "export/jet/values.h"
@@ -11,34 +9,6 @@ namespace kp::jet {
 namespace {
 
 bool IsNull(const ColumnDef& c, const Value& v) { return c.type != ColumnType::kBoolean && v.is_null(); }
-
-std::string ValueText(const Value& v) {
-  switch (v.kind) {
-    case Value::Kind::kNull: return "Null";
-    case Value::Kind::kBoolean: return v.i != 0 ? "True" : "False";
-    case Value::Kind::kInteger: return std::to_string(v.i);
-    case Value::Kind::kCurrency: {
-      const int64_t whole = v.i / 10000, part = (v.i < 0 ? -v.i : v.i) % 10000;
-      std::string s = std::to_string(whole);
-      if (v.i < 0 && whole == 0) s = "-" + s;
-      if (part != 0) {
-        char buf[8];
-        std::snprintf(buf, sizeof buf, ".%04d", int(part));
-        s += buf;
-      }
-      return s;
-    }
-    case Value::Kind::kDouble:
-    case Value::Kind::kDateTime: {
-      char buf[32];
-      std::snprintf(buf, sizeof buf, "%.17g", v.d);
-      return buf;
-    }
-    case Value::Kind::kText: return "\"" + Utf16ToUtf8(v.text.size() > 64 ? v.text.substr(0, 64) + u"..." : v.text) + "\"";
-    case Value::Kind::kBinary: return std::to_string(v.binary.size()) + " bytes";
-  }
-  return "?";
-}
 
 }  // namespace
 

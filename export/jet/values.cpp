@@ -1,5 +1,6 @@
 #include "export/jet/values.h"
 
+#include <cstdio>
 #include <limits>
 
 #include "export/jet/props.h"
@@ -44,6 +45,34 @@ Status InRange(const ColumnDef& c, const Value& in, int64_t lo, int64_t hi) {
 }  // namespace
 
 std::string ColumnLabel(const ColumnDef& column) { return "column " + Utf16ToUtf8(column.name); }
+
+std::string ValueText(const Value& v) {
+  switch (v.kind) {
+    case Value::Kind::kNull: return "Null";
+    case Value::Kind::kBoolean: return v.i != 0 ? "True" : "False";
+    case Value::Kind::kInteger: return std::to_string(v.i);
+    case Value::Kind::kCurrency: {
+      const int64_t whole = v.i / 10000, part = (v.i < 0 ? -v.i : v.i) % 10000;
+      std::string s = std::to_string(whole);
+      if (v.i < 0 && whole == 0) s = "-" + s;
+      if (part != 0) {
+        char buf[8];
+        std::snprintf(buf, sizeof buf, ".%04d", int(part));
+        s += buf;
+      }
+      return s;
+    }
+    case Value::Kind::kDouble:
+    case Value::Kind::kDateTime: {
+      char buf[32];
+      std::snprintf(buf, sizeof buf, "%.17g", v.d);
+      return buf;
+    }
+    case Value::Kind::kText: return "\"" + Utf16ToUtf8(v.text.size() > 64 ? v.text.substr(0, 64) + u"..." : v.text) + "\"";
+    case Value::Kind::kBinary: return std::to_string(v.binary.size()) + " bytes";
+  }
+  return "?";
+}
 
 ColumnRules RulesOf(const TableDef& def, const ColumnDef& column) {
   ColumnRules rules;

@@ -50,5 +50,8 @@ Status CheckRow(const TableDef& def, const std::vector<ColumnRules>& rules, cons
 
 // "column Name" for messages, the name in UTF-8.
 std::string ColumnLabel(const ColumnDef& column);
+// A value for messages: 12, -1.5, "text" (the first 64 characters), True,
+// Null, "3 bytes".
+std::string ValueText(const Value& v);
 
 }  // namespace kp::jet
