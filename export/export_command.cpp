@@ -81,6 +81,7 @@ ExportResult ExportCommand::Run(const ControlDocument& doc, ExportUi* ui,
     result.output_path = path;
     s = Save(doc, ui, path);  // steps 4-11
   }
+  if (options.document_done) options.document_done();
 
   // Step 12, or failure path A: the same putting back, then the message.
   ui->SetProgressMax(100);

@@ -100,6 +100,9 @@ enum class WorkFilePlace {
 struct ExportOptions {
   bool compact = true;  // run steps 14-18
   WorkFilePlace work_file = WorkFilePlace::kProgramFolderIfWritable;
+  // Called once the document is read for the last time (before the
+  // compaction): a caller done with it may let it go then.
+  std::function<void()> document_done;
 };
 
 // Where an installed program finds its template, relative to its folder.

@@ -181,7 +181,13 @@ TEST_F(ExportCommandTest, EveryPathLeavesOnlyTheOutput) {
     cancel = false;
     if (c.arrange) c.arrange();
     RecordingUi ui(output_, cancel);
-    ExportResult r = command_->Run(PlainDocument(2), &ui, c.options);
+    // The document is let go once, on every path, before any compaction.
+    ExportOptions options = c.options;
+    int done = 0, compactions_then = -1;
+    options.document_done = [&] { ++done, compactions_then = log_->compactions; };
+    ExportResult r = command_->Run(PlainDocument(2), &ui, options);
+    EXPECT_EQ(done, 1);
+    EXPECT_EQ(compactions_then, 0);
     EXPECT_EQ(r.outcome, c.outcome);
     if (cancel) EXPECT_TRUE(r.output_path.empty());
     EXPECT_EQ(r.cause.code(), c.code) << r.cause.ToString();

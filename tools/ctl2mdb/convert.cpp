@@ -4,7 +4,9 @@
 
 #include <chrono>
 #include <cstdio>
+#include <memory>
 #include <string>
+#include <thread>
 
 #include "base/text_util.h"
 #include "ctl/load_command.h"
@@ -99,9 +101,10 @@ int RunConvert(const std::vector<std::string>& args) {
     return PrintUsage(stderr, kExitUsage);
   }
 
-  ControlDocument doc;
+  auto loaded = std::make_unique<ControlDocument>();
+  const ControlDocument& doc = *loaded;
   FileSystemImageSizer sizer;
-  LoadResult load = LoadControlFile(ControlFilePath(path), &sizer, &doc);
+  LoadResult load = LoadControlFile(ControlFilePath(path), &sizer, loaded.get());
   if (!load.ok()) {
     PrintFailure(load.message(), load.cause);
     return kExitFailure;
@@ -114,7 +117,12 @@ int RunConvert(const std::vector<std::string>& args) {
   // Conversions may run side by side (a batch, two shells): each has its own
   // work file beside its output, never the shared WorkDB.tmp.
   options.work_file = WorkFilePlace::kBesideOutput;
+  // A big document takes a while to free: that happens beside the
+  // compaction, on a thread of its own.
+  std::thread freeing;
+  options.document_done = [&] { freeing = std::thread([d = std::move(loaded)]() mutable { d.reset(); }); };
   ExportResult r = DefaultExportCommand().Run(doc, &ui, options);
+  if (freeing.joinable()) freeing.join();
   switch (r.outcome) {
     case ExportOutcome::kSavedAndCompacted:
     case ExportOutcome::kSaved:
