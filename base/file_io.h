@@ -42,6 +42,14 @@ class File {
   virtual Status Truncate(uint64_t size) = 0;
   // Flushes the file's data to the disk (fsync).
   virtual Status Sync() = 0;
+  // Asks the system to begin writing `length` bytes from `offset` to the
+  // disk now, without waiting, so that a later Sync() has less left to do.
+  // Only a hint: it changes nothing of what Sync() promises, and does
+  // nothing where the system has no such means.
+  virtual void StartWriteback(uint64_t offset, uint64_t length) {
+    (void)offset;
+    (void)length;
+  }
   virtual Status Close() = 0;
 };
 

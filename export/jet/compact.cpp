@@ -76,6 +76,12 @@ class OutputFile : public PageSink {
       KP_RETURN_IF_ERROR(file_->WriteAt(uint64_t(pending_[i].first) * kPageSize, run_.data(), run_.size()));
       i = j;
     }
+    // On to the disk while the next pages are made: the sync at the end
+    // waits for little.
+    if (!pending_.empty()) {
+      file_->StartWriteback(uint64_t(pending_.front().first) * kPageSize,
+                            uint64_t(pending_.back().first + 1 - pending_.front().first) * kPageSize);
+    }
     pending_.clear();
     return Status::OK();
   }

@@ -344,7 +344,13 @@ Status Pager::Flush() {
     }
     i = j;
   }
-  if (!appended.empty()) file_pages_ = std::max(file_pages_, appended.back() + 1);
+  if (!appended.empty()) {
+    file_pages_ = std::max(file_pages_, appended.back() + 1);
+    // The new pages go to the disk while the rows after them are made, so
+    // the sync at the end waits for little.
+    file_->StartWriteback(uint64_t(appended.front()) * kPageSize,
+                          uint64_t(appended.back() + 1 - appended.front()) * kPageSize);
+  }
   for (uint32_t n : existing) {
     CachedPage* p = cache_[n].get();
     KP_RETURN_IF_ERROR(WritePage(n, p->data, 1));
