@@ -57,19 +57,19 @@ void Widen(const uint8_t* p, size_t n, char16_t* w) {
   for (; i < n; ++i) w[i] = char16_t(p[i]);
 }
 
-// kPairTable.code[(lead - 0x80) << 8 | trail]: the character of the pair
-// lead, trail for every lead byte 0x80..0xFF and every trail byte, or 0 where
-// the pair is not one character: kCp932DoubleByte laid out so that a pair
-// is found without range checks.
+// kPairTable.code[lead << 8 | trail]: the character of the pair lead, trail
+// for every lead byte 0x80..0xFF and every trail byte, or 0 where the pair is
+// not one character, and 0 for every "lead" below 0x80: kCp932DoubleByte laid
+// out so that two bytes are looked up at once, with no range checks.
 struct PairTable {
-  uint16_t code[128 * 256];
+  uint16_t code[256 * 256];
 };
 
 constexpr PairTable MakePairTable() {
   PairTable t{};
   for (unsigned lead = 0x81; lead <= 0xFC; ++lead) {
     for (unsigned trail = 0x40; trail <= 0xFC; ++trail) {
-      t.code[(lead - 0x80) << 8 | trail] = kCp932DoubleByte[lead - 0x81][trail - 0x40];
+      t.code[lead << 8 | trail] = kCp932DoubleByte[lead - 0x81][trail - 0x40];
     }
   }
   return t;
@@ -80,7 +80,7 @@ constexpr PairTable kPairTable = MakePairTable();
 // Stores the pair lead (>= 0x80), trail at w: one character, or each byte on
 // its own when the pair is none. Returns the end of what it stored.
 inline char16_t* StorePair(uint8_t lead, uint8_t trail, char16_t* w) {
-  const uint16_t code = kPairTable.code[(unsigned(lead) - 0x80) << 8 | trail];
+  const uint16_t code = kPairTable.code[unsigned(lead) << 8 | trail];
   if (code != 0) {
     *w = char16_t(code);
     return w + 1;
@@ -101,12 +101,11 @@ char16_t* DecodeMixed(const uint8_t* p, size_t i, size_t n, size_t held, char16_
   while (i < paired) {
     const uint8_t c = p[i];
     if (c >= 0x80) {
-      // A run of pairs, two at a time while both are characters.
+      // A run of pairs, two at a time while both are characters (a byte
+      // below 0x80 in a lead's place finds no character either).
       while (i + 4 <= paired) {
-        const unsigned lead0 = p[i], lead1 = p[i + 2];
-        if ((lead0 & lead1 & 0x80) == 0) break;
-        const uint16_t code0 = kPairTable.code[(lead0 - 0x80) << 8 | p[i + 1]];
-        const uint16_t code1 = kPairTable.code[(lead1 - 0x80) << 8 | p[i + 3]];
+        const uint16_t code0 = kPairTable.code[unsigned(p[i]) << 8 | p[i + 1]];
+        const uint16_t code1 = kPairTable.code[unsigned(p[i + 2]) << 8 | p[i + 3]];
         if (code0 == 0 || code1 == 0) break;
         w[0] = char16_t(code0);
         w[1] = char16_t(code1);
