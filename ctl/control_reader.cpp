@@ -209,8 +209,18 @@ bool FileSystemImageSizer::StatInFolder(const std::string& folder, const std::st
 
 bool FileSystemImageSizer::Measure(const std::string& folder, const std::u16string& file_name, int64_t* size,
                                    std::string* cause) {
-  std::string name = Utf16ToUtf8(file_name);
-  std::replace(name.begin(), name.end(), '\\', '/');
+  // The name in UTF-8 with `/` for `\\`, in a buffer kept from call to call:
+  // ASCII (nearly every name) byte by byte, anything else converted whole.
+  std::string& name = name_;
+  name.resize(file_name.size());
+  size_t ascii = 0;
+  for (; ascii < file_name.size() && file_name[ascii] < 0x80; ++ascii) {
+    name[ascii] = file_name[ascii] == u'\\' ? '/' : char(file_name[ascii]);
+  }
+  if (ascii < file_name.size()) {
+    name = Utf16ToUtf8(file_name);
+    std::replace(name.begin(), name.end(), '\\', '/');
+  }
   struct stat st;
   if (!StatInFolder(folder, name, &st)) {
     const std::string p = folder + name;

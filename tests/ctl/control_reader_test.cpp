@@ -257,6 +257,12 @@ TEST(FileSystemImageSizerTest, MapsBackslashesAndIgnoresCase) {
   EXPECT_TRUE(sizer.Measure(folder, u"\\IMAGES\\PAGE1.TIF", &size, &cause)) << cause;
   EXPECT_FALSE(sizer.Measure(folder, u"\\IMAGES\\PAGE2.TIF", &size, &cause));
   EXPECT_FALSE(sizer.Measure(folder, u"\\IMAGES", &size, &cause));  // a folder is no image
+  // One sizer measures name after name: a longer name in Japanese, then a shorter one again.
+  testing::WriteFile(folder + "/Images/表紙の画像.tif", std::string(700, 'x'));
+  EXPECT_TRUE(sizer.Measure(folder, u"\\Images\\表紙の画像.tif", &size, &cause)) << cause;
+  EXPECT_EQ(size, 700);
+  EXPECT_TRUE(sizer.Measure(folder, u"\\Images\\page1.tif", &size, &cause)) << cause;
+  EXPECT_EQ(size, 1536);
   std::filesystem::remove_all(folder);
 }
 
