@@ -202,27 +202,11 @@ void AppendCp932Pair(uint8_t lead, uint8_t trail, std::u16string* out) {
   out->append(pair, size_t(end - pair));
 }
 
-bool ReadControlString(ControlStream* s, std::u16string* out) {
-  out->clear();
-  const size_t start = s->offset();
-  uint8_t b;
-  if (!s->ReadU8(&b, "string length")) return false;
-  int32_t length = b;
-  if (b == 0xFF) {
-    int16_t long_length;
-    if (!s->ReadI16(&long_length, "string long length")) return false;
-    if (long_length == INT16_MIN) return s->Fail("string long length 0x8000 overflows", start);
-    length = long_length;
-  }
-  if (length <= 0) return true;  // empty, or a negative long length: no text bytes
+namespace {
 
-  // Every lead byte takes one more byte, so the text needs at least `length`
-  // bytes; fail before decoding when even that many are not there.
-  if (s->remaining() < size_t(length)) return s->Fail("end of file in string text", s->offset());
-  // Its bytes, and a trail byte past the count, are read in at once.
-  if (!s->Fill(size_t(length) + 1)) return false;
-  if (s->size - s->pos < size_t(length)) return s->Fail("end of file in string text", s->offset());
-  const size_t n = size_t(length);
+// Decodes the n >= 1 text bytes at the stream's position (held, with the
+// byte past them when the file has it) into `out`, and moves past them.
+bool DecodeText(ControlStream* s, size_t n, std::u16string* out) {
   const uint8_t* const text = s->data + s->pos;
   const size_t ascii = AsciiPrefix(text, n);
   if (ascii == n) {
@@ -251,6 +235,41 @@ bool ReadControlString(ControlStream* s, std::u16string* out) {
   }
   s->pos += used;
   return true;
+}
+
+}  // namespace
+
+bool ReadControlString(ControlStream* s, std::u16string* out) {
+  out->clear();
+  // A short length whose text and the byte past it are all held (nearly
+  // every string): nothing to read in and nothing that can fail.
+  const size_t held = s->size - s->pos;
+  if (held >= 2) {
+    const uint8_t b = s->data[s->pos];
+    if (b < 0xFF && size_t(b) + 1 < held) {
+      ++s->pos;
+      return b == 0 || DecodeText(s, b, out);
+    }
+  }
+  const size_t start = s->offset();
+  uint8_t b;
+  if (!s->ReadU8(&b, "string length")) return false;
+  int32_t length = b;
+  if (b == 0xFF) {
+    int16_t long_length;
+    if (!s->ReadI16(&long_length, "string long length")) return false;
+    if (long_length == INT16_MIN) return s->Fail("string long length 0x8000 overflows", start);
+    length = long_length;
+  }
+  if (length <= 0) return true;  // empty, or a negative long length: no text bytes
+
+  // Every lead byte takes one more byte, so the text needs at least `length`
+  // bytes; fail before decoding when even that many are not there.
+  if (s->remaining() < size_t(length)) return s->Fail("end of file in string text", s->offset());
+  // Its bytes, and a trail byte past the count, are read in at once.
+  if (!s->Fill(size_t(length) + 1)) return false;
+  if (s->size - s->pos < size_t(length)) return s->Fail("end of file in string text", s->offset());
+  return DecodeText(s, size_t(length), out);
 }
 
 }  // namespace kp
