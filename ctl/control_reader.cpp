@@ -35,6 +35,11 @@ size_t Bounded(size_t count, size_t remaining, size_t min_entry) {
   return std::min(count, remaining / min_entry + 1);
 }
 
+int16_t I16(const uint8_t* b) { return int16_t(uint16_t(b[0] | (b[1] << 8))); }
+int32_t I32(const uint8_t* b) {
+  return int32_t(uint32_t(b[0]) | (uint32_t(b[1]) << 8) | (uint32_t(b[2]) << 16) | (uint32_t(b[3]) << 24));
+}
+
 class Parser {
  public:
   Parser(ControlStream* s, ImageSizer* sizer) : s_(s), sizer_(sizer) {}
@@ -43,9 +48,8 @@ class Parser {
 
   // Reads a list count; negative counts fail.
   bool Count(int16_t* count, const char* what) {
-    size_t at = s_->offset();
     if (!s_->ReadI16(count, what)) return false;
-    if (*count < 0) return s_->Fail(std::string("negative ") + what + " " + std::to_string(*count), at);
+    if (*count < 0) return s_->Fail(std::string("negative ") + what + " " + std::to_string(*count), s_->offset() - 2);
     return true;
   }
 
@@ -66,10 +70,19 @@ class Parser {
     return true;
   }
 
+  // Each record's numbers are taken at once when they are held (nearly
+  // always), else field by field.
   bool PageFixed(PageRecord* p) {
-    return s_->Skip(2, "page record") && s_->ReadU8(&p->Level, "page Level") && s_->Skip(4, "page record") &&
-           s_->ReadU8(&p->IsTag, "page IsTag") && String(&p->Name) && s_->Skip(1, "page record") &&
-           String(&p->AuxText) && s_->ReadU8(&p->Angle, "page Angle") && s_->Skip(1, "page record");
+    if (const uint8_t* b = s_->Held(8)) {
+      p->Level = b[2];
+      p->IsTag = b[7];
+      s_->pos += 8;
+    } else if (!s_->Skip(2, "page record") || !s_->ReadU8(&p->Level, "page Level") || !s_->Skip(4, "page record") ||
+               !s_->ReadU8(&p->IsTag, "page IsTag")) {
+      return false;
+    }
+    return String(&p->Name) && s_->Skip(1, "page record") && String(&p->AuxText) &&
+           s_->ReadU8(&p->Angle, "page Angle") && s_->Skip(1, "page record");
   }
 
   bool Lists(PageRecord* p) {
@@ -77,28 +90,47 @@ class Parser {
     p->Comments.reserve(Bounded(size_t(p->CommentCount), s_->remaining(), kMinComment));
     for (int i = 0; i < p->CommentCount; ++i) {
       CommentRecord& c = p->Comments.emplace_back();
-      if (!s_->ReadI16(&c.Color, "comment") || !s_->ReadI16(&c.Left, "comment") ||
-          !s_->ReadI16(&c.Top, "comment") || !String(&c.Text)) {
+      if (const uint8_t* b = s_->Held(6)) {
+        c.Color = I16(b);
+        c.Left = I16(b + 2);
+        c.Top = I16(b + 4);
+        s_->pos += 6;
+      } else if (!s_->ReadI16(&c.Color, "comment") || !s_->ReadI16(&c.Left, "comment") ||
+                 !s_->ReadI16(&c.Top, "comment")) {
         return false;
       }
+      if (!String(&c.Text)) return false;
     }
     if (!Count(&p->KeyWordCount, "keyword count")) return false;
     p->KeyWords.reserve(Bounded(size_t(p->KeyWordCount), s_->remaining(), kMinKeyWord));
     for (int i = 0; i < p->KeyWordCount; ++i) {
       KeyWordRecord& k = p->KeyWords.emplace_back();
-      if (!s_->ReadI16(&k.Left, "keyword") || !s_->ReadI16(&k.Top, "keyword") ||
-          !s_->ReadI16(&k.Width, "keyword") || !s_->ReadI16(&k.Height, "keyword") || !String(&k.KeyWord) ||
-          !String(&k.Field)) {
+      if (const uint8_t* b = s_->Held(8)) {
+        k.Left = I16(b);
+        k.Top = I16(b + 2);
+        k.Width = I16(b + 4);
+        k.Height = I16(b + 6);
+        s_->pos += 8;
+      } else if (!s_->ReadI16(&k.Left, "keyword") || !s_->ReadI16(&k.Top, "keyword") ||
+                 !s_->ReadI16(&k.Width, "keyword") || !s_->ReadI16(&k.Height, "keyword")) {
         return false;
       }
+      if (!String(&k.KeyWord) || !String(&k.Field)) return false;
     }
     if (!Count(&p->SquareCount, "range mark count")) return false;
     p->Squares.reserve(Bounded(size_t(p->SquareCount), s_->remaining(), kMinSquare));
     for (int i = 0; i < p->SquareCount; ++i) {
       SquareRecord& q = p->Squares.emplace_back();
-      if (!s_->ReadI16(&q.Color, "range mark") || !s_->ReadI16(&q.Left, "range mark") ||
-          !s_->ReadI16(&q.Top, "range mark") || !s_->ReadI16(&q.Width, "range mark") ||
-          !s_->ReadI16(&q.Height, "range mark")) {
+      if (const uint8_t* b = s_->Held(10)) {
+        q.Color = I16(b);
+        q.Left = I16(b + 2);
+        q.Top = I16(b + 4);
+        q.Width = I16(b + 6);
+        q.Height = I16(b + 8);
+        s_->pos += 10;
+      } else if (!s_->ReadI16(&q.Color, "range mark") || !s_->ReadI16(&q.Left, "range mark") ||
+                 !s_->ReadI16(&q.Top, "range mark") || !s_->ReadI16(&q.Width, "range mark") ||
+                 !s_->ReadI16(&q.Height, "range mark")) {
         return false;
       }
     }
@@ -106,16 +138,28 @@ class Parser {
     p->HyperLinks.reserve(Bounded(size_t(p->HyperLinkCount), s_->remaining(), kMinHyperLink));
     for (int i = 0; i < p->HyperLinkCount; ++i) {
       HyperLinkRecord& h = p->HyperLinks.emplace_back();
-      if (!s_->ReadI16(&h.Left, "hyperlink") || !s_->ReadI16(&h.Top, "hyperlink") ||
-          !s_->ReadI16(&h.Width, "hyperlink") || !s_->ReadI16(&h.Height, "hyperlink") || !String(&h.LinkInfo1) ||
-          !String(&h.LinkInfo2)) {
+      if (const uint8_t* b = s_->Held(8)) {
+        h.Left = I16(b);
+        h.Top = I16(b + 2);
+        h.Width = I16(b + 4);
+        h.Height = I16(b + 6);
+        s_->pos += 8;
+      } else if (!s_->ReadI16(&h.Left, "hyperlink") || !s_->ReadI16(&h.Top, "hyperlink") ||
+                 !s_->ReadI16(&h.Width, "hyperlink") || !s_->ReadI16(&h.Height, "hyperlink")) {
         return false;
       }
+      if (!String(&h.LinkInfo1) || !String(&h.LinkInfo2)) return false;
     }
     if (!Count(&p->EmbedCount, "embedded file use count")) return false;
     p->Embeds.reserve(Bounded(size_t(p->EmbedCount), s_->remaining(), kMinEmbed));
     for (int i = 0; i < p->EmbedCount; ++i) {
-      if (!s_->ReadI32(&p->Embeds.emplace_back().RegisterIndex, "embedded file use")) return false;
+      PageEmbedRecord& m = p->Embeds.emplace_back();
+      if (const uint8_t* b = s_->Held(4)) {
+        m.RegisterIndex = I32(b);
+        s_->pos += 4;
+      } else if (!s_->ReadI32(&m.RegisterIndex, "embedded file use")) {
+        return false;
+      }
     }
     return true;
   }

@@ -69,6 +69,9 @@ struct ControlStream {
     pos += 4;
     return true;
   }
+  // The next `n` bytes when they are all held, else nullptr (the reads above
+  // then take them field by field, reading in or failing at the field).
+  const uint8_t* Held(size_t n) const { return size - pos >= n ? data + pos : nullptr; }
   bool Skip(size_t n, const char* field) {
     if (!Have(n, field)) return false;
     pos += n;
