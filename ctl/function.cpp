@@ -208,31 +208,32 @@ namespace {
 // byte past them when the file has it) into `out`, and moves past them.
 bool DecodeText(ControlStream* s, size_t n, std::u16string* out) {
   const uint8_t* const text = s->data + s->pos;
+  const size_t held = s->size - s->pos;
+  size_t used = 0;
+  if (n <= kStackChars) {
+    // Short texts (nearly all) are decoded on the stack, then made into a
+    // string of their exact size, so the document holds no slack.
+    char16_t stack[kStackChars + 1];
+    char16_t* const end = DecodeMixed(text, 0, n, held, stack, &used);
+    if (end == nullptr) return s->Fail("end of file in trail byte of string text", s->offset() + used);
+    *out = std::u16string(stack, size_t(end - stack));
+    s->pos += used;
+    return true;
+  }
   const size_t ascii = AsciiPrefix(text, n);
   if (ascii == n) {
-    // All ASCII (nearly every file name, and most texts): one character per
-    // byte, straight into the string, sized once.
+    // All ASCII: one character per byte, straight into the string.
     out->resize(n);
     Widen(text, n, out->data());
     s->pos += n;
     return true;
   }
   // At most one character per byte, plus one for a trail past the count.
-  // Short texts (nearly all) are decoded on the stack and then copied once at
-  // their exact size, so the document holds no slack; long ones in place.
-  char16_t stack[kStackChars + 1];
-  const bool on_stack = n <= kStackChars;
-  if (!on_stack) out->resize(n + 1);
-  char16_t* const begin = on_stack ? stack : out->data();
-  Widen(text, ascii, begin);
-  size_t used = 0;
-  char16_t* const end = DecodeMixed(text, ascii, n, s->size - s->pos, begin + ascii, &used);
+  out->resize(n + 1);
+  Widen(text, ascii, out->data());
+  char16_t* const end = DecodeMixed(text, ascii, n, held, out->data() + ascii, &used);
   if (end == nullptr) return s->Fail("end of file in trail byte of string text", s->offset() + used);
-  if (on_stack) {
-    out->assign(stack, size_t(end - stack));
-  } else {
-    out->resize(size_t(end - begin));
-  }
+  out->resize(size_t(end - out->data()));
   s->pos += used;
   return true;
 }
