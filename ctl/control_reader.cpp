@@ -30,9 +30,23 @@ constexpr size_t kMinKeyWord = 8 + 1 + 1;
 constexpr size_t kMinSquare = 10;
 constexpr size_t kMinHyperLink = 8 + 1 + 1;
 constexpr size_t kMinEmbed = 4;
+constexpr size_t kMinPage = 1 + 8 + 1 + 1 + 1 + 2 + 5 * 2;
 
 size_t Bounded(size_t count, size_t remaining, size_t min_entry) {
   return std::min(count, remaining / min_entry + 1);
+}
+
+// Makes room for one more page. Past the first few pages, the room grows to
+// what the bytes left would hold in pages of the size of those read so far,
+// and an eighth more (at least doubling, as the vector would), but never
+// beyond what they could hold in the smallest pages: a file of pages of one
+// size is laid out once, with no copies of the pages read.
+void RoomForPage(std::vector<PageRecord>* pages, size_t spent, size_t remaining) {
+  const size_t have = pages->size();
+  if (have < pages->capacity() || have < 8) return;
+  const size_t like_these = remaining / std::max<size_t>(1, spent / have);
+  const size_t most = remaining / kMinPage + 1;
+  pages->reserve(have + std::min(std::max(have, like_these + like_these / 8 + 8), most));
 }
 
 int16_t I16(const uint8_t* b) { return int16_t(uint16_t(b[0] | (b[1] << 8))); }
@@ -48,6 +62,11 @@ class Parser {
 
   // Reads a list count; negative counts fail.
   bool Count(int16_t* count, const char* what) {
+    if (const uint8_t* b = s_->Held(2); b != nullptr && b[1] < 0x80) {
+      *count = I16(b);
+      s_->pos += 2;
+      return true;
+    }
     if (!s_->ReadI16(count, what)) return false;
     if (*count < 0) return s_->Fail(std::string("negative ") + what + " " + std::to_string(*count), s_->offset() - 2);
     return true;
@@ -318,11 +337,13 @@ ControlReadResult Parse(ControlStream& s, const std::string& source_folder, Imag
     return fail();
   }
 
+  const size_t pages_start = s.offset();
   for (;;) {
     size_t at = s.offset();
     std::u16string name;
     if (!parser.String(&name)) return fail();
     if (name == kTerminator) break;
+    RoomForPage(&doc->Pages, at - pages_start, s.remaining());
     PageRecord& page = doc->Pages.emplace_back();
     page.FileName = std::move(name);
     if (!parser.Measure(source_folder, &page, at) || !parser.PageFixed(&page) || !parser.Lists(&page)) {
