@@ -30,9 +30,28 @@ constexpr size_t kMinKeyWord = 8 + 1 + 1;
 constexpr size_t kMinSquare = 10;
 constexpr size_t kMinHyperLink = 8 + 1 + 1;
 constexpr size_t kMinEmbed = 4;
+constexpr size_t kMinPage = 1 + 8 + 1 + 1 + 1 + 2 + 5 * 2;
 
 size_t Bounded(size_t count, size_t remaining, size_t min_entry) {
   return std::min(count, remaining / min_entry + 1);
+}
+
+// Makes room for one more page. Past the first few pages, the room grows to
+// what the bytes left would hold in pages of the size of those read so far,
+// and an eighth more (at least doubling, as the vector would), but never
+// beyond what they could hold in the smallest pages: a file of pages of one
+// size is laid out once, with no copies of the pages read.
+void RoomForPage(std::vector<PageRecord>* pages, size_t spent, size_t remaining) {
+  const size_t have = pages->size();
+  if (have < pages->capacity() || have < 8) return;
+  const size_t like_these = remaining / std::max<size_t>(1, spent / have);
+  const size_t most = remaining / kMinPage + 1;
+  pages->reserve(have + std::min(std::max(have, like_these + like_these / 8 + 8), most));
+}
+
+int16_t I16(const uint8_t* b) { return int16_t(uint16_t(b[0] | (b[1] << 8))); }
+int32_t I32(const uint8_t* b) {
+  return int32_t(uint32_t(b[0]) | (uint32_t(b[1]) << 8) | (uint32_t(b[2]) << 16) | (uint32_t(b[3]) << 24));
 }
 
 class Parser {
@@ -43,9 +62,13 @@ class Parser {
 
   // Reads a list count; negative counts fail.
   bool Count(int16_t* count, const char* what) {
-    size_t at = s_->offset();
+    if (const uint8_t* b = s_->Held(2); b != nullptr && b[1] < 0x80) {
+      *count = I16(b);
+      s_->pos += 2;
+      return true;
+    }
     if (!s_->ReadI16(count, what)) return false;
-    if (*count < 0) return s_->Fail(std::string("negative ") + what + " " + std::to_string(*count), at);
+    if (*count < 0) return s_->Fail(std::string("negative ") + what + " " + std::to_string(*count), s_->offset() - 2);
     return true;
   }
 
@@ -66,10 +89,19 @@ class Parser {
     return true;
   }
 
+  // Each record's numbers are taken at once when they are held (nearly
+  // always), else field by field.
   bool PageFixed(PageRecord* p) {
-    return s_->Skip(2, "page record") && s_->ReadU8(&p->Level, "page Level") && s_->Skip(4, "page record") &&
-           s_->ReadU8(&p->IsTag, "page IsTag") && String(&p->Name) && s_->Skip(1, "page record") &&
-           String(&p->AuxText) && s_->ReadU8(&p->Angle, "page Angle") && s_->Skip(1, "page record");
+    if (const uint8_t* b = s_->Held(8)) {
+      p->Level = b[2];
+      p->IsTag = b[7];
+      s_->pos += 8;
+    } else if (!s_->Skip(2, "page record") || !s_->ReadU8(&p->Level, "page Level") || !s_->Skip(4, "page record") ||
+               !s_->ReadU8(&p->IsTag, "page IsTag")) {
+      return false;
+    }
+    return String(&p->Name) && s_->Skip(1, "page record") && String(&p->AuxText) &&
+           s_->ReadU8(&p->Angle, "page Angle") && s_->Skip(1, "page record");
   }
 
   bool Lists(PageRecord* p) {
@@ -77,28 +109,47 @@ class Parser {
     p->Comments.reserve(Bounded(size_t(p->CommentCount), s_->remaining(), kMinComment));
     for (int i = 0; i < p->CommentCount; ++i) {
       CommentRecord& c = p->Comments.emplace_back();
-      if (!s_->ReadI16(&c.Color, "comment") || !s_->ReadI16(&c.Left, "comment") ||
-          !s_->ReadI16(&c.Top, "comment") || !String(&c.Text)) {
+      if (const uint8_t* b = s_->Held(6)) {
+        c.Color = I16(b);
+        c.Left = I16(b + 2);
+        c.Top = I16(b + 4);
+        s_->pos += 6;
+      } else if (!s_->ReadI16(&c.Color, "comment") || !s_->ReadI16(&c.Left, "comment") ||
+                 !s_->ReadI16(&c.Top, "comment")) {
         return false;
       }
+      if (!String(&c.Text)) return false;
     }
     if (!Count(&p->KeyWordCount, "keyword count")) return false;
     p->KeyWords.reserve(Bounded(size_t(p->KeyWordCount), s_->remaining(), kMinKeyWord));
     for (int i = 0; i < p->KeyWordCount; ++i) {
       KeyWordRecord& k = p->KeyWords.emplace_back();
-      if (!s_->ReadI16(&k.Left, "keyword") || !s_->ReadI16(&k.Top, "keyword") ||
-          !s_->ReadI16(&k.Width, "keyword") || !s_->ReadI16(&k.Height, "keyword") || !String(&k.KeyWord) ||
-          !String(&k.Field)) {
+      if (const uint8_t* b = s_->Held(8)) {
+        k.Left = I16(b);
+        k.Top = I16(b + 2);
+        k.Width = I16(b + 4);
+        k.Height = I16(b + 6);
+        s_->pos += 8;
+      } else if (!s_->ReadI16(&k.Left, "keyword") || !s_->ReadI16(&k.Top, "keyword") ||
+                 !s_->ReadI16(&k.Width, "keyword") || !s_->ReadI16(&k.Height, "keyword")) {
         return false;
       }
+      if (!String(&k.KeyWord) || !String(&k.Field)) return false;
     }
     if (!Count(&p->SquareCount, "range mark count")) return false;
     p->Squares.reserve(Bounded(size_t(p->SquareCount), s_->remaining(), kMinSquare));
     for (int i = 0; i < p->SquareCount; ++i) {
       SquareRecord& q = p->Squares.emplace_back();
-      if (!s_->ReadI16(&q.Color, "range mark") || !s_->ReadI16(&q.Left, "range mark") ||
-          !s_->ReadI16(&q.Top, "range mark") || !s_->ReadI16(&q.Width, "range mark") ||
-          !s_->ReadI16(&q.Height, "range mark")) {
+      if (const uint8_t* b = s_->Held(10)) {
+        q.Color = I16(b);
+        q.Left = I16(b + 2);
+        q.Top = I16(b + 4);
+        q.Width = I16(b + 6);
+        q.Height = I16(b + 8);
+        s_->pos += 10;
+      } else if (!s_->ReadI16(&q.Color, "range mark") || !s_->ReadI16(&q.Left, "range mark") ||
+                 !s_->ReadI16(&q.Top, "range mark") || !s_->ReadI16(&q.Width, "range mark") ||
+                 !s_->ReadI16(&q.Height, "range mark")) {
         return false;
       }
     }
@@ -106,16 +157,28 @@ class Parser {
     p->HyperLinks.reserve(Bounded(size_t(p->HyperLinkCount), s_->remaining(), kMinHyperLink));
     for (int i = 0; i < p->HyperLinkCount; ++i) {
       HyperLinkRecord& h = p->HyperLinks.emplace_back();
-      if (!s_->ReadI16(&h.Left, "hyperlink") || !s_->ReadI16(&h.Top, "hyperlink") ||
-          !s_->ReadI16(&h.Width, "hyperlink") || !s_->ReadI16(&h.Height, "hyperlink") || !String(&h.LinkInfo1) ||
-          !String(&h.LinkInfo2)) {
+      if (const uint8_t* b = s_->Held(8)) {
+        h.Left = I16(b);
+        h.Top = I16(b + 2);
+        h.Width = I16(b + 4);
+        h.Height = I16(b + 6);
+        s_->pos += 8;
+      } else if (!s_->ReadI16(&h.Left, "hyperlink") || !s_->ReadI16(&h.Top, "hyperlink") ||
+                 !s_->ReadI16(&h.Width, "hyperlink") || !s_->ReadI16(&h.Height, "hyperlink")) {
         return false;
       }
+      if (!String(&h.LinkInfo1) || !String(&h.LinkInfo2)) return false;
     }
     if (!Count(&p->EmbedCount, "embedded file use count")) return false;
     p->Embeds.reserve(Bounded(size_t(p->EmbedCount), s_->remaining(), kMinEmbed));
     for (int i = 0; i < p->EmbedCount; ++i) {
-      if (!s_->ReadI32(&p->Embeds.emplace_back().RegisterIndex, "embedded file use")) return false;
+      PageEmbedRecord& m = p->Embeds.emplace_back();
+      if (const uint8_t* b = s_->Held(4)) {
+        m.RegisterIndex = I32(b);
+        s_->pos += 4;
+      } else if (!s_->ReadI32(&m.RegisterIndex, "embedded file use")) {
+        return false;
+      }
     }
     return true;
   }
@@ -209,8 +272,18 @@ bool FileSystemImageSizer::StatInFolder(const std::string& folder, const std::st
 
 bool FileSystemImageSizer::Measure(const std::string& folder, const std::u16string& file_name, int64_t* size,
                                    std::string* cause) {
-  std::string name = Utf16ToUtf8(file_name);
-  std::replace(name.begin(), name.end(), '\\', '/');
+  // The name in UTF-8 with `/` for `\\`, in a buffer kept from call to call:
+  // ASCII (nearly every name) byte by byte, anything else converted whole.
+  std::string& name = name_;
+  name.resize(file_name.size());
+  size_t ascii = 0;
+  for (; ascii < file_name.size() && file_name[ascii] < 0x80; ++ascii) {
+    name[ascii] = file_name[ascii] == u'\\' ? '/' : char(file_name[ascii]);
+  }
+  if (ascii < file_name.size()) {
+    name = Utf16ToUtf8(file_name);
+    std::replace(name.begin(), name.end(), '\\', '/');
+  }
   struct stat st;
   if (!StatInFolder(folder, name, &st)) {
     const std::string p = folder + name;
@@ -264,11 +337,13 @@ ControlReadResult Parse(ControlStream& s, const std::string& source_folder, Imag
     return fail();
   }
 
+  const size_t pages_start = s.offset();
   for (;;) {
     size_t at = s.offset();
     std::u16string name;
     if (!parser.String(&name)) return fail();
     if (name == kTerminator) break;
+    RoomForPage(&doc->Pages, at - pages_start, s.remaining());
     PageRecord& page = doc->Pages.emplace_back();
     page.FileName = std::move(name);
     if (!parser.Measure(source_folder, &page, at) || !parser.PageFixed(&page) || !parser.Lists(&page)) {

@@ -69,6 +69,7 @@ class FileSystemImageSizer : public ImageSizer {
   // false when that fails or does not apply.
   bool StatInFolder(const std::string& folder, const std::string& name, struct stat* st);
 
+  std::string name_;    // the image's name being measured
   std::string folder_;  // the folder held open, as asked for
   int folder_fd_ = -1;  // -1: not open (or it could not be opened)
   bool folder_opened_ = false;

@@ -24,13 +24,14 @@ namespace kp {
 
 class File;
 
-constexpr size_t kControlWindowBytes = size_t(1) << 20;
+constexpr size_t kControlWindowBytes = size_t(1) << 18;
 
 // The control file's bytes being read, front to back. Reads never go past
 // the end: a short read fails and leaves the position where the field began.
 //
 // The bytes are either all in memory (`data`, `size` = `total`), or read
-// from `source` through a window of about a megabyte that moves forward as
+// from `source` through a window of a quarter of a megabyte (small enough to
+// stay in the processor's cache while it is decoded) that moves forward as
 // the reading does, so that a large file never sits in memory whole.
 struct ControlStream {
   const uint8_t* data = nullptr;  // the bytes held: data[0] is at file offset `base`
@@ -69,6 +70,9 @@ struct ControlStream {
     pos += 4;
     return true;
   }
+  // The next `n` bytes when they are all held, else nullptr (the reads above
+  // then take them field by field, reading in or failing at the field).
+  const uint8_t* Held(size_t n) const { return size - pos >= n ? data + pos : nullptr; }
   bool Skip(size_t n, const char* field) {
     if (!Have(n, field)) return false;
     pos += n;

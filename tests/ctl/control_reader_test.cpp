@@ -211,6 +211,33 @@ TEST(ControlReaderTest, BadCountsAndSizesAreReadFailures) {
   }
 }
 
+TEST(ControlReaderTest, RoomForPagesFollowsThePagesRead) {
+  auto pages = [](int n, size_t long_aux_at, size_t long_aux_bytes) {
+    ControlDocument d;
+    for (int i = 1; i <= n; ++i) d.Pages.push_back(SimplePage(i));
+    if (long_aux_bytes) d.Pages[long_aux_at].AuxText = std::u16string(long_aux_bytes, u'x');
+    return d;
+  };
+  const struct {
+    const char* name;
+    ControlDocument doc;
+    double at_most_per_page;  // capacity over pages read (0: not checked)
+  } cases[] = {
+      {"1100 pages alike: one layout, little slack", pages(1100, 0, 0), 1.25},
+      {"small pages, then a long text: no more than the bytes could hold", pages(20, 19, 30000), 0},
+      {"a long text first, then small pages", pages(300, 0, 30000), 0},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.name);
+    const std::string bytes = EncodeControlFile(c.doc);
+    ControlDocument out;
+    ASSERT_TRUE(Parse(bytes, &out).ok());
+    ASSERT_EQ(out.Pages.size(), c.doc.Pages.size());
+    EXPECT_LE(out.Pages.capacity(), bytes.size() / 24 + 16);
+    if (c.at_most_per_page > 0) EXPECT_LE(out.Pages.capacity(), c.at_most_per_page * double(out.Pages.size()));
+  }
+}
+
 TEST(ControlReaderTest, TerminatorMustMatchExactly) {
   // Small letters or a trailing blank are a page's FileName; no such image.
   for (const std::u16string& t : {std::u16string(u"endofcontrol"), std::u16string(u"ENDOFCONTROL ")}) {
@@ -257,6 +284,12 @@ TEST(FileSystemImageSizerTest, MapsBackslashesAndIgnoresCase) {
   EXPECT_TRUE(sizer.Measure(folder, u"\\IMAGES\\PAGE1.TIF", &size, &cause)) << cause;
   EXPECT_FALSE(sizer.Measure(folder, u"\\IMAGES\\PAGE2.TIF", &size, &cause));
   EXPECT_FALSE(sizer.Measure(folder, u"\\IMAGES", &size, &cause));  // a folder is no image
+  // One sizer measures name after name: a longer name in Japanese, then a shorter one again.
+  testing::WriteFile(folder + "/Images/表紙の画像.tif", std::string(700, 'x'));
+  EXPECT_TRUE(sizer.Measure(folder, u"\\Images\\表紙の画像.tif", &size, &cause)) << cause;
+  EXPECT_EQ(size, 700);
+  EXPECT_TRUE(sizer.Measure(folder, u"\\Images\\page1.tif", &size, &cause)) << cause;
+  EXPECT_EQ(size, 1536);
   std::filesystem::remove_all(folder);
 }
 

@@ -42,7 +42,7 @@ int main() {
   std::printf("// kCp932DoubleByte[lead - 0x%02X][trail - 0x%02X]: the UTF-16 code unit of a\n", kLeadFirst,
               kTrailFirst);
   std::printf("// double-byte character of code page 932, or 0 where the pair is not a character.\n");
-  std::printf("static const uint16_t kCp932DoubleByte[%d][%d] = {\n", kLeadLast - kLeadFirst + 1,
+  std::printf("constexpr uint16_t kCp932DoubleByte[%d][%d] = {\n", kLeadLast - kLeadFirst + 1,
               kTrailLast - kTrailFirst + 1);
   for (int lead = kLeadFirst; lead <= kLeadLast; ++lead) {
     std::printf("  {");
