@@ -6,10 +6,15 @@
 #include <unistd.h>
 
 #include <algorithm>
+#include <atomic>
 #include <climits>
+#include <condition_variable>
 #include <cstdio>
 #include <limits>
 #include <memory>
+#include <mutex>
+#include <system_error>
+#include <thread>
 #include <vector>
 
 #include "base/file_io.h"
@@ -53,6 +58,127 @@ int16_t I16(const uint8_t* b) { return int16_t(uint16_t(b[0] | (b[1] << 8))); }
 int32_t I32(const uint8_t* b) {
   return int32_t(uint32_t(b[0]) | (uint32_t(b[1]) << 8) | (uint32_t(b[2]) << 16) | (uint32_t(b[3]) << 24));
 }
+
+// The size of a page's image into `*len`, or false with the cause.
+bool MeasureImage(ImageSizer* sizer, const std::string& folder, const std::u16string& name, int32_t* len,
+                  std::string* cause) {
+  int64_t size = 0;
+  if (!sizer->Measure(folder, name, &size, cause)) return false;
+  if (size < 0 || size > std::numeric_limits<int32_t>::max()) {
+    *cause = "image file " + Utf16ToUtf8(name) + " is " + std::to_string(size) + " bytes, more than ImageLen can hold";
+    return false;
+  }
+  *len = int32_t(size);
+  return true;
+}
+
+// From this size on, a control file's images are measured on a thread of
+// their own while the file is parsed (below it, starting one costs more
+// than it saves).
+constexpr size_t kMeasureAsideBytes = size_t(1) << 20;
+
+// Measures the pages' images on a thread of its own, one after the other in
+// page order, with the one sizer (no other thread uses it meanwhile). It
+// stops at the first image that fails: that failure is the load's, as it
+// would have been had the page been measured as it was read, since the
+// parse had not yet gone past that page's name then.
+class AsideMeasurer {
+ public:
+  AsideMeasurer(ImageSizer* sizer, const std::string& folder) : sizer_(sizer), folder_(folder) {
+    thread_ = std::thread([this] { Run(); });
+  }
+  ~AsideMeasurer() { Stop(); }
+
+  // Page `index`, whose record starts at byte `at`, has the image `name`.
+  void Add(size_t index, size_t at, const std::u16string& name) {
+    batch_.push_back({index, at, name});
+    if (batch_.size() >= kBatch) Hand();
+  }
+  bool failed() const { return failed_.load(std::memory_order_relaxed); }
+  // Waits for every page handed in. Then either puts the sizes into the
+  // pages (true), or gives the first failure: the page, its offset and the
+  // cause.
+  bool Finish(std::vector<PageRecord>* pages, size_t* index, size_t* at, std::string* cause) {
+    Stop();
+    if (failure_.has) {
+      *index = failure_.index;
+      *at = failure_.at;
+      *cause = failure_.cause;
+      return false;
+    }
+    for (size_t i = 0; i < sizes_.size() && i < pages->size(); ++i) (*pages)[i].ImageLen = sizes_[i];
+    return true;
+  }
+
+ private:
+  static constexpr size_t kBatch = 64;
+  struct Item {
+    size_t index;
+    size_t at;
+    std::u16string name;
+  };
+  struct Failure {
+    bool has = false;
+    size_t index = 0, at = 0;
+    std::string cause;
+  };
+
+  void Hand() {
+    {
+      std::lock_guard<std::mutex> lock(mutex_);
+      queue_.insert(queue_.end(), std::make_move_iterator(batch_.begin()), std::make_move_iterator(batch_.end()));
+    }
+    batch_.clear();
+    ready_.notify_one();
+  }
+  void Stop() {
+    if (!thread_.joinable()) return;
+    Hand();
+    {
+      std::lock_guard<std::mutex> lock(mutex_);
+      done_ = true;
+    }
+    ready_.notify_one();
+    thread_.join();
+  }
+  void Run() {
+    std::vector<Item> work;
+    for (;;) {
+      {
+        std::unique_lock<std::mutex> lock(mutex_);
+        ready_.wait(lock, [&] { return done_ || !queue_.empty(); });
+        if (queue_.empty()) return;  // done, nothing left
+        work.swap(queue_);
+      }
+      for (Item& item : work) {
+        if (failure_.has) break;
+        int32_t len = 0;
+        std::string cause;
+        if (!MeasureImage(sizer_, folder_, item.name, &len, &cause)) {
+          failure_ = {true, item.index, item.at, std::move(cause)};
+          failed_.store(true, std::memory_order_relaxed);
+          break;
+        }
+        if (sizes_.size() <= item.index) sizes_.resize(item.index + 1);
+        sizes_[item.index] = len;
+      }
+      work.clear();
+    }
+  }
+
+  ImageSizer* sizer_;
+  const std::string folder_;
+  std::vector<Item> batch_;  // the parser's, not yet handed in
+  std::mutex mutex_;
+  std::condition_variable ready_;
+  std::vector<Item> queue_;  // handed in, under mutex_
+  bool done_ = false;        // under mutex_
+  // The measuring thread's until it is joined.
+  std::vector<int32_t> sizes_;
+  Failure failure_;
+  std::atomic<bool> failed_{false};
+  std::thread thread_;
+};
 
 class Parser {
  public:
@@ -184,15 +310,8 @@ class Parser {
   }
 
   bool Measure(const std::string& folder, PageRecord* p, size_t at) {
-    int64_t size = 0;
     std::string cause;
-    if (!sizer_->Measure(folder, p->FileName, &size, &cause)) return s_->Fail(cause, at);
-    if (size < 0 || size > std::numeric_limits<int32_t>::max()) {
-      return s_->Fail("image file " + Utf16ToUtf8(p->FileName) + " is " + std::to_string(size) +
-                          " bytes, more than ImageLen can hold",
-                      at);
-    }
-    p->ImageLen = int32_t(size);
+    if (!MeasureImage(sizer_, folder, p->FileName, &p->ImageLen, &cause)) return s_->Fail(cause, at);
     return true;
   }
 
@@ -337,19 +456,52 @@ ControlReadResult Parse(ControlStream& s, const std::string& source_folder, Imag
     return fail();
   }
 
+  std::unique_ptr<AsideMeasurer> aside;
+  if (s.total >= kMeasureAsideBytes) {
+    try {
+      aside = std::make_unique<AsideMeasurer>(sizer, source_folder);
+    } catch (const std::system_error&) {
+      aside.reset();  // no thread to be had: measured as read
+    }
+  }
+  // A failed image comes before anything the parse found after its page.
+  auto image_failure = [&]() -> bool {
+    size_t index = 0, at = 0;
+    std::string cause;
+    if (!aside || aside->Finish(&doc->Pages, &index, &at, &cause)) return false;
+    // The document as a failure at that page leaves it: the page with its
+    // file name only, none after it.
+    doc->Pages.resize(index + 1);
+    PageRecord named;
+    named.FileName = std::move(doc->Pages[index].FileName);
+    doc->Pages[index] = std::move(named);
+    s.Fail(cause, at);
+    return true;
+  };
   const size_t pages_start = s.offset();
   for (;;) {
     size_t at = s.offset();
     std::u16string name;
-    if (!parser.String(&name)) return fail();
+    if (!parser.String(&name)) {
+      image_failure();
+      return fail();
+    }
     if (name == kTerminator) break;
     RoomForPage(&doc->Pages, at - pages_start, s.remaining());
     PageRecord& page = doc->Pages.emplace_back();
     page.FileName = std::move(name);
-    if (!parser.Measure(source_folder, &page, at) || !parser.PageFixed(&page) || !parser.Lists(&page)) {
+    if (aside) {
+      aside->Add(doc->Pages.size() - 1, at, page.FileName);
+      if (aside->failed()) break;
+    } else if (!parser.Measure(source_folder, &page, at)) {
+      return fail();
+    }
+    if (!parser.PageFixed(&page) || !parser.Lists(&page)) {
+      image_failure();
       return fail();
     }
   }
+  if (image_failure()) return fail();
   if (doc->Pages.empty()) {
     s.Fail("the file has no page records", s.offset());
     return fail();

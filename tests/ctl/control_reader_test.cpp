@@ -272,6 +272,64 @@ TEST(ControlReaderTest, LeadByteAtTheEndOfANameShiftsLaterFields) {
   EXPECT_EQ(doc.Pages[0].AuxText, u"");
 }
 
+// A control file past a megabyte has its images measured while it is parsed:
+// each page gets its own image's size, and the first image that fails is the
+// load's failure even when the file is also cut after it, the document left
+// as a failure at that page leaves it.
+TEST(ControlReaderTest, ImagesOfABigFileAreMeasuredBesideTheParse) {
+  class SizedByNumber : public ImageSizer {  // \P<n>.TIF is n bytes
+   public:
+    bool Measure(const std::string&, const std::u16string& name, int64_t* size, std::string* cause) override {
+      if (name.find(u"MISSING") != std::u16string::npos) return (*cause = "image file not found", false);
+      *size = name.find(u"HUGE") != std::u16string::npos ? int64_t(1) << 31 : std::stoll(Utf16ToUtf8(name.substr(2)));
+      return true;
+    }
+  };
+  constexpr int kPages = 3000;
+  ControlDocument d;
+  for (int n = 1; n <= kPages; ++n) {
+    d.Pages.push_back(SimplePage(n));
+    d.Pages.back().Name = std::u16string(400, u'x');
+  }
+  const struct {
+    const char* name;
+    int bad_page;             // 0: none
+    const char16_t* bad_name;
+    bool cut;                 // the file also ends early, after the bad page
+    const char* cause;        // empty: loads
+  } cases[] = {
+      {"every image", 0, nullptr, false, ""},
+      {"a missing image, the file cut after it", 1500, u"\\MISSING.TIF", true, "image file not found at byte offset "},
+      {"an image too big", 2999, u"\\HUGE.TIF", false, "more than ImageLen can hold at byte offset "},
+      {"the file cut, every image there", 0, nullptr, true, "end of file"},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.name);
+    ControlDocument src = d;
+    if (c.bad_page) src.Pages[size_t(c.bad_page - 1)].FileName = c.bad_name;
+    std::string bytes = EncodeControlFile(src);
+    ASSERT_GT(bytes.size(), size_t(1) << 20);
+    if (c.cut) bytes.resize(bytes.size() - 5000);
+    SizedByNumber sizer;
+    ControlDocument doc;
+    const ControlReadResult r = ParseControlFile(reinterpret_cast<const uint8_t*>(bytes.data()), bytes.size(), "/doc",
+                                                 &sizer, &doc);
+    if (*c.cause == 0) {
+      ASSERT_TRUE(r.ok()) << r.cause;
+      ASSERT_EQ(doc.Pages.size(), size_t(kPages));
+      for (int n = 1; n <= kPages; ++n) ASSERT_EQ(doc.Pages[size_t(n - 1)].ImageLen, n);
+      continue;
+    }
+    EXPECT_FALSE(r.ok());
+    EXPECT_NE(r.cause.find(c.cause), std::string::npos) << r.cause;
+    if (c.bad_page) {
+      ASSERT_EQ(doc.Pages.size(), size_t(c.bad_page));
+      EXPECT_EQ(doc.Pages.back().FileName, c.bad_name);
+      EXPECT_TRUE(doc.Pages.back().Name.empty());
+    }
+  }
+}
+
 TEST(FileSystemImageSizerTest, MapsBackslashesAndIgnoresCase) {
   std::string folder = testing::MakeTempFolder();
   std::filesystem::create_directories(folder + "/Images");
