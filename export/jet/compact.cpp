@@ -68,12 +68,11 @@ class OutputFile : public PageSink {
     for (size_t i = 0; i < pending_.size();) {
       size_t j = i + 1;
       while (j < pending_.size() && pending_[j].first == pending_[j - 1].first + 1) ++j;
-      // One write per run of consecutive pages, gathered in page order.
-      run_.resize((j - i) * kPageSize);
-      for (size_t k = i; k < j; ++k) {
-        std::memcpy(run_.data() + (k - i) * kPageSize, buffer_.data() + size_t(pending_[k].second) * kPageSize, kPageSize);
-      }
-      KP_RETURN_IF_ERROR(file_->WriteAt(uint64_t(pending_[i].first) * kPageSize, run_.data(), run_.size()));
+      // One write per run of consecutive pages, gathered in page order
+      // straight from the buffer.
+      run_.clear();
+      for (size_t k = i; k < j; ++k) run_.push_back({buffer_.data() + size_t(pending_[k].second) * kPageSize, kPageSize});
+      KP_RETURN_IF_ERROR(file_->WritePiecesAt(uint64_t(pending_[i].first) * kPageSize, run_.data(), run_.size()));
       i = j;
     }
     // On to the disk while the next pages are made: the sync at the end
@@ -110,7 +109,7 @@ class OutputFile : public PageSink {
   std::string path_;
   std::vector<bool> written_;
   Bytes buffer_;                                          // pages not yet in the file
-  Bytes run_;                                             // one run of them, in page order
+  std::vector<File::Piece> run_;                          // one run of them, in page order
   std::vector<std::pair<uint32_t, uint32_t>> pending_;   // their numbers and buffer slots
 };
 
