@@ -230,6 +230,23 @@ class Parser {
            s_->ReadU8(&p->Angle, "page Angle") && s_->Skip(1, "page record");
   }
 
+  // Left, Top, Width and Height of a keyword or hyperlink: at once when
+  // their bytes are held (nearly always), else field by field, so that a cut
+  // file fails at the same field and offset.
+  template <typename Record>
+  bool Box(Record* r, const char* what) {
+    if (const uint8_t* b = s_->Held(8)) {
+      r->Left = I16(b);
+      r->Top = I16(b + 2);
+      r->Width = I16(b + 4);
+      r->Height = I16(b + 6);
+      s_->pos += 8;
+      return true;
+    }
+    return s_->ReadI16(&r->Left, what) && s_->ReadI16(&r->Top, what) && s_->ReadI16(&r->Width, what) &&
+           s_->ReadI16(&r->Height, what);
+  }
+
   bool Lists(PageRecord* p) {
     if (!Count(&p->CommentCount, "comment count")) return false;
     p->Comments.reserve(Bounded(size_t(p->CommentCount), s_->remaining(), kMinComment));
@@ -250,17 +267,7 @@ class Parser {
     p->KeyWords.reserve(Bounded(size_t(p->KeyWordCount), s_->remaining(), kMinKeyWord));
     for (int i = 0; i < p->KeyWordCount; ++i) {
       KeyWordRecord& k = p->KeyWords.emplace_back();
-      if (const uint8_t* b = s_->Held(8)) {
-        k.Left = I16(b);
-        k.Top = I16(b + 2);
-        k.Width = I16(b + 4);
-        k.Height = I16(b + 6);
-        s_->pos += 8;
-      } else if (!s_->ReadI16(&k.Left, "keyword") || !s_->ReadI16(&k.Top, "keyword") ||
-                 !s_->ReadI16(&k.Width, "keyword") || !s_->ReadI16(&k.Height, "keyword")) {
-        return false;
-      }
-      if (!String(&k.KeyWord) || !String(&k.Field)) return false;
+      if (!Box(&k, "keyword") || !String(&k.KeyWord) || !String(&k.Field)) return false;
     }
     if (!Count(&p->SquareCount, "range mark count")) return false;
     p->Squares.reserve(Bounded(size_t(p->SquareCount), s_->remaining(), kMinSquare));
@@ -283,17 +290,7 @@ class Parser {
     p->HyperLinks.reserve(Bounded(size_t(p->HyperLinkCount), s_->remaining(), kMinHyperLink));
     for (int i = 0; i < p->HyperLinkCount; ++i) {
       HyperLinkRecord& h = p->HyperLinks.emplace_back();
-      if (const uint8_t* b = s_->Held(8)) {
-        h.Left = I16(b);
-        h.Top = I16(b + 2);
-        h.Width = I16(b + 4);
-        h.Height = I16(b + 6);
-        s_->pos += 8;
-      } else if (!s_->ReadI16(&h.Left, "hyperlink") || !s_->ReadI16(&h.Top, "hyperlink") ||
-                 !s_->ReadI16(&h.Width, "hyperlink") || !s_->ReadI16(&h.Height, "hyperlink")) {
-        return false;
-      }
-      if (!String(&h.LinkInfo1) || !String(&h.LinkInfo2)) return false;
+      if (!Box(&h, "hyperlink") || !String(&h.LinkInfo1) || !String(&h.LinkInfo2)) return false;
     }
     if (!Count(&p->EmbedCount, "embedded file use count")) return false;
     p->Embeds.reserve(Bounded(size_t(p->EmbedCount), s_->remaining(), kMinEmbed));
