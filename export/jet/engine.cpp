@@ -125,13 +125,7 @@ class JetRecordset : public Recordset {
       : db_(std::move(db)), appender_(appender), rules_(std::move(rules)), defaults_(std::move(defaults)) {
     const TableDef& def = appender_->def();
     checked_ = CheckedColumns(def, rules_);
-    for (const ColumnDef& c : def.columns) {
-      WholeRange r;
-      if (c.type == ColumnType::kLong) r = {INT32_MIN, INT32_MAX};
-      if (c.type == ColumnType::kInteger) r = {INT16_MIN, INT16_MAX};
-      if (c.type == ColumnType::kByte) r = {0, 255};
-      whole_ranges_.push_back(r);
-    }
+    for (const ColumnDef& c : def.columns) whole_ranges_.push_back(WholeRangeOf(c.type));
     for (size_t i = 0; i < def.columns.size(); ++i) {
       if ((def.columns[i].flags & kColumnAutoLong) != 0) autonumber_ = int(i);
     }
@@ -323,12 +317,7 @@ class JetRecordset : public Recordset {
   TableAppender* appender_;  // owned by db_
   std::vector<ColumnRules> rules_;
   std::vector<size_t> checked_;  // the columns with a rule CheckRow looks at
-  // The whole numbers each column holds as they are (Byte, Integer, Long);
-  // an empty range for the other types.
-  struct WholeRange {
-    int64_t lo = 1, hi = 0;
-  };
-  std::vector<WholeRange> whole_ranges_;
+  std::vector<WholeRange> whole_ranges_;  // per column, WholeRangeOf its type
   Row defaults_;
   Row row_;
   // The columns set in the row being edited: set_in_[i] == row_serial_.

@@ -107,9 +107,9 @@ RowEncoder::RowEncoder(const TableDef& def) : def_(def) {
     Fixed f;
     f.column = &c;
     f.value = i;
-    if (c.type == ColumnType::kByte && c.length == 1) f = {&c, i, 1, 0, 255};
-    if (c.type == ColumnType::kInteger && c.length == 2) f = {&c, i, 2, INT16_MIN, INT16_MAX};
-    if (c.type == ColumnType::kLong && c.length == 4) f = {&c, i, 4, INT32_MIN, INT32_MAX};
+    const WholeRange whole = WholeRangeOf(c.type);
+    const int width = c.type == ColumnType::kByte ? 1 : c.type == ColumnType::kInteger ? 2 : 4;
+    if (whole.lo <= whole.hi && c.length == width) f = {&c, i, width, whole.lo, whole.hi};
     f.offset = c.fixed_offset;
     f.mask_byte = uint16_t(c.number / 8);
     f.mask_bit = uint8_t(1u << (c.number % 8));

@@ -34,6 +34,21 @@ enum class ColumnType : uint8_t {
 
 const char* ColumnTypeName(ColumnType type);
 
+// The whole numbers a column of `type` holds as they are: 0..255 for Byte,
+// the signed 16- and 32-bit ranges for Integer and Long; an empty range
+// (lo > hi) for the other types.
+struct WholeRange {
+  int64_t lo = 1, hi = 0;
+};
+inline WholeRange WholeRangeOf(ColumnType type) {
+  switch (type) {
+    case ColumnType::kByte: return {0, 255};
+    case ColumnType::kInteger: return {INT16_MIN, INT16_MAX};
+    case ColumnType::kLong: return {INT32_MIN, INT32_MAX};
+    default: return {};
+  }
+}
+
 // Column descriptor flags (byte 15).
 constexpr uint8_t kColumnFixedLength = 0x01;
 constexpr uint8_t kColumnCanBeNull = 0x02;  // set on every column Access writes
