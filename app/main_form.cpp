@@ -86,6 +86,9 @@ constexpr CountSpec kCounts[] = {
     {"TotalSquare", Frame::kFrame3, 1170}, {"TotalHyperLink", Frame::kFrame3, 1410},
 };
 
+// The box a count label is laid out in (wider when its count needs it).
+QRect CountBox(const CountSpec& s) { return PxRect(1980, s.top, 600, 240); }
+
 struct DetailSpec {
   const char* name;
   const char16_t* tab;
@@ -285,7 +288,7 @@ void MainForm::CreateControls() {
     label->setObjectName(QString::fromLatin1(s.name));
     label->setFont(CountFont());
     label->setAlignment(Qt::AlignRight | Qt::AlignVCenter);
-    label->setGeometry(PxRect(1980, s.top, 600, 240));
+    label->setGeometry(CountBox(s));
     totals_[i] = label;
   }
 
@@ -371,7 +374,15 @@ void MainForm::PageInfoUpDate() {
 
 void MainForm::SetTotals() {
   auto labels = TotalLabels(ComputeTotals(Module1::Document()));
-  for (size_t i = 0; i < labels.size(); ++i) totals_[i]->setText(QString::number(labels[i].second));
+  for (size_t i = 0; i < labels.size(); ++i) {
+    QLabel* label = totals_[i];
+    label->setText(QString::number(labels[i].second));
+    // A count wider than its box (five digits and more) widens it to the
+    // left, its right edge kept, rather than losing its first digits.
+    const QRect box = CountBox(kCounts[i]);
+    const int width = std::max(box.width(), label->fontMetrics().horizontalAdvance(label->text()) + 2);
+    label->setGeometry(box.right() + 1 - width, box.top(), width, box.height());
+  }
 }
 
 void MainForm::KPFileLoadButton_Click() {

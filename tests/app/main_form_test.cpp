@@ -218,6 +218,11 @@ TEST_F(MainFormTest, PageWithTheLargestList) {
   ASSERT_EQ(Rows("KeyWordListView"), 32767);
   EXPECT_EQ(Cell("KeyWordListView", 32766, 0), QStringLiteral("32767"));
   EXPECT_EQ(Count("TotalKeyWord"), QStringLiteral("32767"));
+  // Shown whole: the box widens to the left, its right edge where it was.
+  const QLabel* count = Find<QLabel>("TotalKeyWord");
+  const QLabel* small = Find<QLabel>("TotalPage");
+  EXPECT_GE(count->width(), count->fontMetrics().horizontalAdvance(count->text()));
+  EXPECT_EQ(count->geometry().right(), small->geometry().right());
 }
 
 TEST_F(MainFormTest, LayoutFollowsTheWindow) {
