@@ -207,7 +207,9 @@ std::string Mb(double bytes) { return Fmt("%.1f MB", bytes / 1e6); }
 void Add(std::string step, std::string measured, std::string baseline, double ratio, double limit,
          bool at_most, const char* unit = "x") {
   const bool met = at_most ? ratio <= limit : ratio >= limit;
-  Row r{std::move(step), std::move(measured), std::move(baseline), Fmt("%.2f", ratio) + unit,
+  // A ratio that misses its limit by less than the last shown digit gets one more.
+  const bool close = Fmt("%.2f", ratio) == Fmt("%.2f", limit);
+  Row r{std::move(step), std::move(measured), std::move(baseline), Fmt(close ? "%.3f" : "%.2f", ratio) + unit,
         (at_most ? "<= " : ">= ") + Fmt("%.1f", limit) + unit + (met ? "  met" : "  MISSED")};
   std::printf("  %s: %s vs %s -> %s (%s)\n", r.step.c_str(), r.measured.c_str(), r.baseline.c_str(),
               r.ratio.c_str(), r.target.c_str());
