@@ -190,6 +190,15 @@ Status IndexUpdater::Load(uint32_t n, const View* last, Node** node) {
       nn->children.push_back(ip.tail_page);
     }
   }
+  // Searches and the shared prefix of a page written back rely on the order.
+  for (size_t i = 1; i < nn->keys.size(); ++i) {
+    const View a = nn->keys[i - 1], b = nn->keys[i];
+    if (Compare(a.data, a.size, b.data, b.size) >= 0) {
+      Recycle(std::move(nn));
+      return Error("page " + std::to_string(n) + ": entries " + std::to_string(i - 1) + " and " +
+                   std::to_string(i) + " are not in strictly ascending order");
+    }
+  }
   *node = nn.get();
   cache_[n] = std::move(nn);
   return Status::OK();
@@ -551,6 +560,15 @@ size_t IndexUpdater::StoredBytes(const Node& n, size_t* count, size_t* prefix) {
       PutChild(n.children.front(), fa.data() + a.size);
       PutChild(n.children[*count - 1], fb.data() + b.size);
       p = CommonPrefix(fa.data(), fa.size(), fb.data(), fb.size());
+      // Child pointers are in no order: the entries between share only what
+      // they share with the first.
+      for (size_t i = 1; i + 1 < *count && p > a.size; ++i) {
+        const View m = n.keys[i];
+        fb.assign(m.data, m.data + m.size);
+        fb.resize(m.size + kIndexChildPointerBytes);
+        PutChild(n.children[i], fb.data() + m.size);
+        p = std::min(p, CommonPrefix(fa.data(), fa.size(), fb.data(), fb.size()));
+      }
     }
     *prefix = p;
   }
