@@ -153,8 +153,13 @@ Status IndexTreeBuilder::WriteIndexPage(bool leaf, uint32_t page, uint32_t prev,
     tail = (tail >> 24) | ((tail >> 8) & 0xFF00) | ((tail << 8) & 0xFF0000) | (tail << 24);  // big-endian
     --count;
   }
-  const size_t prefix =
+  size_t prefix =
       count > 1 ? CommonPrefix(entries.data(0), entries.size(0), entries.data(count - 1), entries.size(count - 1)) : 0;
+  // A node's prefix that runs on into the first child pointer holds only as
+  // far as every entry shares it: child pointers are in no order.
+  for (size_t i = 1; !leaf && i + 1 < count && prefix + kIndexChildPointerBytes > entries.size(0); ++i) {
+    prefix = std::min(prefix, CommonPrefix(entries.data(0), entries.size(0), entries.data(i), entries.size(i)));
+  }
   image_.assign(kPageSize, 0);
   uint8_t* p = image_.data();
   p[0] = leaf ? kPageTypeIndexLeaf : kPageTypeIndexNode;  // page type
