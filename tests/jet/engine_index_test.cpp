@@ -156,6 +156,29 @@ TEST(EngineIndex, AccessTablesKeepEveryIndex) {
   }
 }
 
+// An index page whose entries are out of order (a damaged file) is refused
+// when the append reads it, naming the page, and the file stays as it was.
+TEST(EngineIndex, AnIndexPageOutOfOrderIsRefused) {
+  if (!std::filesystem::exists(ReferencePath("indexTestV2000.mdb"))) GTEST_SKIP() << "no reference files";
+  const std::string path = WritableCopy("indexTestV2000.mdb", u"Disordered");
+  TableDef def;
+  ReadBack(path, u"Table2", &def);
+  Bytes file = ReadWholeFile(path);
+  const uint32_t root = def.physical_indexes[0].root_page;
+  uint8_t* page = &file[size_t(root) * kPageSize];
+  IndexPage decoded;
+  ASSERT_TRUE(DecodeIndexPage(page, root, &decoded).ok());
+  ASSERT_GE(decoded.entries.size(), 2u);
+  // The first entry's first byte after the shared prefix, raised above the second's.
+  page[kIndexEntriesOffset + GetU16(page + kIndexPrefixLengthOffset)] = 0xFF;
+  WriteWholeFile(path, file);
+  Status s = AppendRows(path, u"Table2", {Values(500, false)[0]}, nullptr);
+  EXPECT_TRUE(s.IsCorruption()) << s.ToString();
+  EXPECT_NE(s.message().find("page " + std::to_string(root) + ": entries 0 and 1 are not in strictly ascending order"),
+            std::string::npos) << s.message();
+  EXPECT_EQ(ReadWholeFile(path), file);
+}
+
 // The referencing side of a relationship (Table1 refers to Table2 and
 // Table3 by their primary keys): a row's key must be one the referenced
 // table holds, rows appended to it in the same session included; a Null
