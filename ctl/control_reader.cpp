@@ -230,21 +230,24 @@ class Parser {
            s_->ReadU8(&p->Angle, "page Angle") && s_->Skip(1, "page record");
   }
 
-  // Left, Top, Width and Height of a keyword or hyperlink: at once when
-  // their bytes are held (nearly always), else field by field, so that a cut
-  // file fails at the same field and offset.
-  template <typename Record>
-  bool Box(Record* r, const char* what) {
-    if (const uint8_t* b = s_->Held(8)) {
-      r->Left = I16(b);
-      r->Top = I16(b + 2);
-      r->Width = I16(b + 4);
-      r->Height = I16(b + 6);
-      s_->pos += 8;
+  // Consecutive 16-bit fields of a record: at once when their bytes are held
+  // (nearly always), else field by field, so that a cut file fails at the
+  // same field and offset.
+  template <typename... Field>
+  bool Shorts(const char* what, Field*... fields) {
+    constexpr size_t kBytes = 2 * sizeof...(Field);
+    if (const uint8_t* b = s_->Held(kBytes)) {
+      ((*fields = I16(b), b += 2), ...);
+      s_->pos += kBytes;
       return true;
     }
-    return s_->ReadI16(&r->Left, what) && s_->ReadI16(&r->Top, what) && s_->ReadI16(&r->Width, what) &&
-           s_->ReadI16(&r->Height, what);
+    return (s_->ReadI16(fields, what) && ...);
+  }
+
+  // Left, Top, Width and Height of a keyword or hyperlink.
+  template <typename Record>
+  bool Box(Record* r, const char* what) {
+    return Shorts(what, &r->Left, &r->Top, &r->Width, &r->Height);
   }
 
   bool Lists(PageRecord* p) {
@@ -252,16 +255,7 @@ class Parser {
     p->Comments.reserve(Bounded(size_t(p->CommentCount), s_->remaining(), kMinComment));
     for (int i = 0; i < p->CommentCount; ++i) {
       CommentRecord& c = p->Comments.emplace_back();
-      if (const uint8_t* b = s_->Held(6)) {
-        c.Color = I16(b);
-        c.Left = I16(b + 2);
-        c.Top = I16(b + 4);
-        s_->pos += 6;
-      } else if (!s_->ReadI16(&c.Color, "comment") || !s_->ReadI16(&c.Left, "comment") ||
-                 !s_->ReadI16(&c.Top, "comment")) {
-        return false;
-      }
-      if (!String(&c.Text)) return false;
+      if (!Shorts("comment", &c.Color, &c.Left, &c.Top) || !String(&c.Text)) return false;
     }
     if (!Count(&p->KeyWordCount, "keyword count")) return false;
     p->KeyWords.reserve(Bounded(size_t(p->KeyWordCount), s_->remaining(), kMinKeyWord));
@@ -273,18 +267,7 @@ class Parser {
     p->Squares.reserve(Bounded(size_t(p->SquareCount), s_->remaining(), kMinSquare));
     for (int i = 0; i < p->SquareCount; ++i) {
       SquareRecord& q = p->Squares.emplace_back();
-      if (const uint8_t* b = s_->Held(10)) {
-        q.Color = I16(b);
-        q.Left = I16(b + 2);
-        q.Top = I16(b + 4);
-        q.Width = I16(b + 6);
-        q.Height = I16(b + 8);
-        s_->pos += 10;
-      } else if (!s_->ReadI16(&q.Color, "range mark") || !s_->ReadI16(&q.Left, "range mark") ||
-                 !s_->ReadI16(&q.Top, "range mark") || !s_->ReadI16(&q.Width, "range mark") ||
-                 !s_->ReadI16(&q.Height, "range mark")) {
-        return false;
-      }
+      if (!Shorts("range mark", &q.Color, &q.Left, &q.Top, &q.Width, &q.Height)) return false;
     }
     if (!Count(&p->HyperLinkCount, "hyperlink count")) return false;
     p->HyperLinks.reserve(Bounded(size_t(p->HyperLinkCount), s_->remaining(), kMinHyperLink));
