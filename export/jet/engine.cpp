@@ -55,12 +55,9 @@ struct DatabaseState {
   std::set<uint32_t> joined;  // appenders that check their relationships
   bool closed = false;
   Status failure;  // a failed write: the database takes no more rows
-  bool broken = false;  // closed, or failed
+  bool broken() const { return closed || !failure.ok(); }
 
-  void Fail(const Status& s) {
-    failure = s;
-    broken = true;
-  }
+  void Fail(const Status& s) { failure = s; }
 
   // The appender of the table `def`, opened once and kept.
   Status AppenderFor(const TableDef& def, TableAppender** result) {
@@ -129,7 +126,6 @@ class JetRecordset : public Recordset {
     for (size_t i = 0; i < def.columns.size(); ++i) {
       if ((def.columns[i].flags & kColumnAutoLong) != 0) autonumber_ = int(i);
     }
-    columns_ = unsigned(def.columns.size());
   }
 
   Status AddNew() override {
@@ -234,7 +230,7 @@ class JetRecordset : public Recordset {
       for (i = 0; i < columns.size() && columns[i].name != column_name; ++i) {
       }
     }
-    if (editing_ && !db_->broken && i < columns.size() && int(i) != autonumber_) [[likely]] {
+    if (editing_ && !db_->broken() && i < columns.size() && int(i) != autonumber_) [[likely]] {
       hint_ = i + 1;
       set_in_[i] = row_serial_;
       *index = i;
@@ -244,7 +240,7 @@ class JetRecordset : public Recordset {
   }
   // The same for a position from FindColumn.
   Status At(int position, size_t* index) {
-    if (editing_ && !db_->broken && unsigned(position) < columns_ && position != autonumber_) [[likely]] {
+    if (editing_ && !db_->broken() && size_t(unsigned(position)) < row_.size() && position != autonumber_) [[likely]] {
       set_in_[size_t(position)] = row_serial_;
       *index = size_t(position);
       return Status::OK();
@@ -299,7 +295,7 @@ class JetRecordset : public Recordset {
 
   // Whether the row set can be used (Usable() says why not). A row is
   // edited (`editing_`) only in a usable row set.
-  bool usable() const { return !closed_ && failure_.ok() && !db_->broken; }
+  bool usable() const { return !closed_ && failure_.ok() && !db_->broken(); }
   Status Usable() const {
     if (closed_) return Status::InvalidArgument("the row set is closed");
     if (!failure_.ok()) {
@@ -323,7 +319,6 @@ class JetRecordset : public Recordset {
   // The columns set in the row being edited: set_in_[i] == row_serial_.
   std::vector<uint32_t> set_in_;
   uint32_t row_serial_ = 0;
-  unsigned columns_ = 0;  // in the row
   int autonumber_ = -1;
   size_t hint_ = 0;  // the column after the last one set: the likely next
   bool editing_ = false;
@@ -356,7 +351,6 @@ class JetDatabase : public Database {
     if (state_->closed) return Status::OK();
     Status s = state_->failure.ok() ? state_->WriteOut(/*durable=*/true) : state_->failure;
     state_->closed = true;
-    state_->broken = true;
     state_->appenders.clear();
     state_->joined.clear();
     state_->pager.reset();
