@@ -6,6 +6,7 @@
 #include <cstdio>
 #include <memory>
 #include <string>
+#include <system_error>
 #include <thread>
 
 #include "base/text_util.h"
@@ -120,7 +121,13 @@ int RunConvert(const std::vector<std::string>& args) {
   // A big document takes a while to free: that happens beside the
   // compaction, on a thread of its own.
   std::thread freeing;
-  options.document_done = [&] { freeing = std::thread([d = std::move(loaded)]() mutable { d.reset(); }); };
+  // With no thread to be had, the document goes with the refused task, here.
+  options.document_done = [&] {
+    try {
+      freeing = std::thread([d = std::move(loaded)]() mutable { d.reset(); });
+    } catch (const std::system_error&) {
+    }
+  };
   ExportResult r = DefaultExportCommand().Run(doc, &ui, options);
   if (freeing.joinable()) freeing.join();
   switch (r.outcome) {
