@@ -15,8 +15,8 @@
 
 #include "bench/bench_support.h"
 #include "export/export_command.h"
-#include "export/jet/builder.h"
-#include "export/jet/engine.h"
+#include "jet/builder.h"
+#include "jet/engine.h"
 #include "export/output_schema.h"
 #include "tests/support/ctl_writer.h"
 

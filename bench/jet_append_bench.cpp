@@ -19,8 +19,8 @@
 
 #include "base/text_util.h"
 #include "bench/bench_support.h"
-#include "export/jet/builder.h"
-#include "export/jet/engine.h"
+#include "jet/builder.h"
+#include "jet/engine.h"
 #include "export/output_schema.h"
 
 namespace {

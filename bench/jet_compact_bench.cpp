@@ -25,9 +25,9 @@
 #include <vector>
 
 #include "bench/bench_support.h"
-#include "export/jet/builder.h"
-#include "export/jet/compact.h"
-#include "export/jet/engine.h"
+#include "jet/builder.h"
+#include "jet/compact.h"
+#include "jet/engine.h"
 #include "export/output_schema.h"
 
 namespace {

@@ -28,8 +28,8 @@
 #include "bench/bench_support.h"
 #include "ctl/load_command.h"
 #include "export/export_command.h"
-#include "export/jet/compact.h"
-#include "export/jet/engine.h"
+#include "jet/compact.h"
+#include "jet/engine.h"
 #include "base/text_util.h"
 #include "tests/support/ctl_writer.h"
 

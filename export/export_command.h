@@ -43,7 +43,7 @@
 #include <string>
 
 #include "base/status.h"
-#include "export/jet/engine.h"
+#include "jet/jet.h"
 #include "model/control_document.h"
 
 namespace kp {

@@ -1,8 +1,6 @@
 #include "export/output_schema.h"
 
-#include "export/jet/format.h"
-#include "export/jet/props.h"
-#include "export/jet/tdef_write.h"
+#include "jet/jet.h"
 
 namespace kp {
 

@@ -19,7 +19,7 @@
 #include <vector>
 
 #include "base/status.h"
-#include "export/jet/schema.h"
+#include "jet/jet.h"
 
 namespace kp {
 

@@ -21,7 +21,7 @@
 #include <string>
 
 #include "base/status.h"
-#include "export/jet/engine.h"
+#include "jet/jet.h"
 #include "export/output_schema.h"
 #include "model/control_document.h"
 

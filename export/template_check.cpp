@@ -4,7 +4,7 @@
 #include <vector>
 
 #include "base/text_util.h"
-#include "export/jet/reader.h"
+#include "jet/jet.h"
 #include "export/output_schema.h"
 
 namespace kp {

@@ -8,10 +8,7 @@
 
 #include "ctl/control_reader.h"
 #include "ctl/function.h"
-#include "export/jet/checker.h"
-#include "export/jet/compact.h"
-#include "export/jet/engine.h"
-#include "export/jet/reader.h"
+#include "jet/jet.h"
 
 namespace kp::fuzz {
 

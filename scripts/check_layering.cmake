@@ -4,7 +4,11 @@
 #
 #   folder        may not include
 #   base/         any other folder of the project, Qt
-#   export/jet/   model/, ctl/, inspect/, app/, the export layer above it, Qt
+#   jet/          anything but base/ (and itself), Qt
+#   model/, ctl/, export/, inspect/, app/, tools/
+#                 any Jet header but the public jet/jet.h (the layer's own
+#                 tools in jet/tools/, the tests, benchmarks and fuzz targets
+#                 may reach inside)
 #   model/, ctl/, export/, inspect/   Qt
 #
 # Qt is any <Q...> or <qt...> header, or a "Q..." one.
@@ -35,11 +39,13 @@ endfunction()
 
 check(base "^#[ \t]*include[ \t]*\"(model|ctl|export|inspect|app|tools|tests)/"
       "base/ depends on nothing above it")
-check(export/jet "^#[ \t]*include[ \t]*\"(model|ctl|inspect|app|tools|tests)/"
-      "the Jet layer knows nothing of the document, the reader or the windows")
-check(export/jet "^#[ \t]*include[ \t]*\"export/[^j/][^/]*\\.h\""
-      "the Jet layer does not use the export layer above it")
-foreach(folder base model ctl export inspect)
+check(jet "^#[ \t]*include[ \t]*\"(model|ctl|inspect|export|app|form|tools|tests)/"
+      "the Jet layer stands on base/ alone")
+foreach(folder model ctl export inspect app tools)
+  check(${folder} "^#[ \t]*include[ \t]*\"jet/[^j/][^/]*\\.h\""
+        "above the Jet layer only jet/jet.h is included")
+endforeach()
+foreach(folder base model ctl export inspect jet)
   check(${folder} "${qt_regex}" "no Qt outside app/")
 endforeach()
 

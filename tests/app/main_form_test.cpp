@@ -18,7 +18,7 @@
 #include "app/save_state_form.h"
 #include "app/tab_control.h"
 #include "base/text_util.h"
-#include "export/jet/reader.h"
+#include "jet/reader.h"
 #include "tests/export/test_docs.h"
 #include "tests/support/ctl_writer.h"
 #include "tests/support/qt_app.h"

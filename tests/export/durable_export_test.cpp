@@ -16,8 +16,8 @@
 
 #include "ctl/load_command.h"
 #include "export/export_command.h"
-#include "export/jet/checker.h"
-#include "export/jet/reader.h"
+#include "jet/checker.h"
+#include "jet/reader.h"
 #include "tests/export/faulty_files.h"
 #include "tests/export/recording_ui.h"
 #include "tests/export/test_docs.h"

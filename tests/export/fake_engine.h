@@ -14,7 +14,7 @@
 #include <utility>
 #include <vector>
 
-#include "export/jet/engine.h"
+#include "jet/engine.h"
 
 namespace kp::testing {
 

@@ -10,8 +10,8 @@
 #include <functional>
 
 #include "export/export_command.h"
-#include "export/jet/builder.h"
-#include "export/jet/tdef_write.h"
+#include "jet/builder.h"
+#include "jet/tdef_write.h"
 #include "export/output_schema.h"
 #include "tests/export/recording_ui.h"
 #include "tests/export/test_docs.h"

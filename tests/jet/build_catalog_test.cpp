@@ -7,10 +7,10 @@
 #include <map>
 #include <set>
 
-#include "export/jet/builder.h"
-#include "export/jet/catalog_write.h"
-#include "export/jet/header.h"
-#include "export/jet/tdef_write.h"
+#include "jet/builder.h"
+#include "jet/catalog_write.h"
+#include "jet/header.h"
+#include "jet/tdef_write.h"
 #include "tests/support/jet_support.h"
 
 namespace kp::jet {

@@ -9,10 +9,10 @@
 #include <cstdio>
 #include <set>
 
-#include "export/jet/builder.h"
-#include "export/jet/checker.h"
-#include "export/jet/reader.h"
-#include "export/jet/tdef_write.h"
+#include "jet/builder.h"
+#include "jet/checker.h"
+#include "jet/reader.h"
+#include "jet/tdef_write.h"
 #include "tests/jet/engine_support.h"
 
 namespace kp::jet {

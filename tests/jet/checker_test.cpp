@@ -3,8 +3,8 @@
 #include <filesystem>
 #include <functional>
 
-#include "export/jet/checker.h"
-#include "export/jet/format.h"
+#include "jet/checker.h"
+#include "jet/format.h"
 #include "tests/support/jet_support.h"
 
 namespace kp::jet {

@@ -1,6 +1,6 @@
 #include <gtest/gtest.h>
 
-#include "export/jet/collation.h"
+#include "jet/collation.h"
 
 namespace kp::jet {
 namespace {

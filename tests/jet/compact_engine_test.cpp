@@ -9,9 +9,9 @@
 #include <map>
 #include <set>
 
-#include "export/jet/compact.h"
-#include "export/jet/engine.h"
-#include "export/jet/reader.h"
+#include "jet/compact.h"
+#include "jet/engine.h"
+#include "jet/reader.h"
 #include "tests/jet/engine_support.h"
 #include "tests/support/oracle.h"
 

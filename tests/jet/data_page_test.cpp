@@ -1,6 +1,6 @@
 // Data-page building: free-space arithmetic, the exact fill, the 255-row
 // limit, and continuing a page that is already on disk.
-#include "export/jet/data_page.h"
+#include "jet/data_page.h"
 
 #include <gtest/gtest.h>
 

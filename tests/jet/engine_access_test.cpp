@@ -5,7 +5,7 @@
 
 #include <filesystem>
 
-#include "export/jet/engine.h"
+#include "jet/engine.h"
 #include "tests/jet/engine_support.h"
 
 namespace kp::jet {

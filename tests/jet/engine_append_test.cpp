@@ -6,8 +6,8 @@
 
 #include <limits>
 
-#include "export/jet/engine.h"
-#include "export/jet/props.h"
+#include "jet/engine.h"
+#include "jet/props.h"
 #include "tests/jet/engine_support.h"
 
 namespace kp::jet {

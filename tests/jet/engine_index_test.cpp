@@ -8,11 +8,11 @@
 #include <filesystem>
 #include <random>
 
-#include "export/jet/engine.h"
-#include "export/jet/format.h"
-#include "export/jet/index_leaf.h"
-#include "export/jet/pager.h"
-#include "export/jet/table_appender.h"
+#include "jet/engine.h"
+#include "jet/format.h"
+#include "jet/index_leaf.h"
+#include "jet/pager.h"
+#include "jet/table_appender.h"
 #include "tests/jet/engine_support.h"
 
 namespace kp::jet {

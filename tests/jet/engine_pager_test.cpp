@@ -9,15 +9,15 @@
 #include <cstdio>
 #include <fstream>
 
-#include "export/jet/builder.h"
-#include "export/jet/checker.h"
-#include "export/jet/engine.h"
-#include "export/jet/format.h"
-#include "export/jet/map_editor.h"
-#include "export/jet/page_file.h"
-#include "export/jet/pager.h"
-#include "export/jet/tdef_write.h"
-#include "export/jet/usage_map.h"
+#include "jet/builder.h"
+#include "jet/checker.h"
+#include "jet/engine.h"
+#include "jet/format.h"
+#include "jet/map_editor.h"
+#include "jet/page_file.h"
+#include "jet/pager.h"
+#include "jet/tdef_write.h"
+#include "jet/usage_map.h"
 #include "tests/support/oracle.h"
 
 namespace kp::jet {

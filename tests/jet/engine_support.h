@@ -12,10 +12,10 @@
 #include <string>
 #include <vector>
 
-#include "export/jet/builder.h"
-#include "export/jet/engine.h"
-#include "export/jet/reader.h"
-#include "export/jet/tdef_write.h"
+#include "jet/builder.h"
+#include "jet/engine.h"
+#include "jet/reader.h"
+#include "jet/tdef_write.h"
 
 #include "export/output_schema.h"
 #include "tests/support/jet_support.h"

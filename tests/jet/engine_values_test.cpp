@@ -4,10 +4,10 @@
 
 #include <limits>
 
-#include "export/jet/defaults.h"
-#include "export/jet/props.h"
-#include "export/jet/query.h"
-#include "export/jet/values.h"
+#include "jet/defaults.h"
+#include "jet/props.h"
+#include "jet/query.h"
+#include "jet/values.h"
 
 namespace kp::jet {
 namespace {

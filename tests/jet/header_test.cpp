@@ -2,8 +2,8 @@
 
 #include <cmath>
 
-#include "export/jet/header.h"
-#include "export/jet/page_file.h"
+#include "jet/header.h"
+#include "jet/page_file.h"
 #include "tests/support/jet_support.h"
 
 namespace kp::jet {

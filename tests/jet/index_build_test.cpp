@@ -6,9 +6,9 @@
 
 #include <map>
 
-#include "export/jet/format.h"
-#include "export/jet/index_build.h"
-#include "export/jet/index_leaf.h"
+#include "jet/format.h"
+#include "jet/index_build.h"
+#include "jet/index_leaf.h"
 
 namespace kp::jet {
 namespace {

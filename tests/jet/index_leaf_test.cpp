@@ -2,9 +2,9 @@
 
 #include <filesystem>
 
-#include "export/jet/format.h"
-#include "export/jet/index_leaf.h"
-#include "export/jet/page_file.h"
+#include "jet/format.h"
+#include "jet/index_leaf.h"
+#include "jet/page_file.h"
 
 namespace kp::jet {
 namespace {

@@ -3,9 +3,9 @@
 
 #include <random>
 
-#include "export/jet/checker.h"
-#include "export/jet/format.h"
-#include "export/jet/reader.h"
+#include "jet/checker.h"
+#include "jet/format.h"
+#include "jet/reader.h"
 #include "tests/support/jet_support.h"
 
 namespace kp::jet {

@@ -6,8 +6,8 @@
 #include <cstdio>
 #include <filesystem>
 
-#include "export/jet/props.h"
-#include "export/jet/reader.h"
+#include "jet/props.h"
+#include "jet/reader.h"
 #include "tests/support/jet_support.h"
 
 namespace kp::jet {

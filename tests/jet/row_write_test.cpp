@@ -2,7 +2,7 @@
 // long-value storage rules (inline / one LVAL row / chain) and one encoder
 // over many rows. (Rows against Access's bytes: build_catalog_test, whose
 // blank catalog is encoded here and compared with adox_jet4.mdb.)
-#include "export/jet/row_write.h"
+#include "jet/row_write.h"
 
 #include <gtest/gtest.h>
 

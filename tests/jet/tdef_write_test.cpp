@@ -1,7 +1,7 @@
 // TDEF serialization: long definitions split across linked pages, and
 // user-table column layout. (The catalog tables' TDEFs against adox_jet4.mdb:
 // build_catalog_test, whose blank database holds them.)
-#include "export/jet/tdef_write.h"
+#include "jet/tdef_write.h"
 
 #include <gtest/gtest.h>
 

@@ -6,11 +6,11 @@
 #include <algorithm>
 #include <set>
 
-#include "export/jet/builder.h"
-#include "export/jet/catalog_write.h"
-#include "export/jet/checker.h"
-#include "export/jet/props.h"
-#include "export/jet/reader.h"
+#include "jet/builder.h"
+#include "jet/catalog_write.h"
+#include "jet/checker.h"
+#include "jet/props.h"
+#include "jet/reader.h"
 #include "export/output_schema.h"
 #include "tests/support/jet_support.h"
 

@@ -1,8 +1,8 @@
 #include <gtest/gtest.h>
 
-#include "export/jet/format.h"
-#include "export/jet/page_file.h"
-#include "export/jet/usage_map.h"
+#include "jet/format.h"
+#include "jet/page_file.h"
+#include "jet/usage_map.h"
 #include "tests/support/jet_support.h"
 
 namespace kp::jet {

@@ -15,9 +15,9 @@
 #include <vector>
 
 #include "base/text_util.h"
-#include "export/jet/bytes.h"
-#include "export/jet/format.h"
-#include "export/jet/tdef_write.h"
+#include "jet/bytes.h"
+#include "jet/format.h"
+#include "jet/tdef_write.h"
 #include "tests/support/oracle.h"
 
 // Skips the test when the Access-made reference files are not there.

@@ -1,5 +1,5 @@
 #!/usr/bin/env python3
-"""Turns Access's General Legacy index code lists into export/jet/collation_table.cpp.
+"""Turns Access's General Legacy index code lists into jet/collation_table.cpp.
 
 Usage: gen_collation.py CODES_DIR OUT_CPP
   CODES_DIR holds index_codes_genleg.txt (code units 0x0000-0x00FF) and

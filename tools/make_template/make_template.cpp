@@ -3,7 +3,7 @@
 #include <cstdio>
 #include <cstring>
 
-#include "export/jet/builder.h"
+#include "jet/jet.h"
 #include "export/output_schema.h"
 
 int main(int argc, char** argv) {
