@@ -3,9 +3,11 @@
 #include <algorithm>
 #include <bit>
 #include <cmath>
+#include <deque>
 #include <limits>
 #include <memory>
 #include <string_view>
+#include <utility>
 #include <vector>
 
 #include "base/text_util.h"
@@ -50,12 +52,30 @@ struct Cell {
 };
 
 // The expected rows of one table, in the order the export writes them (by
-// key), columns in the output schema's order.
+// key), columns in the output schema's order. Cells and texts are kept in
+// blocks, so that neither is copied as it grows.
 struct ExpectedTable {
+  static constexpr size_t kBlockChars = size_t(1) << 20;
+
   size_t width = 0;
   std::vector<Key> keys;
-  std::vector<Cell> cells;  // keys.size() x width
-  std::u16string arena;
+  std::deque<Cell> cells;  // keys.size() x width
+  std::vector<std::u16string> blocks;
+
+  // Keeps `n` UTF-16 units; returns where they go: block << 32 | offset.
+  std::pair<int64_t, char16_t*> Take(size_t n) {
+    if (blocks.empty() || blocks.back().size() + n > blocks.back().capacity()) {
+      blocks.emplace_back();
+      blocks.back().reserve(std::max(n, kBlockChars));
+    }
+    std::u16string& b = blocks.back();
+    const size_t at = b.size();
+    b.resize(at + n);
+    return {int64_t((blocks.size() - 1) << 32 | at), b.data() + at};
+  }
+  std::u16string_view Chars(const Cell& c) const {
+    return std::u16string_view(blocks[size_t(c.n >> 32)]).substr(size_t(c.n & 0xFFFFFFFF), c.size);
+  }
 
   void Push(const Value& v) {
     Cell c;
@@ -67,16 +87,20 @@ struct ExpectedTable {
       case Value::Kind::kDateTime:
         c.n = std::bit_cast<int64_t>(v.d);
         break;
-      case Value::Kind::kText:
-        c.n = int64_t(arena.size());
+      case Value::Kind::kText: {
+        auto [at, chars] = Take(v.text.size());
+        std::copy(v.text.begin(), v.text.end(), chars);
+        c.n = at;
         c.size = uint32_t(v.text.size());
-        arena += v.text;
         break;
-      case Value::Kind::kBinary:
-        c.n = int64_t(arena.size());
+      }
+      case Value::Kind::kBinary: {
+        auto [at, chars] = Take(v.binary.size());
+        std::copy(v.binary.begin(), v.binary.end(), chars);
+        c.n = at;
         c.size = uint32_t(v.binary.size());
-        for (uint8_t byte : v.binary) arena.push_back(char16_t(byte));
         break;
+      }
       default:
         c.n = v.i;
         break;
@@ -95,11 +119,13 @@ struct ExpectedTable {
       case Value::Kind::kDateTime:
         return v.d == std::bit_cast<double>(c.n);
       case Value::Kind::kText:
-        return std::u16string_view(v.text) == std::u16string_view(arena).substr(size_t(c.n), c.size);
-      case Value::Kind::kBinary:
+        return std::u16string_view(v.text) == Chars(c);
+      case Value::Kind::kBinary: {
+        const std::u16string_view chars = Chars(c);
         return v.binary.size() == c.size &&
-               std::equal(v.binary.begin(), v.binary.end(), arena.begin() + c.n,
+               std::equal(v.binary.begin(), v.binary.end(), chars.begin(),
                           [](uint8_t x, char16_t y) { return char16_t(x) == y; });
+      }
       default:
         return v.i == c.n;
     }
@@ -114,11 +140,10 @@ struct ExpectedTable {
       case Value::Kind::kDateTime:
         return Value::DateTime(std::bit_cast<double>(c.n));
       case Value::Kind::kText:
-        return Value::Str(arena.substr(size_t(c.n), c.size));
+        return Value::Str(std::u16string(Chars(c)));
       case Value::Kind::kBinary: {
-        jet::Bytes b;
-        for (size_t k = 0; k < c.size; ++k) b.push_back(uint8_t(arena[size_t(c.n) + k]));
-        return Value::Blob(std::move(b));
+        const std::u16string_view chars = Chars(c);
+        return Value::Blob(jet::Bytes(chars.begin(), chars.end()));
       }
       default: {
         Value v;
@@ -316,6 +341,7 @@ Status VerifyTable(const ControlDocument& doc, const jet::DatabaseReader& reader
   size_t next = 0;  // the expected row after the last one found
   Status s = reader.ForEachRow(shape.def, [&](uint32_t, const jet::Row& row) -> Status {
     const uint32_t here = place_in_file++;
+    if ((here & 4095) == 4095) reader.file().DropResident();
     Key key;
     if (!row_key(row, here, &key)) {
       offer_extra(key, row);
