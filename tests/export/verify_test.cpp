@@ -48,10 +48,11 @@ ControlDocument Document() {
 }
 constexpr int64_t kRows = 4 + 2 + 2 + 3 + 1 + 1;
 
-// Writes `doc` into a copy of the template at `path` through the engine, as
-// the export does.
-void Write(const ControlDocument& doc, const std::string& path) {
-  fs::copy_file(kTemplate, path, fs::copy_options::overwrite_existing);
+// Writes `doc` into a copy of `template_path` at `path` through the engine,
+// as the export does.
+void Write(const ControlDocument& doc, const std::string& path,
+           const std::string& template_path = kTemplate) {
+  fs::copy_file(template_path, path, fs::copy_options::overwrite_existing);
   auto engine = jet::CreateJetEngine();
   std::unique_ptr<jet::Database> db;
   ASSERT_TRUE(engine->OpenDatabase(path, &db).ok());
@@ -65,17 +66,21 @@ void Compact(const std::string& path) {
   fs::rename(work, path);
 }
 
-// Appends one keyword row with the key (PageNo, ID) through the engine.
-void AppendKeyWord(const std::string& path, int page_no, int id) {
+// Appends one keyword row with the key (PageNo, ID) through the engine, as
+// another writer would.
+void AppendKeyWord(const std::string& path, int page_no, int id, const KeyWordRecord& k) {
   auto engine = jet::CreateJetEngine();
   std::unique_ptr<jet::Database> db;
   ASSERT_TRUE(engine->OpenDatabase(path, &db).ok());
   std::unique_ptr<jet::Recordset> rs;
   ASSERT_TRUE(db->OpenRecordset(OutputTableAt(3).query, &rs).ok());
   ASSERT_TRUE(rs->AddNew().ok());
-  ASSERT_TRUE(rs->SetField(column::kPageNo, Value::Int(page_no)).ok());
-  ASSERT_TRUE(rs->SetField(column::kID, Value::Int(id)).ok());
-  ASSERT_TRUE(rs->SetField(column::kKeyWord, Value::Str(u"他所の行")).ok());
+  const std::pair<const char16_t*, Value> fields[] = {
+      {column::kPageNo, Value::Int(page_no)}, {column::kID, Value::Int(id)},
+      {column::kLeft, Value::Int(k.Left)},    {column::kTop, Value::Int(k.Top)},
+      {column::kWidth, Value::Int(k.Width)},  {column::kHeight, Value::Int(k.Height)},
+      {column::kKeyWord, Value::Str(k.KeyWord)}, {column::kField, Value::Str(k.Field)}};
+  for (const auto& [name, value] : fields) ASSERT_TRUE(rs->SetField(name, value).ok());
   ASSERT_TRUE(rs->Update().ok());
   ASSERT_TRUE(rs->Close().ok());
   ASSERT_TRUE(db->Close().ok());
@@ -86,6 +91,14 @@ TEST(VerifyTest, NamesTheFirstDifferenceOrCountsTheRows) {
   const fs::path root = testing::MakeTempFolder("kp-verify");
   const std::string db = (root / "out.mdb").string();
   const ControlDocument doc = Document();
+  // The same tables without primary keys, so that a key can be there twice.
+  const std::string keyless = (root / "keyless.dbd").string();
+  jet::DatabaseSpec spec;
+  std::vector<jet::TableDef> defs;
+  ASSERT_TRUE(OutputTableDefs(&defs).ok());
+  for (jet::TableDef& def : defs) spec.tables.push_back({std::move(def), {}});
+  ASSERT_TRUE(jet::WriteDatabase(spec, keyless).ok());
+  const KeyWordRecord other{0, 0, 0, 0, u"他所の行", u""};
 
   struct Case {
     const char* name;
@@ -118,11 +131,22 @@ TEST(VerifyTest, NamesTheFirstDifferenceOrCountsTheRows) {
        },
        "table 一覧_ページ, row No 2, column Angle: expected 0, found 180"},
       {"an extra row appended by another writer",
-       [&] { Write(doc, db); AppendKeyWord(db, 9, 1); },
+       [&] { Write(doc, db); AppendKeyWord(db, 9, 1, other); },
        "table 一覧_キーワード, row PageNo 9, ID 1: extra row, not in the document"},
       {"an extra row amid the others, compacted",
-       [&] { Write(doc, db); AppendKeyWord(db, 2, 3); Compact(db); },
+       [&] { Write(doc, db); AppendKeyWord(db, 2, 3, other); Compact(db); },
        "table 一覧_キーワード, row PageNo 2, ID 3: extra row, not in the document"},
+      {"a key twice, the row that differs first: that one is the extra row",
+       [&] {
+         ControlDocument changed = doc;
+         changed.Pages[1].KeyWords[0].KeyWord = u"違う";
+         Write(changed, db, keyless);
+         AppendKeyWord(db, 2, 1, doc.Pages[1].KeyWords[0]);
+       },
+       "table 一覧_キーワード, row PageNo 2, ID 1: extra row, not in the document"},
+      {"a key twice, the matching row first, compacted",
+       [&] { Write(doc, db, keyless); AppendKeyWord(db, 2, 1, other); Compact(db); },
+       "table 一覧_キーワード, row PageNo 2, ID 1: extra row, not in the document"},
       {"a row missing",
        [&] {
          ControlDocument fewer = doc;
@@ -145,12 +169,12 @@ TEST(VerifyTest, NamesTheFirstDifferenceOrCountsTheRows) {
   VerifyResult result;
   testing::WriteFile(db, std::string(8192, 'x'));
   EXPECT_FALSE(VerifyDatabase(doc, db, &result).ok());
-  jet::DatabaseSpec spec;
-  spec.tables.resize(1);
-  spec.tables[0].def.name = u"他";
-  spec.tables[0].def.columns.push_back({u"x"});
-  ASSERT_TRUE(jet::AssignColumnLayout(&spec.tables[0].def).ok());
-  ASSERT_TRUE(jet::WriteDatabase(spec, db).ok());
+  jet::DatabaseSpec unrelated;
+  unrelated.tables.resize(1);
+  unrelated.tables[0].def.name = u"他";
+  unrelated.tables[0].def.columns.push_back({u"x"});
+  ASSERT_TRUE(jet::AssignColumnLayout(&unrelated.tables[0].def).ok());
+  ASSERT_TRUE(jet::WriteDatabase(unrelated, db).ok());
   Status s = VerifyDatabase(doc, db, &result);
   EXPECT_THAT(s.ToString(), HasSubstr("table 一覧_ページ: not in the database"));
   fs::remove_all(root);
