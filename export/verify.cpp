@@ -318,6 +318,10 @@ Status VerifyTable(const ControlDocument& doc, const jet::DatabaseReader& reader
                          shape.two_part_key ? row[shape.position[shape.key_b]] : Value::Int(0));
   };
 
+  auto short_row = [&](const jet::Row& row, uint32_t here) {
+    return Status::Corruption("row " + std::to_string(here + 1) + " has " + std::to_string(row.size()) +
+                              " values for " + std::to_string(shape.def.columns.size()) + " columns");
+  };
   auto row_key = [&](const jet::Row& row, uint32_t place_in_file, Key* key) {
     if (WholeNumber(row[shape.position[shape.key_a]], &key->a) &&
         (!shape.two_part_key || WholeNumber(row[shape.position[shape.key_b]], &key->b))) {
@@ -342,6 +346,7 @@ Status VerifyTable(const ControlDocument& doc, const jet::DatabaseReader& reader
   Status s = reader.ForEachRow(shape.def, [&](uint32_t, const jet::Row& row) -> Status {
     const uint32_t here = place_in_file++;
     if ((here & 4095) == 4095) reader.file().DropResident();
+    if (row.size() != shape.def.columns.size()) return short_row(row, here);
     Key key;
     if (!row_key(row, here, &key)) {
       offer_extra(key, row);
@@ -387,6 +392,7 @@ Status VerifyTable(const ControlDocument& doc, const jet::DatabaseReader& reader
     const Status found = Status::NotFound("found");
     s = reader.ForEachRow(shape.def, [&](uint32_t, const jet::Row& row) -> Status {
       if (at++ != wanted) return Status::OK();
+      if (row.size() != shape.def.columns.size()) return short_row(row, wanted);
       size_t column = 0;
       same_row(row, first, &column);
       const Value& got = row[shape.position[column]];
@@ -408,6 +414,21 @@ Status VerifyTable(const ControlDocument& doc, const jet::DatabaseReader& reader
 }
 
 }  // namespace
+
+Status CheckStructure(const std::string& path) {
+  jet::CheckReport report;
+  KP_RETURN_IF_ERROR(jet::CheckDatabase(path, {}, &report));
+  size_t problems = 0;
+  const jet::CheckProblem* first = nullptr;
+  for (const jet::CheckProblem& p : report.problems) {
+    if (p.tolerated) continue;
+    if (first == nullptr) first = &p;
+    ++problems;
+  }
+  if (first == nullptr) return Status::OK();
+  std::string more = problems > 1 ? " (and " + std::to_string(problems - 1) + " more problems)" : "";
+  return Status::Corruption(first->ToString() + more);
+}
 
 Status VerifyDatabase(const ControlDocument& doc, const std::string& path, VerifyResult* result) {
   *result = VerifyResult();

@@ -1,5 +1,6 @@
-// Verification: reads a database back and compares every row of the six
-// output tables with the rows the export writes for a document.
+// Verification: checks a database's structure, reads it back and compares
+// every row of the six output tables with the rows the export writes for a
+// document.
 //
 // The expected rows come from the row mapping itself (WriteTable, through a
 // row set that keeps the rows instead of writing them), each value converted
@@ -18,7 +19,9 @@
 // and, for a row that differs, the column with the value expected and the
 // value found.
 //
-// Time grows with the rows (a table's rows are looked up by key in the
+// The comparison reads rows only; a file can hold them all and still be
+// damaged elsewhere (an index, a usage map, a page's free-space count), which
+// CheckStructure finds. Time grows with the rows (a table's rows are looked up by key in the
 // order of the document; a file in any other order costs a binary search a
 // row). Memory: the expected rows of one table at a time, kept compactly.
 #pragma once
@@ -36,6 +39,14 @@ struct VerifyResult {
   int64_t rows = 0;        // rows compared, over the six tables
   std::string difference;  // the first difference, when not `same`
 };
+
+// Checks the structure of the database at `path` as jet-check does
+// (problems Access itself makes are tolerated): a failed status naming the
+// page of the first problem when the file is not whole and valid. A file
+// that fails it is never reported as verified, so callers run it before
+// VerifyDatabase (and before loading the document: the check holds the file
+// in memory).
+Status CheckStructure(const std::string& path);
 
 // Compares the database at `path` with `doc`. A failed status when the
 // database cannot be read, lacks a table or column of the output schema, or

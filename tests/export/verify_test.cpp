@@ -158,6 +158,7 @@ TEST(VerifyTest, NamesTheFirstDifferenceOrCountsTheRows) {
   for (const Case& c : cases) {
     SCOPED_TRACE(c.name);
     c.make();
+    EXPECT_TRUE(CheckStructure(db).ok());
     VerifyResult result;
     ASSERT_TRUE(VerifyDatabase(doc, db, &result).ok());
     EXPECT_EQ(result.difference, c.difference);
@@ -165,8 +166,29 @@ TEST(VerifyTest, NamesTheFirstDifferenceOrCountsTheRows) {
     EXPECT_EQ(result.rows, result.same ? kRows : 0);
   }
 
-  // A file that is no database, and one without the output tables.
+  // A data page whose free-space count is wrong: every row reads back as
+  // written, but the file is not whole, and the structure check names the page.
+  Write(doc, db);
+  uint32_t page = 0;
+  {
+    std::unique_ptr<jet::DatabaseReader> reader;
+    ASSERT_TRUE(jet::DatabaseReader::Open(db, &reader).ok());
+    jet::TableDef def;
+    ASSERT_TRUE(reader->ReadTableDef(OutputTableAt(0).name, &def).ok());
+    std::vector<uint32_t> pages;
+    ASSERT_TRUE(reader->OwnedPages(def, &pages).ok());
+    ASSERT_FALSE(pages.empty());
+    page = pages[0];
+  }
+  std::string bytes = testing::ReadFile(db);
+  bytes[page * jet::kPageSize + jet::kDataFreeSpaceOffset] ^= 0x10;
+  testing::WriteFile(db, bytes);
+  EXPECT_THAT(CheckStructure(db).ToString(), HasSubstr("page " + std::to_string(page) + ": "));
   VerifyResult result;
+  ASSERT_TRUE(VerifyDatabase(doc, db, &result).ok());
+  EXPECT_TRUE(result.same);
+
+  // A file that is no database, and one without the output tables.
   testing::WriteFile(db, std::string(8192, 'x'));
   EXPECT_FALSE(VerifyDatabase(doc, db, &result).ok());
   jet::DatabaseSpec unrelated;

@@ -28,9 +28,10 @@ int PrintUsage(FILE* to, int status) {
                "       ctl2mdb --help | --version\n"
                "PATH is a DEFAULT.CTL or the folder that holds one. --batch converts every\n"
                "DEFAULT.CTL under ROOT into OUTDIR/<its folder under ROOT>.mdb, N at a time\n"
-               "(default: the number of cores). --verify reads OUTPUT.mdb back and compares\n"
-               "every row of its six tables with the document; it prints \"verified: N rows\"\n"
-               "or the first difference (table, row, column, expected and found) and exits 1.\n"
+               "(default: the number of cores). --verify checks OUTPUT.mdb as jet-check does,\n"
+               "reads it back and compares every row of its six tables with the document; it\n"
+               "prints \"verified: N rows\", or the first problem or difference (table, row,\n"
+               "column, expected and found) and exits 1.\n"
                "Exit status: 0 success, 1 failure, 2 usage error, 3 saved but not compacted.\n");
   return status;
 }

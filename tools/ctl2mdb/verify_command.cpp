@@ -9,6 +9,11 @@
 namespace kp::cli {
 
 int RunVerify(const std::string& path, const std::string& database) {
+  Status s = CheckStructure(database);
+  if (!s.ok()) {
+    std::fprintf(stderr, "%s: %s\n", database.c_str(), s.ToString().c_str());
+    return kExitFailure;
+  }
   ControlDocument doc;
   FileSystemImageSizer sizer;
   LoadResult load = LoadControlFile(ControlFilePath(path), &sizer, &doc);
@@ -17,7 +22,7 @@ int RunVerify(const std::string& path, const std::string& database) {
     return kExitFailure;
   }
   VerifyResult result;
-  Status s = VerifyDatabase(doc, database, &result);
+  s = VerifyDatabase(doc, database, &result);
   if (!s.ok()) {
     std::fprintf(stderr, "%s: %s\n", database.c_str(), s.ToString().c_str());
     return kExitFailure;
