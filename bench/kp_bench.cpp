@@ -330,8 +330,8 @@ int main(int argc, char** argv) {
       final_bytes = int64_t(std::filesystem::file_size(out));
       conv_raw.push_back(RawWrite(final_bytes, root + "/raw.bin"));
     }
-    // 7. reading the compacted output back and comparing it with the
-    // document (`ctl2mdb --verify`), against the whole conversion
+    // 7. checking the compacted output, reading it back and comparing it
+    // with the document (`ctl2mdb --verify`), against the whole conversion
     std::vector<double> verify, verify_cpu;
     for (int i = 0; i < run.reps; ++i) {
       Child c = RunChild({bin + "/ctl2mdb", "--verify", ctl, out});
@@ -351,7 +351,7 @@ int main(int argc, char** argv) {
     Add(std::string(d.name) + ": whole conversion", Ms(Median(conv)) + " (CPU " + Ms(Median(conv_cpu)) + ")",
         Ms(Median(conv_raw)) + " raw " + Mb(double(final_bytes)), Median(conv) / Median(conv_raw), 4, true);
     Add(std::string(d.name) + ": verify vs conversion", Ms(Median(verify)) + " (CPU " + Ms(Median(verify_cpu)) + ")",
-        Ms(Median(conv)) + " conversion", Median(verify) / Median(conv), 1, true);
+        Ms(Median(conv)) + " conversion", Median(verify) / Median(conv), 4, true);
     const double inputs = double(ctl_bytes + final_bytes);
     Add(std::string(d.name) + ": peak memory", Mb(rss * 1024.0) + Fmt(" (no-compact %.1f MB)", rss_nc * 1024.0 / 1e6),
         Mb(inputs) + " ctl+output", rss * 1024.0 / inputs, 1.5, true);
