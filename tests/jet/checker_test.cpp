@@ -161,6 +161,41 @@ TEST(CheckerTest, FindsBrokenRelationships) {
   }
 }
 
+// Other writers leave a catalog row they lengthened on another slot of its
+// page (the old slot an overflow pointer, the new one flagged deleted): the
+// table it names is still checked, so its pages are in use and its faults
+// found.
+TEST(CheckerTest, FollowsAnOverflowedCatalogRow) {
+  KP_SKIP_WITHOUT_REFERENCE();
+  Bytes image = Load("empty.mdb");
+  uint8_t* p = Page(&image, 14);
+  const uint16_t rows = GetU16(p + kDataRowCountOffset);
+  uint16_t lowest = kPageSize, aces = rows;
+  for (uint16_t r = 0; r < rows; ++r) {
+    const uint16_t start = GetU16(p + kDataRowOffsetsOffset + 2 * r) & kRowOffsetMask;
+    const uint16_t end = r == 0 ? kPageSize : GetU16(p + kDataRowOffsetsOffset + 2 * (r - 1)) & kRowOffsetMask;
+    if (GetU32(p + start + 2) == 3 && end - start > 4) aces = r;  // Id 3: MSysACEs
+    lowest = std::min(lowest, start);
+  }
+  ASSERT_LT(aces, rows);
+  const uint16_t start = GetU16(p + kDataRowOffsetsOffset + 2 * aces);
+  const uint16_t end = aces == 0 ? kPageSize : GetU16(p + kDataRowOffsetsOffset + 2 * (aces - 1));
+  const uint16_t moved = uint16_t(lowest - (end - start));
+  std::copy(p + start, p + end, p + moved);
+  PutU16(p + kDataRowOffsetsOffset + 2 * rows, uint16_t(moved | 0x8000));  // deleted: reached by the pointer only
+  PutU16(p + kDataRowCountOffset, uint16_t(rows + 1));
+  PutU16(p + kDataFreeSpaceOffset, uint16_t(GetU16(p + kDataFreeSpaceOffset) - (end - start) - 2));
+  PutU16(p + kDataRowOffsetsOffset + 2 * aces, uint16_t(start | 0x4000));
+  p[start] = uint8_t(rows);
+  p[start + 1] = 14;
+  p[start + 2] = p[start + 3] = 0;
+  CheckReport report;
+  ASSERT_TRUE(CheckDatabaseImage(image, CheckOptions{true}, &report).ok());
+  EXPECT_TRUE(report.ok()) << report.ToString();
+  PutU16(Page(&image, 3) + kTdefFreeSpaceOffset, 100);
+  EXPECT_TRUE(Reports(image, "page 3: TDEF of MSysACEs: free space 100"));
+}
+
 TEST(CheckerTest, ToleratedProblemsFailOnlyWhenStrict) {
   KP_SKIP_WITHOUT_REFERENCE();
   Bytes image = Load("empty.mdb");
