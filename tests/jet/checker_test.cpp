@@ -196,6 +196,23 @@ TEST(CheckerTest, FollowsAnOverflowedCatalogRow) {
   EXPECT_TRUE(Reports(image, "page 3: TDEF of MSysACEs: free space 100"));
 }
 
+// Other writers free an emptied index page by clearing its type byte and
+// leave it on the index's usage map: tolerated; any other page there is not.
+TEST(CheckerTest, FreedPagesOnAnIndexMapAreTolerated) {
+  KP_SKIP_WITHOUT_REFERENCE();
+  Bytes image = Load("empty.mdb");
+  image.resize(image.size() + kPageSize, 0);  // page 24, free in the global map
+  uint8_t* p6 = Page(&image, 6);
+  uint8_t* index_map = p6 + (GetU16(p6 + kDataRowOffsetsOffset + 2 * 0x10) & kRowOffsetMask);  // lists page 7
+  index_map[kUsageMapInlineHeaderBytes + 24 / 8] |= uint8_t(1u << (24 % 8));
+  CheckReport lenient;
+  ASSERT_TRUE(CheckDatabaseImage(image, CheckOptions(), &lenient).ok());
+  EXPECT_TRUE(lenient.ok()) << lenient.ToString();
+  EXPECT_TRUE(Reports(image, "lists freed pages: 24"));
+  Page(&image, 24)[0] = kPageTypeIndexLeaf;
+  EXPECT_TRUE(Reports(image, "lists pages outside its tree: 24", false));
+}
+
 TEST(CheckerTest, ToleratedProblemsFailOnlyWhenStrict) {
   KP_SKIP_WITHOUT_REFERENCE();
   Bytes image = Load("empty.mdb");
