@@ -14,7 +14,7 @@
 #include <cmath>
 
 #include "app/app_fonts.h"
-#include "app/form_layout.h"
+#include "form/form_layout.h"
 #include "app/list_models.h"
 #include "app/qt_export_ui.h"
 #include "app/save_state_form.h"
