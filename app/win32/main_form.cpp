@@ -180,6 +180,13 @@ void MainForm::CreateControls() {
       SetWindowSubclass(h, TabProc, 1, reinterpret_cast<DWORD_PTR>(this));
     }
   }
+  // The frames lie under their contents (a window made first lies on top);
+  // the focus order, which only the other controls take part in, stays.
+  for (const ControlSpec& s : Controls()) {
+    if (s.kind == ControlKind::kFrame) {
+      SetWindowPos(Hwnd(s.id), HWND_BOTTOM, 0, 0, 0, 0, SWP_NOMOVE | SWP_NOSIZE | SWP_NOACTIVATE);
+    }
+  }
   ShowCurrentTab();
 }
 
@@ -461,6 +468,17 @@ LRESULT MainForm::Handle(UINT msg, WPARAM wp, LPARAM lp) {
       InvalidateRect(hwnd_, nullptr, TRUE);
       return 0;
     }
+    case WM_ACTIVATE:
+      // The focus a control had comes back with the window (after a message
+      // box or a dialog), as in a dialog box.
+      if (LOWORD(wp) == WA_INACTIVE) {
+        HWND focus = GetFocus();
+        if (focus && IsChild(hwnd_, focus)) focus_ = focus;
+      } else if (focus_ && IsWindow(focus_) && IsWindowEnabled(focus_)) {
+        SetFocus(focus_);
+        return 0;
+      }
+      break;
     case WM_ERASEBKGND:
       EraseBackground(reinterpret_cast<HDC>(wp));
       return 1;

@@ -94,6 +94,7 @@ class MainForm final : public FormView, public LayoutSurface {
   float bar_max_ = 100;
   float bar_value_ = 1;
   int bar_filled_px_ = -1;
+  HWND focus_ = nullptr;  // the control that had the focus when the window lost it
   ExportWindows export_{nullptr};
   std::unique_ptr<MainPresenter> presenter_;
 };
