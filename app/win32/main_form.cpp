@@ -187,6 +187,10 @@ void MainForm::CreateControls() {
       SetWindowPos(Hwnd(s.id), HWND_BOTTOM, 0, 0, 0, 0, SWP_NOMOVE | SWP_NOSIZE | SWP_NOACTIVATE);
     }
   }
+  // A count widened to the left lies over its caption label's empty end.
+  for (ControlId label : kCountLabels) {
+    SetWindowPos(Hwnd(label), HWND_TOP, 0, 0, 0, 0, SWP_NOMOVE | SWP_NOSIZE | SWP_NOACTIVATE);
+  }
   ShowCurrentTab();
 }
 
