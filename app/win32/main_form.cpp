@@ -7,6 +7,8 @@
 #include <cwchar>
 #include <string>
 
+#include "resource_ids.h"
+
 namespace kp::win32 {
 
 namespace {
@@ -15,7 +17,6 @@ constexpr wchar_t kClassName[] = L"ZIriRAVConvert.MainForm";
 constexpr DWORD kStyle = WS_OVERLAPPEDWINDOW;
 constexpr DWORD kExStyle = WS_EX_CONTROLPARENT;
 constexpr int kFirstControlId = 100;
-constexpr int kIconResource = 1;
 
 int CommandId(ControlId id) { return kFirstControlId + int(id); }
 
@@ -60,9 +61,9 @@ bool MainForm::Create(HINSTANCE instance, int show) {
   wc.hCursor = LoadCursorW(nullptr, IDC_ARROW);
   wc.hbrBackground = reinterpret_cast<HBRUSH>(COLOR_BTNFACE + 1);
   wc.lpszClassName = kClassName;
-  wc.hIcon = static_cast<HICON>(LoadImageW(instance, MAKEINTRESOURCEW(kIconResource), IMAGE_ICON,
+  wc.hIcon = static_cast<HICON>(LoadImageW(instance, MAKEINTRESOURCEW(KP_IDI_APP), IMAGE_ICON,
                                            GetSystemMetrics(SM_CXICON), GetSystemMetrics(SM_CYICON), 0));
-  wc.hIconSm = static_cast<HICON>(LoadImageW(instance, MAKEINTRESOURCEW(kIconResource), IMAGE_ICON,
+  wc.hIconSm = static_cast<HICON>(LoadImageW(instance, MAKEINTRESOURCEW(KP_IDI_APP), IMAGE_ICON,
                                              GetSystemMetrics(SM_CXSMICON), GetSystemMetrics(SM_CYSMICON), 0));
   if (!RegisterClassExW(&wc)) return false;
 
