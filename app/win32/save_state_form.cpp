@@ -152,7 +152,11 @@ LRESULT CALLBACK SaveStateForm::Proc(HWND hwnd, UINT msg, WPARAM wp, LPARAM lp) 
 bool ExportWindows::AskSavePath(const std::u16string& filter, std::string* path) {
   Path chosen;
   if (!AskPath(main_, true, filter, &chosen)) return false;
-  *path = chosen.string();
+  // The export takes the path as UTF-8 text.
+  const std::wstring& wide = chosen.native();
+  const int n = WideCharToMultiByte(CP_UTF8, 0, wide.data(), int(wide.size()), nullptr, 0, nullptr, nullptr);
+  path->assign(size_t(std::max(0, n)), '\0');
+  if (n > 0) WideCharToMultiByte(CP_UTF8, 0, wide.data(), int(wide.size()), path->data(), n, nullptr, nullptr);
   return true;
 }
 
