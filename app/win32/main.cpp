@@ -10,6 +10,10 @@ int WINAPI wWinMain(HINSTANCE instance, HINSTANCE, PWSTR, int show) {
   INITCOMMONCONTROLSEX icc{sizeof icc, ICC_LISTVIEW_CLASSES | ICC_TAB_CLASSES | ICC_PROGRESS_CLASS |
                                            ICC_STANDARD_CLASSES};
   InitCommonControlsEx(&icc);
+  // The commands run to their end without returning to the message loop and
+  // paint what they change as they go: the system must not swap the windows
+  // for a frozen "not responding" copy while an export runs.
+  DisableProcessWindowsGhosting();
 
   kp::win32::MainForm window;
   if (!window.Create(instance, show)) return 1;
