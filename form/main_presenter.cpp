@@ -32,7 +32,6 @@ MainPresenter::MainPresenter(FormView* view, ControlDocument* doc, ImageSizer* s
   if (!doc_) doc_ = &Module1::Document();
   if (!sizer_) sizer_ = new FileSystemImageSizer();
   for (int i = 0; i < kDetailListCount; ++i) details_[size_t(i)] = DetailTable(nullptr, -1, DetailList(i));
-  page_rows_ = int(doc_->Pages.size());
   owns_sizer_ = !sizer;
 }
 
@@ -69,6 +68,9 @@ void MainPresenter::LoadFile(const Path& path) {
   const int pages = int(fresh.Pages.size());
   view_->SetProgressMax(bar, float(pages));
   view_->SetProgressValue(bar, 1);
+  // What the view reports of its own list while the load changes it is the
+  // load's doing, not the user's.
+  busy_ = true;
   view_->SetListRows(kPageList, 0);
   page_rows_ = 0;
   *doc_ = std::move(fresh);
@@ -80,10 +82,9 @@ void MainPresenter::LoadFile(const Path& path) {
   for (int n = 1; n <= pages; n += step) view_->SetProgressValue(bar, float(n));
   view_->SetProgressValue(bar, float(pages));
 
-  selecting_ = true;
   view_->SelectRow(kPageList, 0);
   view_->Focus(kPageList);
-  selecting_ = false;
+  busy_ = false;
   PageInfoUpDate();
 
   auto totals = TotalLabels(ComputeTotals(*doc_));
@@ -104,7 +105,7 @@ void MainPresenter::OutputMDB_Click() {
 void MainPresenter::ImageListView_ItemClick() { PageInfoUpDate(); }
 
 void MainPresenter::ImageListView_SelectionChanged() {
-  if (!selecting_ && SelectedPage() != shown_page_) PageInfoUpDate();
+  if (!busy_ && SelectedPage() != shown_page_) PageInfoUpDate();
 }
 
 int MainPresenter::SelectedPage() const {

@@ -81,7 +81,7 @@ class MainPresenter {
   std::array<DetailTable, kDetailListCount> details_{};
   int shown_page_ = -1;
   int layout_depth_ = 0;
-  bool selecting_ = false;  // the load selects row 1 itself
+  bool busy_ = false;  // the load fills and selects the page list itself
   bool owns_sizer_ = false;
 };
 
