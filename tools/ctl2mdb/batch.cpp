@@ -16,6 +16,7 @@
 #include <system_error>
 #include <thread>
 
+#include "base/console.h"
 #include "tools/ctl2mdb/cli_common.h"
 
 extern char** environ;
@@ -157,7 +158,7 @@ JobResult RunOne(const std::string& exe, const Job& job) {
 // The lines on stdout and, on a terminal, the bar on stderr below them.
 class Report {
  public:
-  explicit Report(size_t total) : total_(total), bar_(isatty(2) == 1) {}
+  explicit Report(size_t total) : total_(total), bar_(IsTerminal(stderr)) {}
 
   void Done(const Job& job, const JobResult& r) {
     std::lock_guard<std::mutex> lock(mutex_);
@@ -165,16 +166,16 @@ class Report {
     if (!r.ok) ++failed_;
     ClearBar();
     if (r.ok) {
-      std::printf("ok      %s\n", job.name.c_str());
+      PrintText(stdout, "ok      %s\n", job.name.c_str());
     } else {
-      std::printf("failed  %s: %s\n", job.name.c_str(), r.detail.c_str());
+      PrintText(stdout, "failed  %s: %s\n", job.name.c_str(), r.detail.c_str());
     }
     std::fflush(stdout);
     DrawBar();
   }
   void Finish() {
     ClearBar();
-    std::printf("%zu of %zu converted, %zu failed\n", done_ - failed_, total_, failed_);
+    PrintText(stdout, "%zu of %zu converted, %zu failed\n", done_ - failed_, total_, failed_);
     std::fflush(stdout);
   }
   bool all_ok() const { return failed_ == 0; }
@@ -184,12 +185,12 @@ class Report {
     if (!bar_) return;
     constexpr size_t kWidth = 40;
     size_t filled = total_ ? done_ * kWidth / total_ : kWidth;
-    std::fprintf(stderr, "\r[%s%s] %zu/%zu", std::string(filled, '#').c_str(),
+    PrintText(stderr, "\r[%s%s] %zu/%zu", std::string(filled, '#').c_str(),
                  std::string(kWidth - filled, '.').c_str(), done_, total_);
     std::fflush(stderr);
   }
   void ClearBar() {
-    if (bar_) std::fprintf(stderr, "\r\033[K");
+    if (bar_) PrintText(stderr, "\r\033[K");
   }
 
   std::mutex mutex_;
@@ -230,22 +231,22 @@ int RunBatch(const std::vector<std::string>& args, const char* argv0) {
 
   std::error_code ec;
   if (!fs::is_directory(root, ec)) {
-    std::fprintf(stderr, "ctl2mdb: %s is not a folder\n", root.c_str());
+    PrintText(stderr, "ctl2mdb: %s is not a folder\n", root.c_str());
     return kExitFailure;
   }
   std::vector<Job> documents;
   std::string error;
   if (!FindDocuments(root, outdir, &documents, &error)) {
-    std::fprintf(stderr, "ctl2mdb: %s\n", error.c_str());
+    PrintText(stderr, "ctl2mdb: %s\n", error.c_str());
     return kExitFailure;
   }
   if (documents.empty()) {
-    std::fprintf(stderr, "ctl2mdb: no DEFAULT.CTL under %s\n", root.c_str());
+    PrintText(stderr, "ctl2mdb: no DEFAULT.CTL under %s\n", root.c_str());
     return kExitFailure;
   }
   fs::create_directories(outdir, ec);
   if (!fs::is_directory(outdir, ec)) {
-    std::fprintf(stderr, "ctl2mdb: cannot create %s\n", outdir.c_str());
+    PrintText(stderr, "ctl2mdb: cannot create %s\n", outdir.c_str());
     return kExitFailure;
   }
 

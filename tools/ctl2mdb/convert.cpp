@@ -1,7 +1,5 @@
 #include "tools/ctl2mdb/convert.h"
 
-#include <unistd.h>
-
 #include <chrono>
 #include <cstdio>
 #include <memory>
@@ -9,6 +7,7 @@
 #include <system_error>
 #include <thread>
 
+#include "base/console.h"
 #include "base/text_util.h"
 #include "ctl/load_command.h"
 #include "export/export_command.h"
@@ -24,7 +23,7 @@ namespace {
 // terminal, at most every 100 ms and at the end of each table).
 class CliExportUi : public ExportUi {
  public:
-  explicit CliExportUi(std::string output) : output_(std::move(output)), tty_(isatty(2) == 1) {}
+  explicit CliExportUi(std::string output) : output_(std::move(output)), tty_(IsTerminal(stderr)) {}
 
   bool AskSavePath(const std::u16string&, std::string* path) override {
     *path = output_;
@@ -32,7 +31,7 @@ class CliExportUi : public ExportUi {
   }
   void ShowMessage(const std::u16string& text) override {
     ClearLine();
-    std::fprintf(stderr, "%s\n", Utf16ToUtf8(text).c_str());
+    PrintText(stderr, "%s\n", Utf16ToUtf8(text).c_str());
   }
   void ShowProgress() override { shown_ = true; }
   void HideProgress() override {
@@ -58,11 +57,11 @@ class CliExportUi : public ExportUi {
     if (!force && drawn_ && now - last_ < std::chrono::milliseconds(100)) return;
     last_ = now;
     drawn_ = true;
-    std::fprintf(stderr, "\r\033[K%s %.0f/%.0f", caption_.c_str(), double(value_), double(max_));
+    PrintText(stderr, "\r\033[K%s %.0f/%.0f", caption_.c_str(), double(value_), double(max_));
     std::fflush(stderr);
   }
   void ClearLine() {
-    if (tty_ && drawn_) std::fprintf(stderr, "\r\033[K");
+    if (tty_ && drawn_) PrintText(stderr, "\r\033[K");
     drawn_ = false;
   }
 
@@ -110,7 +109,7 @@ int RunConvert(const std::vector<std::string>& args) {
     PrintFailure(load.message(), load.cause);
     return kExitFailure;
   }
-  std::fprintf(stderr, "%s\n", Utf16ToUtf8(load.message()).c_str());
+  PrintText(stderr, "%s\n", Utf16ToUtf8(load.message()).c_str());
 
   CliExportUi ui(output);
   ExportOptions options;
@@ -135,12 +134,12 @@ int RunConvert(const std::vector<std::string>& args) {
     case ExportOutcome::kSaved:
       return kExitOk;
     case ExportOutcome::kSavedNotCompacted:
-      std::fprintf(stderr, "%s\n", r.cause.ToString().c_str());
+      PrintText(stderr, "%s\n", r.cause.ToString().c_str());
       return kExitNotCompacted;
     case ExportOutcome::kSaveFailed:
       break;
   }
-  std::fprintf(stderr, "%s\n", r.cause.ToString().c_str());
+  PrintText(stderr, "%s\n", r.cause.ToString().c_str());
   return kExitFailure;
 }
 
