@@ -8,6 +8,7 @@
 #include <thread>
 
 #include "base/console.h"
+#include "base/system.h"
 #include "base/text_util.h"
 #include "ctl/load_command.h"
 #include "export/export_command.h"
