@@ -11,6 +11,7 @@
 
 #include "base/durable_file.h"
 #include "base/file_io.h"
+#include "base/path.h"
 #include "jet/collation.h"
 #include "jet/data_page.h"
 #include "jet/format.h"
@@ -43,8 +44,8 @@ class OutputFile : public PageSink {
   ~OutputFile() override { Abort(); }
 
   Status Create(const std::string& path) {
-    if (Files()->Exists(path)) return Status::InvalidArgument("cannot compact into " + path + ": it already exists");
-    KP_RETURN_IF_ERROR(Files()->Open(path, OpenMode::kCreateNew, &file_));
+    if (Files()->Exists(PathFromUtf8(path))) return Status::InvalidArgument("cannot compact into " + path + ": it already exists");
+    KP_RETURN_IF_ERROR(Files()->Open(PathFromUtf8(path), OpenMode::kCreateNew, &file_));
     path_ = path;
     return Status::OK();
   }
@@ -100,7 +101,7 @@ class OutputFile : public PageSink {
   void Abort() {
     if (!file_) return;
     file_.reset();
-    RemoveQuietly(path_);
+    RemoveQuietly(PathFromUtf8(path_));
   }
 
  private:

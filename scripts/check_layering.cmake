@@ -10,6 +10,10 @@
 #                 tools in jet/tools/, the tests, benchmarks and fuzz targets
 #                 may reach inside)
 #   model/, ctl/, export/, inspect/   Qt
+#   every folder but base/ (and the fuzz targets, tests, benchmarks)
+#                 a header of the operating system: <unistd.h>, <fcntl.h>,
+#                 <sys/...>, <dirent.h>, <malloc.h>, <spawn.h>; and <windows.h>
+#                 outside base/ and the Windows window in app/win32/
 #
 # Qt is any <Q...> or <qt...> header, or a "Q..." one.
 if(NOT SOURCE_DIR)
@@ -47,6 +51,33 @@ foreach(folder model ctl export inspect app tools)
 endforeach()
 foreach(folder base model ctl export inspect jet)
   check(${folder} "${qt_regex}" "no Qt outside app/")
+endforeach()
+
+set(posix_regex "^#[ \t]*include[ \t]*<(unistd|fcntl|dirent|malloc|spawn)\\.h>|^#[ \t]*include[ \t]*<sys/")
+set(windows_regex "^#[ \t]*include[ \t]*<(windows|winbase|winnt|io)\\.h>")
+foreach(folder model ctl export inspect jet app form tools)
+  check(${folder} "${posix_regex}" "the operating system is reached through base/")
+endforeach()
+foreach(folder model ctl export inspect jet form tools)
+  check(${folder} "${windows_regex}" "the operating system is reached through base/")
+endforeach()
+file(GLOB app_dirs LIST_DIRECTORIES true "${SOURCE_DIR}/app/*")
+foreach(dir ${app_dirs})
+  file(RELATIVE_PATH rel "${SOURCE_DIR}" "${dir}")
+  if(IS_DIRECTORY "${dir}" AND NOT rel STREQUAL "app/win32")
+    check(${rel} "${windows_regex}" "only base/ and the Windows window include windows.h")
+  endif()
+endforeach()
+file(GLOB app_files "${SOURCE_DIR}/app/*.h" "${SOURCE_DIR}/app/*.cpp")
+foreach(f ${app_files})
+  file(STRINGS "${f}" lines REGEX "^#[ \t]*include")
+  foreach(line ${lines})
+    if(line MATCHES "${windows_regex}")
+      file(RELATIVE_PATH rel "${SOURCE_DIR}" "${f}")
+      message("${rel}: ${line}  (only base/ and the Windows window include windows.h)")
+      math(EXPR violations "${violations} + 1")
+    endif()
+  endforeach()
 endforeach()
 
 if(violations GREATER 0)
