@@ -9,8 +9,6 @@
 #include <io.h>
 #include <windows.h>
 #include <shellapi.h>
-#else
-#include <unistd.h>
 #endif
 
 namespace kp {
@@ -94,14 +92,6 @@ void PrintText(FILE* stream, const char* format, ...) {
   va_end(args);
   text.resize(size_t(n));
   WriteText(stream, text);
-}
-
-bool IsTerminal(FILE* stream) {
-#ifdef _WIN32
-  return ConsoleOf(stream) != nullptr;
-#else
-  return isatty(fileno(stream)) == 1;
-#endif
 }
 
 }  // namespace kp

@@ -28,8 +28,4 @@ __attribute__((format(printf, 2, 3)))
 #endif
 void PrintText(FILE* stream, const char* format, ...);
 
-// Whether `stream` is an interactive terminal or console (where a progress
-// line may be drawn and redrawn).
-bool IsTerminal(FILE* stream);
-
 }  // namespace kp

@@ -128,7 +128,7 @@ JobResult RunOne(const fs::path& exe, const Job& job) {
 // The lines on stdout and, on a terminal, the bar on stderr below them.
 class Report {
  public:
-  explicit Report(size_t total) : total_(total), bar_(IsTerminal(stderr)) {}
+  explicit Report(size_t total) : total_(total), bar_(StderrIsTerminal()) {}
 
   void Done(const Job& job, const JobResult& r) {
     std::lock_guard<std::mutex> lock(mutex_);

@@ -24,7 +24,7 @@ namespace {
 // terminal, at most every 100 ms and at the end of each table).
 class CliExportUi : public ExportUi {
  public:
-  explicit CliExportUi(std::string output) : output_(std::move(output)), tty_(IsTerminal(stderr)) {}
+  explicit CliExportUi(std::string output) : output_(std::move(output)), tty_(StderrIsTerminal()) {}
 
   bool AskSavePath(const std::u16string&, std::string* path) override {
     *path = output_;
