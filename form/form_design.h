@@ -64,7 +64,7 @@ struct ControlSpec {
   std::optional<Rgb> colour;     // a button's face, a list's background
 };
 
-// The whole inventory, indexed by ControlId.
+// The whole inventory, indexed by ControlId (kMainForm has no entry).
 std::span<const ControlSpec> Controls();
 const ControlSpec& Control(ControlId id);
 

@@ -30,14 +30,14 @@ std::u16string Decimal(int64_t n) {
 MainPresenter::MainPresenter(FormView* view, ControlDocument* doc, ImageSizer* sizer, ExportCommand* exporter)
     : view_(view), doc_(doc), sizer_(sizer), exporter_(exporter) {
   if (!doc_) doc_ = &Module1::Document();
-  if (!sizer_) sizer_ = new FileSystemImageSizer();
+  if (!sizer_) {
+    own_sizer_ = std::make_unique<FileSystemImageSizer>();
+    sizer_ = own_sizer_.get();
+  }
   for (int i = 0; i < kDetailListCount; ++i) details_[size_t(i)] = DetailTable(nullptr, -1, DetailList(i));
-  owns_sizer_ = !sizer;
 }
 
-MainPresenter::~MainPresenter() {
-  if (owns_sizer_) delete sizer_;
-}
+MainPresenter::~MainPresenter() = default;
 
 void MainPresenter::Form_Load() { Form_Resize(); }
 

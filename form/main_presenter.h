@@ -27,6 +27,7 @@
 #pragma once
 
 #include <array>
+#include <memory>
 #include <string>
 
 #include "base/path.h"
@@ -75,6 +76,7 @@ class MainPresenter {
 
   FormView* view_;
   ControlDocument* doc_;
+  std::unique_ptr<ImageSizer> own_sizer_;  // the file system's, when none was given
   ImageSizer* sizer_;
   ExportCommand* exporter_;
   int page_rows_ = 0;
@@ -82,7 +84,6 @@ class MainPresenter {
   int shown_page_ = -1;
   int layout_depth_ = 0;
   bool busy_ = false;  // the load fills and selects the page list itself
-  bool owns_sizer_ = false;
 };
 
 }  // namespace kp
