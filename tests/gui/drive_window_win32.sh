@@ -4,8 +4,8 @@
 # display's DPI), keys in the real file dialogs and message boxes. Loads a
 # document, looks at a second page and every tab, exports it (both messages)
 # and closes the window; the database it wrote must read back equal to what
-# the command-line converter writes. Then the same window at 144 DPI: load,
-# second page, screenshot, close.
+# the command-line converter writes. Then the window at 144 DPI, started with
+# the file: second page, screenshot, a cancelled save, close.
 #
 #   drive_window_win32.sh WINDOWS_BUILD_DIR DOCUMENT/DEFAULT.CTL OUT_DIR [SCREENSHOT.png]
 #
@@ -116,8 +116,8 @@ click_load() { click "$(px 1417)" "$(px 487)"; }
 click_export() { click "$(px 1417)" "$(px 1507)"; }
 click_page2() { click "$(px 4500)" "$(((43 * dpi + 48) / 96))"; }
 click_tab() { local w=$((($(px 8670) - 4) / 4)); click $(($(px 2820) + 2 + w * $1 + w / 2)) "$(px 5462)"; }
-start() {
-  "$wine" "$build/zirirav-convert.exe" >>"$out/program.log" 2>&1 & app=$!; pids+=($app)
+start() {  # [the file to open with]
+  "$wine" "$build/zirirav-convert.exe" "$@" >>"$out/program.log" 2>&1 & app=$!; pids+=($app)
   main=$(wait_window "ZIriRAV Convert Version 1.0") || fail "the window did not open at $dpi dpi"
   sleep 0.5
 }
@@ -154,12 +154,18 @@ answer_message "最適化に成功しました。"
 import -window root "$out/5-exported.png"
 close_window
 
+# At 144 dpi, started with the file as "Open with" does: the load's message
+# without the open dialog, then a cancelled save is a failure.
 dpi=144
 set_dpi $dpi
-start
-load
+start "$(winepath -w "$ctl")"
+answer_message "読込に成功しました。"
 click_page2
 import -window root "$out/6-page2-144dpi.png"
+click_export
+wait_window "Save As|名前を付けて保存" >/dev/null || fail "no save dialog: the file named at start was not loaded"
+xdotool key Escape
+answer_message "保存に失敗しました。"
 close_window
 set_dpi 96
 
