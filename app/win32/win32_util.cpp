@@ -64,8 +64,6 @@ UINT DpiOf(HWND hwnd) {
   return dpi ? dpi : 96;
 }
 
-std::wstring RoleFace(FontRole role) { return CachedFace(role); }
-
 HFONT CreateRoleFont(FontRole role, UINT dpi) {
   const FontSpec& spec = Font(role);
   LOGFONTW lf{};

@@ -31,8 +31,6 @@ UINT DpiOf(HWND hwnd);
 // where none is, the system's message font (the face every dialog uses) at
 // the role's size. The caller owns the handle.
 HFONT CreateRoleFont(FontRole role, UINT dpi);
-// The face CreateRoleFont chose for `role`, for the record.
-std::wstring RoleFace(FontRole role);
 
 // "name|pattern|name|pattern" as the dialogs' double-NUL-terminated list.
 std::wstring DialogFilter(std::u16string_view filter);
