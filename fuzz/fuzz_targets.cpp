@@ -1,10 +1,16 @@
 #include "fuzz/fuzz_targets.h"
 
 #include <stdlib.h>
+#ifdef _WIN32
+#include <process.h>
+#else
 #include <unistd.h>
+#endif
 
 #include <cstdio>
+#include <filesystem>
 #include <string>
+#include <system_error>
 
 #include "ctl/control_reader.h"
 #include "ctl/function.h"
@@ -26,15 +32,23 @@ class AnySizer : public ImageSizer {
 // A folder of this process for the files a target writes.
 const std::string& ScratchFolder() {
   static const std::string folder = [] {
+#ifdef _WIN32
+    const std::string pattern =
+        (std::filesystem::temp_directory_path() / ("kp-fuzz-" + std::to_string(::_getpid()))).string();
+    std::error_code ec;
+    std::filesystem::create_directories(pattern, ec);
+    if (ec) std::abort();
+#else
     std::string pattern = "/tmp/kp-fuzz-XXXXXX";
     if (::mkdtemp(pattern.data()) == nullptr) std::abort();
+#endif
     return pattern;
   }();
   return folder;
 }
 
 bool WriteScratch(const std::string& path, const uint8_t* data, size_t size) {
-  ::unlink(path.c_str());
+  std::remove(path.c_str());
   std::FILE* f = std::fopen(path.c_str(), "wb");
   if (f == nullptr) return false;
   const bool ok = std::fwrite(data, 1, size, f) == size;
@@ -127,7 +141,7 @@ int JetFile(const uint8_t* data, size_t size) {
   AppendRows(path);
   if (jet::DatabaseReader::Open(path, &reader).ok()) ReadEverything(*reader);
   Check(path);
-  ::unlink(path.c_str());
+  std::remove(path.c_str());
   return 0;
 }
 
@@ -135,10 +149,10 @@ int Compact(const uint8_t* data, size_t size) {
   const std::string source = ScratchFolder() + "/source.mdb";
   const std::string destination = ScratchFolder() + "/compacted.mdb";
   if (!WriteScratch(source, data, size)) return 0;
-  ::unlink(destination.c_str());
+  std::remove(destination.c_str());
   if (jet::CompactDatabase(source, destination).ok()) Check(destination);
-  ::unlink(destination.c_str());
-  ::unlink(source.c_str());
+  std::remove(destination.c_str());
+  std::remove(source.c_str());
   return 0;
 }
 

@@ -198,9 +198,7 @@ class ExportEndToEndTest : public ::testing::Test {
  protected:
   void SetUp() override {
     if (!fs::exists(kTemplate)) GTEST_SKIP() << kTemplate << " missing: the build writes it";
-    std::string pattern = (fs::temp_directory_path() / "kp-e2e-XXXXXX").string();
-    ASSERT_NE(mkdtemp(pattern.data()), nullptr);
-    root_ = pattern;
+    root_ = testing::MakeTempFolder("kp-e2e");
     program_ = root_ / "bin";
     fs::create_directories(program_);
     fs::copy_file(kTemplate, program_ / "KP.dbd");

@@ -1,5 +1,11 @@
 #include <gtest/gtest.h>
 
+#ifdef _WIN32
+#define WEXITSTATUS(status) (status)  // std::system returns the exit status itself
+#else
+#include <sys/wait.h>
+#endif
+
 #include <filesystem>
 #include <functional>
 

@@ -1,14 +1,14 @@
 #include "tests/support/ctl_writer.h"
 
-#include <sys/stat.h>
-#include <unistd.h>
-
+#include <atomic>
+#include <chrono>
 #include <cstdio>
 #include <cstdlib>
 #include <filesystem>
 #include <fstream>
 #include <iterator>
 #include <mutex>
+#include <random>
 #include <stdexcept>
 #include <unordered_map>
 
@@ -183,9 +183,18 @@ std::string WriteDocumentFolder(const std::string& folder, const ControlDocument
 }
 
 std::string MakeTempFolder(const std::string& prefix) {
-  std::string tmpl = (std::filesystem::temp_directory_path() / (prefix + "-XXXXXX")).string();
-  if (!mkdtemp(tmpl.data())) throw std::runtime_error("mkdtemp failed");
-  return tmpl;
+  // A name no one else has made: created atomically, retried on a clash.
+  static std::atomic<uint64_t> counter{0};
+  const uint64_t seed = uint64_t(std::chrono::steady_clock::now().time_since_epoch().count()) ^
+                        (uint64_t(std::random_device()()) << 32);
+  for (int attempt = 0; attempt < 100; ++attempt) {
+    char suffix[17];
+    std::snprintf(suffix, sizeof suffix, "%016llx", (unsigned long long)(seed + counter++ * 0x9E3779B97F4A7C15ull));
+    const std::filesystem::path folder = std::filesystem::temp_directory_path() / (prefix + "-" + suffix);
+    std::error_code ec;
+    if (std::filesystem::create_directory(folder, ec)) return folder.generic_string();
+  }
+  throw std::runtime_error("cannot make a temporary folder");
 }
 
 void CountLists(PageRecord* p) {

@@ -22,7 +22,8 @@ int RunTool(const std::string& args, std::string* out) {
 TEST(JetCompactTest, ExitStatusTellsTheOutcome) {
   KP_SKIP_WITHOUT_REFERENCE();
   const std::string source = jet::testing::ReferencePath("queryTestV2000.mdb");
-  const std::string dest = std::filesystem::temp_directory_path() / ("jet_compact_tool_" + std::to_string(::getpid()) + ".mdb");
+  const std::string dest =
+      (std::filesystem::temp_directory_path() / ("jet_compact_tool_" + std::to_string(::getpid()) + ".mdb")).string();
   std::filesystem::remove(dest);
   std::string out;
   EXPECT_EQ(RunTool("'" + source + "' '" + dest + "'", &out), 0) << out;

@@ -11,6 +11,7 @@
 #include <system_error>
 #include <thread>
 
+#include "base/console.h"
 #include "base/path.h"
 #include "base/system.h"
 #include "tools/ctl2mdb/cli_common.h"
@@ -135,16 +136,16 @@ class Report {
     if (!r.ok) ++failed_;
     ClearBar();
     if (r.ok) {
-      std::printf("ok      %s\n", job.name.c_str());
+      PrintText(stdout, "ok      %s\n", job.name.c_str());
     } else {
-      std::printf("failed  %s: %s\n", job.name.c_str(), r.detail.c_str());
+      PrintText(stdout, "failed  %s: %s\n", job.name.c_str(), r.detail.c_str());
     }
     std::fflush(stdout);
     DrawBar();
   }
   void Finish() {
     ClearBar();
-    std::printf("%zu of %zu converted, %zu failed\n", done_ - failed_, total_, failed_);
+    PrintText(stdout, "%zu of %zu converted, %zu failed\n", done_ - failed_, total_, failed_);
     std::fflush(stdout);
   }
   bool all_ok() const { return failed_ == 0; }
@@ -154,12 +155,12 @@ class Report {
     if (!bar_) return;
     constexpr size_t kWidth = 40;
     size_t filled = total_ ? done_ * kWidth / total_ : kWidth;
-    std::fprintf(stderr, "\r[%s%s] %zu/%zu", std::string(filled, '#').c_str(),
+    PrintText(stderr, "\r[%s%s] %zu/%zu", std::string(filled, '#').c_str(),
                  std::string(kWidth - filled, '.').c_str(), done_, total_);
     std::fflush(stderr);
   }
   void ClearBar() {
-    if (bar_) std::fprintf(stderr, "\r\033[K");
+    if (bar_) PrintText(stderr, "\r\033[K");
   }
 
   std::mutex mutex_;
@@ -200,22 +201,22 @@ int RunBatch(const std::vector<std::string>& args, const char* argv0) {
 
   std::error_code ec;
   if (!fs::is_directory(root, ec)) {
-    std::fprintf(stderr, "ctl2mdb: %s is not a folder\n", PathToUtf8(root).c_str());
+    PrintText(stderr, "ctl2mdb: %s is not a folder\n", PathToUtf8(root).c_str());
     return kExitFailure;
   }
   std::vector<Job> documents;
   std::string error;
   if (!FindDocuments(root, outdir, &documents, &error)) {
-    std::fprintf(stderr, "ctl2mdb: %s\n", error.c_str());
+    PrintText(stderr, "ctl2mdb: %s\n", error.c_str());
     return kExitFailure;
   }
   if (documents.empty()) {
-    std::fprintf(stderr, "ctl2mdb: no DEFAULT.CTL under %s\n", PathToUtf8(root).c_str());
+    PrintText(stderr, "ctl2mdb: no DEFAULT.CTL under %s\n", PathToUtf8(root).c_str());
     return kExitFailure;
   }
   fs::create_directories(outdir, ec);
   if (!fs::is_directory(outdir, ec)) {
-    std::fprintf(stderr, "ctl2mdb: cannot create %s\n", PathToUtf8(outdir).c_str());
+    PrintText(stderr, "ctl2mdb: cannot create %s\n", PathToUtf8(outdir).c_str());
     return kExitFailure;
   }
 

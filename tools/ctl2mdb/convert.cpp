@@ -7,6 +7,7 @@
 #include <system_error>
 #include <thread>
 
+#include "base/console.h"
 #include "base/system.h"
 #include "base/text_util.h"
 #include "ctl/load_command.h"
@@ -31,7 +32,7 @@ class CliExportUi : public ExportUi {
   }
   void ShowMessage(const std::u16string& text) override {
     ClearLine();
-    std::fprintf(stderr, "%s\n", Utf16ToUtf8(text).c_str());
+    PrintText(stderr, "%s\n", Utf16ToUtf8(text).c_str());
   }
   void ShowProgress() override { shown_ = true; }
   void HideProgress() override {
@@ -57,11 +58,11 @@ class CliExportUi : public ExportUi {
     if (!force && drawn_ && now - last_ < std::chrono::milliseconds(100)) return;
     last_ = now;
     drawn_ = true;
-    std::fprintf(stderr, "\r\033[K%s %.0f/%.0f", caption_.c_str(), double(value_), double(max_));
+    PrintText(stderr, "\r\033[K%s %.0f/%.0f", caption_.c_str(), double(value_), double(max_));
     std::fflush(stderr);
   }
   void ClearLine() {
-    if (tty_ && drawn_) std::fprintf(stderr, "\r\033[K");
+    if (tty_ && drawn_) PrintText(stderr, "\r\033[K");
     drawn_ = false;
   }
 
@@ -109,7 +110,7 @@ int RunConvert(const std::vector<std::string>& args) {
     PrintFailure(load.message(), load.cause);
     return kExitFailure;
   }
-  std::fprintf(stderr, "%s\n", Utf16ToUtf8(load.message()).c_str());
+  PrintText(stderr, "%s\n", Utf16ToUtf8(load.message()).c_str());
 
   CliExportUi ui(output);
   ExportOptions options;
@@ -134,12 +135,12 @@ int RunConvert(const std::vector<std::string>& args) {
     case ExportOutcome::kSaved:
       return kExitOk;
     case ExportOutcome::kSavedNotCompacted:
-      std::fprintf(stderr, "%s\n", r.cause.ToString().c_str());
+      PrintText(stderr, "%s\n", r.cause.ToString().c_str());
       return kExitNotCompacted;
     case ExportOutcome::kSaveFailed:
       break;
   }
-  std::fprintf(stderr, "%s\n", r.cause.ToString().c_str());
+  PrintText(stderr, "%s\n", r.cause.ToString().c_str());
   return kExitFailure;
 }
 

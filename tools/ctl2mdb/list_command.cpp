@@ -3,6 +3,7 @@
 #include <string>
 #include <system_error>
 
+#include "base/console.h"
 #include "base/path.h"
 #include "base/text_util.h"
 #include "cli_common.h"
@@ -24,7 +25,7 @@ std::string ControlFilePath(const std::string& arg) {
 }
 
 void PrintFailure(const std::u16string& message, const std::string& cause) {
-  std::fprintf(stderr, "%s\n%s\n", Utf16ToUtf8(message).c_str(), cause.c_str());
+  PrintText(stderr, "%s\n%s\n", Utf16ToUtf8(message).c_str(), cause.c_str());
 }
 
 int RunList(const std::string& path) {
@@ -48,7 +49,7 @@ int RunList(const std::string& path) {
   for (const auto& [label, count] : TotalLabels(ComputeTotals(doc))) {
     out += label + "\t" + std::to_string(count) + "\n";
   }
-  std::fwrite(out.data(), 1, out.size(), stdout);
+  WriteText(stdout, out);
   return std::fflush(stdout) == 0 ? kExitOk : kExitFailure;
 }
 

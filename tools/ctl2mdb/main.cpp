@@ -11,6 +11,7 @@
 #include <string>
 #include <vector>
 
+#include "base/console.h"
 #include "base/heap.h"
 #include "batch.h"
 #include "cli_common.h"
@@ -20,19 +21,19 @@
 namespace kp::cli {
 
 int PrintUsage(FILE* to, int status) {
-  std::fprintf(to,
-               "usage: ctl2mdb PATH OUTPUT.mdb [--no-compact]\n"
-               "       ctl2mdb --list PATH\n"
-               "       ctl2mdb --batch ROOT OUTDIR [-j N]\n"
-               "       ctl2mdb --verify PATH OUTPUT.mdb\n"
-               "       ctl2mdb --help | --version\n"
-               "PATH is a DEFAULT.CTL or the folder that holds one. --batch converts every\n"
-               "DEFAULT.CTL under ROOT into OUTDIR/<its folder under ROOT>.mdb, N at a time\n"
-               "(default: the number of cores). --verify checks OUTPUT.mdb as jet-check does,\n"
-               "reads it back and compares every row of its six tables with the document; it\n"
-               "prints \"verified: N rows\", or the first problem or difference (table, row,\n"
-               "column, expected and found) and exits 1.\n"
-               "Exit status: 0 success, 1 failure, 2 usage error, 3 saved but not compacted.\n");
+  WriteText(to,
+            "usage: ctl2mdb PATH OUTPUT.mdb [--no-compact]\n"
+            "       ctl2mdb --list PATH\n"
+            "       ctl2mdb --batch ROOT OUTDIR [-j N]\n"
+            "       ctl2mdb --verify PATH OUTPUT.mdb\n"
+            "       ctl2mdb --help | --version\n"
+            "PATH is a DEFAULT.CTL or the folder that holds one. --batch converts every\n"
+            "DEFAULT.CTL under ROOT into OUTDIR/<its folder under ROOT>.mdb, N at a time\n"
+            "(default: the number of cores). --verify checks OUTPUT.mdb as jet-check does,\n"
+            "reads it back and compares every row of its six tables with the document; it\n"
+            "prints \"verified: N rows\", or the first problem or difference (table, row,\n"
+            "column, expected and found) and exits 1.\n"
+            "Exit status: 0 success, 1 failure, 2 usage error, 3 saved but not compacted.\n");
   return status;
 }
 
@@ -41,12 +42,13 @@ int PrintUsage(FILE* to, int status) {
 int main(int argc, char** argv) {
   // A large document fills hundreds of megabytes of heap.
   kp::ReserveHugePageHeap(size_t(512) << 20);
-  std::vector<std::string> args(argv + 1, argv + argc);
+  kp::PrepareConsole();
+  const std::vector<std::string> args = kp::CommandLineArguments(argc, argv);
   if (args.size() == 1 && (args[0] == "--help" || args[0] == "-h")) {
     return kp::cli::PrintUsage(stdout, kp::cli::kExitOk);
   }
   if (args.size() == 1 && args[0] == "--version") {
-    std::printf("ctl2mdb (ZIriRAV Convert) %s\n", KP_VERSION);
+    kp::PrintText(stdout, "ctl2mdb (ZIriRAV Convert) %s\n", KP_VERSION);
     return kp::cli::kExitOk;
   }
   if (!args.empty() && args[0] == "--batch") {

@@ -2,6 +2,7 @@
 
 #include <cstdio>
 
+#include "base/console.h"
 #include "ctl/load_command.h"
 #include "export/verify.h"
 #include "tools/ctl2mdb/cli_common.h"
@@ -11,7 +12,7 @@ namespace kp::cli {
 int RunVerify(const std::string& path, const std::string& database) {
   Status s = CheckStructure(database);
   if (!s.ok()) {
-    std::fprintf(stderr, "%s: %s\n", database.c_str(), s.ToString().c_str());
+    PrintText(stderr, "%s: %s\n", database.c_str(), s.ToString().c_str());
     return kExitFailure;
   }
   ControlDocument doc;
@@ -24,14 +25,14 @@ int RunVerify(const std::string& path, const std::string& database) {
   VerifyResult result;
   s = VerifyDatabase(doc, database, &result);
   if (!s.ok()) {
-    std::fprintf(stderr, "%s: %s\n", database.c_str(), s.ToString().c_str());
+    PrintText(stderr, "%s: %s\n", database.c_str(), s.ToString().c_str());
     return kExitFailure;
   }
   if (!result.same) {
-    std::fprintf(stderr, "difference: %s\n", result.difference.c_str());
+    PrintText(stderr, "difference: %s\n", result.difference.c_str());
     return kExitFailure;
   }
-  std::printf("verified: %lld rows\n", static_cast<long long>(result.rows));
+  PrintText(stdout, "verified: %lld rows\n", static_cast<long long>(result.rows));
   return std::fflush(stdout) == 0 ? kExitOk : kExitFailure;
 }
 

@@ -1,6 +1,8 @@
 // make-sample FOLDER: writes the sample document (DEFAULT.CTL and its page
 // images) to try the program with: a twelve-page staff manual on the office
-// network. The committed samples/kp-sample was made by it; the output is the
+// network. make-sample --pages N FOLDER writes a generated N-page document
+// instead (every kind of annotation on its pages, small image files), the
+// same on every run, for comparing conversions on a large document. The committed samples/kp-sample was made by it; the output is the
 // same byte for byte on every run, so the folder can be checked against it.
 //
 // The page images are small baseline TIFF files (one strip set, PackBits),
@@ -11,6 +13,7 @@
 #include <algorithm>
 #include <cstdint>
 #include <cstdio>
+#include <cstdlib>
 #include <filesystem>
 #include <functional>
 #include <string>
@@ -510,9 +513,50 @@ bool AllEncodable(const ControlDocument& doc) {
 
 }  // namespace
 
+// An N-page document: a heading on every third page and, on each page, two
+// comments (Japanese or ASCII), a keyword, a range mark, a hyperlink and an
+// embed of one of five embedded files.
+ControlDocument GeneratedDocument(int pages) {
+  ControlDocument doc;
+  for (int i = 1; i <= 5; ++i) {
+    const std::string n = std::to_string(i);
+    doc.EmbeddedFiles.push_back({1, u"\\資料" + std::u16string(n.begin(), n.end()) + u".KPE",
+                                 i % 2 ? u"添付資料の説明" : u"attached file"});
+  }
+  doc.EmbeddedFileCount = int32_t(doc.EmbeddedFiles.size());
+  for (int n = 1; n <= pages; ++n) {
+    PageRecord p = testing::SimplePage(n);
+    if (n % 3 == 1) {
+      p.Name = n % 2 ? u"見出し" : u"Heading";
+      p.IsTag = 2;
+    }
+    p.Level = uint8_t(n % 4);
+    p.Angle = uint8_t(1 + n % 4);
+    p.Comments.push_back({int16_t(n % 16), 10, 20, u"評価用のコメント本文です。"});
+    p.Comments.push_back({1, 30, 40, u"A comment in plain ASCII text."});
+    p.KeyWords.push_back({1, 2, 3, 4, n % 2 ? u"キーワード" : u"keyword", u"項目"});
+    p.Squares.push_back({int16_t(n % 16), 10, 20, 30, 40});
+    p.HyperLinks.push_back({1, 2, 3, 4, u"\\P1.TIF", u"リンク先の説明"});
+    p.Embeds.push_back({n % 5});
+    testing::CountLists(&p);
+    doc.Pages.push_back(std::move(p));
+  }
+  doc.PageCount = pages;
+  return doc;
+}
+
 int main(int argc, char** argv) {
+  if (argc == 4 && std::string(argv[1]) == "--pages") {
+    const int pages = std::atoi(argv[2]);
+    if (pages < 1 || pages > 100000) {
+      std::fprintf(stderr, "make-sample: --pages takes 1 to 100000\n");
+      return 2;
+    }
+    std::printf("%s\n", testing::WriteDocumentFolder(argv[3], GeneratedDocument(pages)).c_str());
+    return 0;
+  }
   if (argc != 2) {
-    std::fprintf(stderr, "usage: make-sample FOLDER\n");
+    std::fprintf(stderr, "usage: make-sample FOLDER\n       make-sample --pages N FOLDER\n");
     return 2;
   }
   std::string folder = argv[1];

@@ -5,10 +5,10 @@
 // problems, 2 when a file cannot be read at all. Without --strict,
 // deviations Access itself makes are printed but do not fail the check.
 #include <cstdio>
-#include <cstring>
 #include <string>
 #include <vector>
 
+#include "base/console.h"
 #include "jet/checker.h"
 
 namespace {
@@ -25,28 +25,34 @@ const char kUsage[] =
 }  // namespace
 
 int main(int argc, char** argv) {
+  using kp::PrintText;
+  using kp::WriteText;
+  kp::PrepareConsole();
+  const std::vector<std::string> args = kp::CommandLineArguments(argc, argv);
   kp::jet::CheckOptions options;
   std::vector<std::string> files;
-  for (int i = 1; i < argc; ++i) {
-    if (std::strcmp(argv[i], "--strict") == 0) {
+  for (size_t i = 0; i < args.size(); ++i) {
+    const std::string& a = args[i];
+    if (a == "--strict") {
       options.strict = true;
-    } else if (std::strcmp(argv[i], "--help") == 0 || std::strcmp(argv[i], "-h") == 0) {
-      std::fputs(kUsage, stdout);
+    } else if (a == "--help" || a == "-h") {
+      WriteText(stdout, kUsage);
       return 0;
-    } else if (std::strcmp(argv[i], "--version") == 0) {
-      std::printf("jet-check (ZIriRAV Convert) %s\n", KP_VERSION);
+    } else if (a == "--version") {
+      PrintText(stdout, "jet-check (ZIriRAV Convert) %s\n", KP_VERSION);
       return 0;
-    } else if (std::strcmp(argv[i], "--") == 0) {
-      for (++i; i < argc; ++i) files.push_back(argv[i]);
-    } else if (argv[i][0] == '-' && argv[i][1] != '\0') {
-      std::fputs(kUsage, stderr);
+    } else if (a == "--") {
+      files.insert(files.end(), args.begin() + i + 1, args.end());
+      break;
+    } else if (a.size() > 1 && a[0] == '-') {
+      WriteText(stderr, kUsage);
       return 2;
     } else {
-      files.push_back(argv[i]);
+      files.push_back(a);
     }
   }
   if (files.empty()) {
-    std::fputs(kUsage, stderr);
+    WriteText(stderr, kUsage);
     return 2;
   }
   int rc = 0;
@@ -54,12 +60,12 @@ int main(int argc, char** argv) {
     kp::jet::CheckReport report;
     kp::Status s = kp::jet::CheckDatabase(file, options, &report);
     if (!s.ok()) {
-      std::fprintf(stderr, "%s: %s\n", file.c_str(), s.ToString().c_str());
+      PrintText(stderr, "%s: %s\n", file.c_str(), s.ToString().c_str());
       rc = 2;
       continue;
     }
     for (const auto& p : report.problems) {
-      std::printf("%s: %s%s\n", file.c_str(), p.ToString().c_str(),
+      PrintText(stdout, "%s: %s%s\n", file.c_str(), p.ToString().c_str(),
                   p.tolerated && !options.strict ? " (tolerated: Access does this)" : "");
     }
     if (!report.ok() && rc == 0) rc = 1;

@@ -6,10 +6,10 @@
 // pages. Exit status: 0 done; 1 the compaction failed (the cause is printed,
 // nothing is left at DESTINATION); 2 wrong usage.
 #include <cstdio>
-#include <cstring>
 #include <string>
 #include <vector>
 
+#include "base/console.h"
 #include "jet/compact.h"
 
 namespace {
@@ -19,30 +19,33 @@ const char kUsage[] = "usage: jet-compact SOURCE DESTINATION\n";
 }  // namespace
 
 int main(int argc, char** argv) {
+  using kp::PrintText;
+  using kp::WriteText;
+  kp::PrepareConsole();
   std::vector<std::string> args;
-  for (int i = 1; i < argc; ++i) {
-    if (std::strcmp(argv[i], "--help") == 0 || std::strcmp(argv[i], "-h") == 0) {
-      std::printf("%s\nWrites a compacted copy of the Jet 4 database SOURCE to DESTINATION,\n"
-                  "which must not exist. Exit status 0 on success, 1 when it fails.\n", kUsage);
+  for (const std::string& a : kp::CommandLineArguments(argc, argv)) {
+    if (a == "--help" || a == "-h") {
+      PrintText(stdout, "%s\nWrites a compacted copy of the Jet 4 database SOURCE to DESTINATION,\n"
+                "which must not exist. Exit status 0 on success, 1 when it fails.\n", kUsage);
       return 0;
     }
-    if (std::strcmp(argv[i], "--version") == 0) {
-      std::printf("jet-compact 1.0\n");
+    if (a == "--version") {
+      PrintText(stdout, "jet-compact 1.0\n");
       return 0;
     }
-    if (argv[i][0] == '-' && argv[i][1] != '\0') {
-      std::fprintf(stderr, "jet-compact: unknown option %s\n%s", argv[i], kUsage);
+    if (a.size() > 1 && a[0] == '-') {
+      PrintText(stderr, "jet-compact: unknown option %s\n%s", a.c_str(), kUsage);
       return 2;
     }
-    args.push_back(argv[i]);
+    args.push_back(a);
   }
   if (args.size() != 2) {
-    std::fputs(kUsage, stderr);
+    WriteText(stderr, kUsage);
     return 2;
   }
   const kp::Status s = kp::jet::CompactDatabase(args[0], args[1]);
   if (!s.ok()) {
-    std::fprintf(stderr, "jet-compact: %s\n", s.ToString().c_str());
+    PrintText(stderr, "jet-compact: %s\n", s.ToString().c_str());
     return 1;
   }
   return 0;
