@@ -77,4 +77,11 @@ Status CheckDatabase(const std::string& path, const CheckOptions& options, Check
 // The same over a file image in memory.
 Status CheckDatabaseImage(Bytes image, const CheckOptions& options, CheckReport* report);
 
+// The check as a gate before a database is used or copied: OK when the file
+// at `path` has no problem beyond the deviations Access itself makes;
+// otherwise a Corruption naming the first problem with its page ("page 25:
+// ...", and how many more). Its time and memory grow with the file (the
+// whole file is read into memory).
+Status CheckUsable(const std::string& path);
+
 }  // namespace kp::jet

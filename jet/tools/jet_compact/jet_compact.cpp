@@ -23,7 +23,8 @@ int main(int argc, char** argv) {
   for (int i = 1; i < argc; ++i) {
     if (std::strcmp(argv[i], "--help") == 0 || std::strcmp(argv[i], "-h") == 0) {
       std::printf("%s\nWrites a compacted copy of the Jet 4 database SOURCE to DESTINATION,\n"
-                  "which must not exist. Exit status 0 on success, 1 when it fails.\n", kUsage);
+                  "which must not exist. A SOURCE that jet-check rejects is refused, with\n"
+                  "the page of its first problem. Exit status 0 on success, 1 when it fails.\n", kUsage);
       return 0;
     }
     if (std::strcmp(argv[i], "--version") == 0) {
