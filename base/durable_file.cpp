@@ -13,7 +13,7 @@ constexpr size_t kCopyChunk = 1 << 16;
 
 // Ends writing `file` at `path`: sync as asked, close; on a failure `s` (or
 // the failed sync or close) is returned and the file is removed.
-Status Finish(std::unique_ptr<File> file, const std::string& path, SyncMode sync, Status s) {
+Status Finish(std::unique_ptr<File> file, const Path& path, SyncMode sync, Status s) {
   if (s.ok() && sync == SyncMode::kSync) s = file->Sync();
   Status closed = file->Close();
   if (s.ok()) s = closed;
@@ -24,14 +24,14 @@ Status Finish(std::unique_ptr<File> file, const std::string& path, SyncMode sync
 
 }  // namespace
 
-Status WriteNewFile(const std::string& path, const void* data, size_t size, SyncMode sync) {
+Status WriteNewFile(const Path& path, const void* data, size_t size, SyncMode sync) {
   std::unique_ptr<File> file;
   KP_RETURN_IF_ERROR(Files()->Open(path, OpenMode::kCreateNew, &file));
   Status s = file->WriteAt(0, data, size);
   return Finish(std::move(file), path, sync, s);
 }
 
-Status CopyToNewFile(const std::string& from, const std::string& to, SyncMode sync) {
+Status CopyToNewFile(const Path& from, const Path& to, SyncMode sync) {
   std::unique_ptr<File> in;
   KP_RETURN_IF_ERROR(Files()->Open(from, OpenMode::kRead, &in));
   std::unique_ptr<File> out;
@@ -49,24 +49,25 @@ Status CopyToNewFile(const std::string& from, const std::string& to, SyncMode sy
   return Finish(std::move(out), to, sync, s);
 }
 
-Status ReplaceFile(const std::string& from, const std::string& to) {
+Status ReplaceFile(const Path& from, const Path& to) {
   KP_RETURN_IF_ERROR(Files()->Rename(from, to));
-  const std::string folder = FolderOf(to);
+  const Path folder = FolderOf(to);
   KP_RETURN_IF_ERROR(Files()->SyncFolder(folder));
   if (FolderOf(from) != folder) KP_RETURN_IF_ERROR(Files()->SyncFolder(FolderOf(from)));
   return Status::OK();
 }
 
-Status TempPathBeside(const std::string& path, std::string* temp) {
+Status TempPathBeside(const Path& path, Path* temp) {
   for (int n = 0; n < 100; ++n) {
-    *temp = path + ".~kp" + std::to_string(n);
+    *temp = path;
+    *temp += ".~kp" + std::to_string(n);
     if (!Files()->Exists(*temp)) return Status::OK();
   }
   temp->clear();
-  return Status::IOError("no free temporary name beside " + path);
+  return Status::IOError("no free temporary name beside " + PathToUtf8(path));
 }
 
-void RemoveQuietly(const std::string& path) {
+void RemoveQuietly(const Path& path) {
   if (Files()->Exists(path)) (void)Files()->Remove(path);
 }
 

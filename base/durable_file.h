@@ -15,6 +15,7 @@
 #include <cstddef>
 #include <string>
 
+#include "base/path.h"
 #include "base/status.h"
 
 namespace kp {
@@ -22,16 +23,16 @@ namespace kp {
 enum class SyncMode { kSync, kNoSync };
 
 // Writes `size` bytes to the new file `path` (it must not exist).
-Status WriteNewFile(const std::string& path, const void* data, size_t size, SyncMode sync = SyncMode::kSync);
+Status WriteNewFile(const Path& path, const void* data, size_t size, SyncMode sync = SyncMode::kSync);
 // Copies the file `from` into the new file `to` (it must not exist).
-Status CopyToNewFile(const std::string& from, const std::string& to, SyncMode sync = SyncMode::kSync);
+Status CopyToNewFile(const Path& from, const Path& to, SyncMode sync = SyncMode::kSync);
 // Renames the complete file `from` over `to` and syncs the folder of `to`
 // (and that of `from` when it differs). A failed folder sync is reported;
 // the rename has then been made.
-Status ReplaceFile(const std::string& from, const std::string& to);
+Status ReplaceFile(const Path& from, const Path& to);
 // A name beside `path` that is free at the moment: "<path>.~kp<n>".
-Status TempPathBeside(const std::string& path, std::string* temp);
+Status TempPathBeside(const Path& path, Path* temp);
 // Removes `path` if it is there; a failure is not reported.
-void RemoveQuietly(const std::string& path);
+void RemoveQuietly(const Path& path);
 
 }  // namespace kp

@@ -2,9 +2,11 @@
 // interface, so that a test can make any single operation fail.
 //
 // Every open, read, write, sync, rename and remove of those parts goes
-// through the FileSystem returned by Files(): by default the POSIX one; a
-// test swaps in another with ScopedFileSystem. Paths are the bytes given to
-// the system calls, unchanged (no encoding is assumed).
+// through the FileSystem returned by Files(): by default the system's own
+// (file_io_posix.cpp, file_io_win32.cpp); a test swaps in another with
+// ScopedFileSystem. Paths are kp::Path, in the system's own form: on Linux
+// the bytes given to the system calls, unchanged (no encoding is assumed),
+// on Windows UTF-16, made long-path safe (\\?\) by the Windows file system.
 //
 // Failures are IOError statuses "<operation> <path>: <system message>".
 // Reads and writes are whole: ReadAt and WriteAt either transfer every byte
@@ -19,6 +21,7 @@
 #include <memory>
 #include <string>
 
+#include "base/path.h"
 #include "base/status.h"
 
 namespace kp {
@@ -40,7 +43,7 @@ class File {
   virtual Status WritePiecesAt(uint64_t offset, const Piece* pieces, size_t count);
   virtual Status Size(uint64_t* size) = 0;
   virtual Status Truncate(uint64_t size) = 0;
-  // Flushes the file's data to the disk (fsync).
+  // Flushes the file's data to the disk (fsync; FlushFileBuffers on Windows).
   virtual Status Sync() = 0;
   // Asks the system to begin writing `length` bytes from `offset` to the
   // disk now, without waiting, so that a later Sync() has less left to do.
@@ -62,20 +65,23 @@ enum class OpenMode {
 class FileSystem {
  public:
   virtual ~FileSystem() = default;
-  virtual Status Open(const std::string& path, OpenMode mode, std::unique_ptr<File>* file) = 0;
-  // Replaces `to` atomically, within one file system.
-  virtual Status Rename(const std::string& from, const std::string& to) = 0;
-  virtual Status Remove(const std::string& path) = 0;
-  // Makes the renames and creations in `folder` durable (fsync of the folder).
-  virtual Status SyncFolder(const std::string& folder) = 0;
+  virtual Status Open(const Path& path, OpenMode mode, std::unique_ptr<File>* file) = 0;
+  // Replaces `to` atomically, within one file system. A `to` that another
+  // program holds open against deletion (on Windows) makes it fail, `to`
+  // unchanged.
+  virtual Status Rename(const Path& from, const Path& to) = 0;
+  virtual Status Remove(const Path& path) = 0;
+  // Makes the renames and creations in `folder` durable (fsync of the
+  // folder; nothing on Windows, whose rename is written through).
+  virtual Status SyncFolder(const Path& folder) = 0;
   // Whether anything (file, folder, dangling link) is at `path`.
-  virtual bool Exists(const std::string& path) = 0;
+  virtual bool Exists(const Path& path) = 0;
 };
 
 // The file system in use.
 FileSystem* Files();
 // The real one.
-FileSystem* PosixFiles();
+FileSystem* SystemFiles();
 
 // Makes `fs` the one in use until it goes out of scope.
 class ScopedFileSystem {
@@ -89,10 +95,7 @@ class ScopedFileSystem {
   FileSystem* previous_;
 };
 
-// "No space left on device" and the like, as the POSIX file system words it.
+// "No space left on device" and the like, as the C library words it.
 Status ErrnoStatus(const std::string& what, int error);
-
-// The folder part of `path` (up to its last '/'), "." when it has none.
-std::string FolderOf(const std::string& path);
 
 }  // namespace kp

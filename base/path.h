@@ -9,9 +9,25 @@
 #pragma once
 
 #include <filesystem>
+#include <string>
+#include <string_view>
 
 namespace kp {
 
 using Path = std::filesystem::path;
+
+// UTF-8 text as a path: on Linux its bytes as they are, on Windows the
+// UTF-16 they encode.
+Path PathFromUtf8(std::string_view utf8);
+// A path as UTF-8 text: on Linux its bytes as they are (a name in another
+// encoding comes out unchanged), on Windows its UTF-16 converted.
+std::string PathToUtf8(const Path& path);
+
+// `path` as the standard library's file functions take it at any length:
+// itself on Linux; on Windows absolute, with the \\?\ prefix.
+Path LongPathSafe(const Path& path);
+
+// The folder part of `path` (up to its last separator), "." when it has none.
+Path FolderOf(const Path& path);
 
 }  // namespace kp

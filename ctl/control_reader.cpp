@@ -1,10 +1,5 @@
 #include "ctl/control_reader.h"
 
-#include <dirent.h>
-#include <fcntl.h>
-#include <sys/stat.h>
-#include <unistd.h>
-
 #include <algorithm>
 #include <atomic>
 #include <climits>
@@ -18,6 +13,7 @@
 #include <vector>
 
 #include "base/file_io.h"
+#include "base/folder_files.h"
 #include "base/text_util.h"
 #include "ctl/function.h"
 
@@ -60,7 +56,7 @@ int32_t I32(const uint8_t* b) {
 }
 
 // The size of a page's image into `*len`, or false with the cause.
-bool MeasureImage(ImageSizer* sizer, const std::string& folder, const std::u16string& name, int32_t* len,
+bool MeasureImage(ImageSizer* sizer, const Path& folder, const std::u16string& name, int32_t* len,
                   std::string* cause) {
   int64_t size = 0;
   if (!sizer->Measure(folder, name, &size, cause)) return false;
@@ -84,7 +80,7 @@ constexpr size_t kMeasureAsideBytes = size_t(1) << 20;
 // parse had not yet gone past that page's name then.
 class AsideMeasurer {
  public:
-  AsideMeasurer(ImageSizer* sizer, const std::string& folder) : sizer_(sizer), folder_(folder) {
+  AsideMeasurer(ImageSizer* sizer, const Path& folder) : sizer_(sizer), folder_(folder) {
     thread_ = std::thread([this] { Run(); });
   }
   ~AsideMeasurer() { Stop(); }
@@ -167,7 +163,7 @@ class AsideMeasurer {
   }
 
   ImageSizer* sizer_;
-  const std::string folder_;
+  const Path folder_;
   std::vector<Item> batch_;  // the parser's, not yet handed in
   std::mutex mutex_;
   std::condition_variable ready_;
@@ -289,7 +285,7 @@ class Parser {
     return true;
   }
 
-  bool Measure(const std::string& folder, PageRecord* p, size_t at) {
+  bool Measure(const Path& folder, PageRecord* p, size_t at) {
     std::string cause;
     if (!MeasureImage(sizer_, folder, p->FileName, &p->ImageLen, &cause)) return s_->Fail(cause, at);
     return true;
@@ -300,115 +296,29 @@ class Parser {
   ImageSizer* sizer_;
 };
 
-bool EqualsIgnoringAsciiCase(const std::string& a, const std::string& b) {
-  if (a.size() != b.size()) return false;
-  for (size_t i = 0; i < a.size(); ++i) {
-    char x = a[i], y = b[i];
-    if (x >= 'a' && x <= 'z') x = char(x - 32);
-    if (y >= 'a' && y <= 'z') y = char(y - 32);
-    if (x != y) return false;
-  }
-  return true;
-}
-
-// Finds `folder` + `path` component by component of `path`, taking the entry
-// whose name matches without regard to ASCII case where the exact name is
-// missing. The folder itself is taken as it is.
-bool ResolveIgnoringCase(const std::string& folder, const std::string& path, std::string* resolved) {
-  size_t i = 0;
-  std::string built = folder.empty() && (path.empty() || path[0] != '/') ? "." : folder;
-  while (i < path.size()) {
-    size_t j = path.find('/', i);
-    if (j == std::string::npos) j = path.size();
-    std::string part = path.substr(i, j - i);
-    i = j + 1;
-    if (part.empty()) continue;
-    std::string candidate = built + "/" + part;
-    struct stat st;
-    if (stat(candidate.c_str(), &st) != 0) {
-      std::unique_ptr<DIR, int (*)(DIR*)> dir(opendir(built.empty() ? "/" : built.c_str()), closedir);
-      if (!dir) return false;
-      bool found = false;
-      while (dirent* e = readdir(dir.get())) {
-        if (EqualsIgnoringAsciiCase(e->d_name, part)) {
-          candidate = built + "/" + e->d_name;
-          found = true;
-          break;
-        }
-      }
-      if (!found) return false;
-    }
-    built = candidate;
-  }
-  *resolved = built;
-  return true;
-}
-
 }  // namespace
 
-FileSystemImageSizer::~FileSystemImageSizer() {
-  if (folder_fd_ >= 0) ::close(folder_fd_);
-}
+FileSystemImageSizer::FileSystemImageSizer() = default;
+FileSystemImageSizer::~FileSystemImageSizer() = default;
 
-bool FileSystemImageSizer::StatInFolder(const std::string& folder, const std::string& name, struct stat* st) {
-  // Only a name that starts with a separator is a path inside the folder;
-  // a path too long for stat() is left to fail there as it always did.
-  if (folder.empty() || name.empty() || name[0] != '/' || folder.size() + name.size() >= PATH_MAX) return false;
-  const size_t first = name.find_first_not_of('/');
-  if (first == std::string::npos) return false;
-  if (!folder_opened_ || folder != folder_) {
-    if (folder_fd_ >= 0) ::close(folder_fd_);
-#ifdef O_PATH
-    folder_fd_ = ::open(folder.c_str(), O_PATH | O_DIRECTORY | O_CLOEXEC);
-#else
-    folder_fd_ = ::open(folder.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
-#endif
-    folder_ = folder;
-    folder_opened_ = true;
-  }
-  return folder_fd_ >= 0 && ::fstatat(folder_fd_, name.c_str() + first, st, 0) == 0;
-}
-
-bool FileSystemImageSizer::Measure(const std::string& folder, const std::u16string& file_name, int64_t* size,
+bool FileSystemImageSizer::Measure(const Path& folder, const std::u16string& file_name, int64_t* size,
                                    std::string* cause) {
-  // The name in UTF-8 with `/` for `\\`, in a buffer kept from call to call:
-  // ASCII (nearly every name) byte by byte, anything else converted whole.
-  std::string& name = name_;
-  name.resize(file_name.size());
-  size_t ascii = 0;
-  for (; ascii < file_name.size() && file_name[ascii] < 0x80; ++ascii) {
-    name[ascii] = file_name[ascii] == u'\\' ? '/' : char(file_name[ascii]);
+  std::string shown;
+  switch (files_.SizeOf(folder, file_name, size, &shown)) {
+    case FolderFiles::Found::kFile: return true;
+    case FolderFiles::Found::kMissing: *cause = "image file not found: " + shown; return false;
+    case FolderFiles::Found::kNotAFile: *cause = "image file is not a regular file: " + shown; return false;
   }
-  if (ascii < file_name.size()) {
-    name = Utf16ToUtf8(file_name);
-    std::replace(name.begin(), name.end(), '\\', '/');
-  }
-  struct stat st;
-  if (!StatInFolder(folder, name, &st)) {
-    const std::string p = folder + name;
-    if (stat(p.c_str(), &st) != 0) {
-      std::string resolved;
-      if (!ResolveIgnoringCase(folder, name, &resolved) || stat(resolved.c_str(), &st) != 0) {
-        *cause = "image file not found: " + p;
-        return false;
-      }
-    }
-  }
-  if (!S_ISREG(st.st_mode)) {
-    *cause = "image file is not a regular file: " + folder + name;
-    return false;
-  }
-  *size = int64_t(st.st_size);
-  return true;
+  return false;
 }
 
 namespace {
 
 // Parses the stream `s` (at offset 0) into `*doc`.
-ControlReadResult Parse(ControlStream& s, const std::string& source_folder, ImageSizer* sizer,
+ControlReadResult Parse(ControlStream& s, const Path& source_folder, ImageSizer* sizer,
                         ControlDocument* doc) {
   ControlReadResult result;
-  doc->SourceFolder = Utf8ToUtf16(source_folder);
+  doc->SourceFolder = Utf8ToUtf16(PathToUtf8(source_folder));
 
   auto fail = [&]() {
     result.kind = ControlReadResult::Kind::kReadFailure;
@@ -496,7 +406,7 @@ ControlReadResult Parse(ControlStream& s, const std::string& source_folder, Imag
 
 }  // namespace
 
-ControlReadResult ParseControlFile(const uint8_t* data, size_t size, const std::string& source_folder,
+ControlReadResult ParseControlFile(const uint8_t* data, size_t size, const Path& source_folder,
                                    ImageSizer* sizer, ControlDocument* doc) {
   ControlStream s;
   s.data = data;
@@ -505,7 +415,7 @@ ControlReadResult ParseControlFile(const uint8_t* data, size_t size, const std::
   return Parse(s, source_folder, sizer, doc);
 }
 
-ControlReadResult ReadControlFile(const std::string& path, const std::string& source_folder, ImageSizer* sizer,
+ControlReadResult ReadControlFile(const Path& path, const Path& source_folder, ImageSizer* sizer,
                                   ControlDocument* doc, size_t window_bytes) {
   ControlReadResult result;
   result.kind = ControlReadResult::Kind::kReadFailure;

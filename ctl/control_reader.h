@@ -26,10 +26,10 @@
 #include <cstdint>
 #include <string>
 
+#include "base/folder_files.h"
+#include "base/path.h"
 #include "ctl/function.h"
 #include "model/control_document.h"
-
-struct stat;
 
 namespace kp {
 
@@ -38,41 +38,30 @@ class ImageSizer {
  public:
   virtual ~ImageSizer() = default;
   // The image is `folder` (the control file's folder, as the system names
-  // it: bytes, no trailing separator) followed directly by `file_name` (the
-  // page's stored FileName). Returns false with a cause when the file cannot
-  // be found or measured.
-  virtual bool Measure(const std::string& folder, const std::u16string& file_name, int64_t* size,
+  // it, no trailing separator) followed directly by `file_name` (the page's
+  // stored FileName). Returns false with a cause when the file cannot be
+  // found or measured.
+  virtual bool Measure(const Path& folder, const std::u16string& file_name, int64_t* size,
                        std::string* cause) = 0;
 };
 
-// Measures files on disk. The folder's bytes are used as they are (a folder
-// may be named in any bytes, a `\` included); the stored FileName comes from
-// Windows, so its `\` separators become `/`, it is encoded in UTF-8, and where
-// the exact path is missing each of its components is matched without regard
-// to ASCII letter case. Only sizes are read, never contents.
-//
-// A sizer serves one load: the folder is looked up once, on the first
-// Measure, and held open until the sizer is destroyed (or another folder is
-// asked for), so that each image is found from it by its own name alone.
+// Measures files on disk, as FolderFiles finds them (base/folder_files.h):
+// the stored FileName comes from Windows, with `\` separators; where the
+// exact path is missing, each of its components is matched without regard to
+// ASCII letter case. A sizer serves one load: the folder is held open from
+// the first Measure until the sizer is destroyed.
 class FileSystemImageSizer : public ImageSizer {
  public:
-  FileSystemImageSizer() = default;
+  FileSystemImageSizer();
   ~FileSystemImageSizer() override;
   FileSystemImageSizer(const FileSystemImageSizer&) = delete;
   FileSystemImageSizer& operator=(const FileSystemImageSizer&) = delete;
 
-  bool Measure(const std::string& folder, const std::u16string& file_name, int64_t* size,
+  bool Measure(const Path& folder, const std::u16string& file_name, int64_t* size,
                std::string* cause) override;
 
  private:
-  // stat() of folder + name when name is "/" and a path inside the folder;
-  // false when that fails or does not apply.
-  bool StatInFolder(const std::string& folder, const std::string& name, struct stat* st);
-
-  std::string name_;    // the image's name being measured
-  std::string folder_;  // the folder held open, as asked for
-  int folder_fd_ = -1;  // -1: not open (or it could not be opened)
-  bool folder_opened_ = false;
+  FolderFiles files_;
 };
 
 struct ControlReadResult {
@@ -85,15 +74,15 @@ struct ControlReadResult {
 // Parses the whole file in `data` into `*doc`, which should be a fresh
 // document. Bytes that differ from the magic give kWrongMagic; a file cut
 // inside the magic (its bytes a prefix of it) is a read failure like any
-// other cut; `source_folder` (bytes) prefixes every image path and is stored,
+// other cut; `source_folder` prefixes every image path and is stored,
 // as text for display, as SourceFolder. On failure `*doc` holds a partial read and must be discarded.
 // Counts never make it allocate more than the remaining bytes could hold.
-ControlReadResult ParseControlFile(const uint8_t* data, size_t size, const std::string& source_folder,
+ControlReadResult ParseControlFile(const uint8_t* data, size_t size, const Path& source_folder,
                                    ImageSizer* sizer, ControlDocument* doc);
 
-// Reads the file at `path` (bytes, as the system names it) and parses it as
-// above, `window_bytes` at a time: the file is never held in memory whole.
-ControlReadResult ReadControlFile(const std::string& path, const std::string& source_folder,
+// Reads the file at `path` and parses it as above, `window_bytes` at a time:
+// the file is never held in memory whole.
+ControlReadResult ReadControlFile(const Path& path, const Path& source_folder,
                                   ImageSizer* sizer, ControlDocument* doc,
                                   size_t window_bytes = kControlWindowBytes);
 

@@ -2,6 +2,7 @@
 
 #include <utility>
 
+#include "base/path.h"
 #include "base/text_util.h"
 
 namespace kp {
@@ -38,25 +39,26 @@ std::string SourceFolderOf(const std::string& path) {
   return path.size() >= 12 ? path.substr(0, path.size() - 12) : std::string();
 }
 
-LoadResult LoadControlFile(const std::u16string& path, ImageSizer* sizer, ControlDocument* target) {
-  return LoadControlFile(Utf16ToUtf8(path), sizer, target);
-}
+namespace {
 
-LoadResult LoadControlFile(const std::string& path, ImageSizer* sizer, ControlDocument* target) {
+// The load of `path`, whose text is `shown` (UTF-8, for the causes).
+LoadResult Load(const Path& path, const std::string& shown, ImageSizer* sizer, ControlDocument* target) {
   LoadResult result;
-  if (!HasControlFileName(path)) {
+  const Path::string_type& native = path.native();
+  if (!HasControlFileName(shown)) {
     result.outcome = LoadOutcome::kWrongName;
-    result.cause = "the file name is not DEFAULT.CTL: " + path;
+    result.cause = "the file name is not DEFAULT.CTL: " + shown;
     return result;
   }
-  if (path.size() <= kControlFileName.size()) {
+  if (native.size() <= kControlFileName.size()) {
     // "DEFAULT.CTL" alone has no folder to take 12 characters from.
     result.outcome = LoadOutcome::kFailure;
     result.cause = "no folder before DEFAULT.CTL in the path";
     return result;
   }
   ControlDocument fresh;
-  ControlReadResult read = ReadControlFile(path, SourceFolderOf(path), sizer, &fresh);
+  const Path folder(native.size() >= 12 ? native.substr(0, native.size() - 12) : Path::string_type());
+  ControlReadResult read = ReadControlFile(path, folder, sizer, &fresh);
   switch (read.kind) {
     case ControlReadResult::Kind::kOk:
       *target = std::move(fresh);
@@ -72,6 +74,20 @@ LoadResult LoadControlFile(const std::string& path, ImageSizer* sizer, ControlDo
       break;
   }
   return result;
+}
+
+}  // namespace
+
+LoadResult LoadControlFile(const std::u16string& path, ImageSizer* sizer, ControlDocument* target) {
+#ifdef _WIN32
+  return Load(Path(std::wstring(path.begin(), path.end())), Utf16ToUtf8(path), sizer, target);
+#else
+  return LoadControlFile(Utf16ToUtf8(path), sizer, target);
+#endif
+}
+
+LoadResult LoadControlFile(const std::string& path, ImageSizer* sizer, ControlDocument* target) {
+  return Load(PathFromUtf8(path), path, sizer, target);
 }
 
 LoadResult LoadControlFile(const std::string& path) {

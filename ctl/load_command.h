@@ -35,11 +35,13 @@ std::string SourceFolderOf(const std::string& path);
 
 // Checks the name, reads the file into a fresh document and, only when every
 // step succeeded, stores it in `*target`. Nothing changes on failure.
-// `path` is the file's name as the system gives it (bytes: a folder may be
-// named in code page 932 or hold a `\`); it reaches open() and stat()
-// unchanged, and only the texts shown are converted.
+// `path` is the file's name as PathFromUtf8 takes it: on Linux the bytes the
+// system gives (a folder may be named in code page 932 or hold a `\`), which
+// reach the system unchanged, only the texts shown being converted; on
+// Windows UTF-8 text.
 LoadResult LoadControlFile(const std::string& path, ImageSizer* sizer, ControlDocument* target);
-// The same for a path that is a text (it is encoded in UTF-8).
+// The same for a path that is a text (on Windows the system's own UTF-16,
+// unchanged; on Linux encoded in UTF-8).
 LoadResult LoadControlFile(const std::u16string& path, ImageSizer* sizer, ControlDocument* target);
 // The same with the file system and the program-wide document (Module1).
 LoadResult LoadControlFile(const std::string& path);

@@ -1,16 +1,14 @@
 #include "export/export_command.h"
 
-#include <stdlib.h>
-#include <unistd.h>
-
-#include <cerrno>
-#include <cstring>
 #include <filesystem>
 #include <utility>
 
-#include "export/row_mapping.h"
 #include "base/durable_file.h"
 #include "base/file_io.h"
+#include "base/path.h"
+#include "base/system.h"
+#include "base/work_files.h"
+#include "export/row_mapping.h"
 
 namespace kp {
 
@@ -21,35 +19,19 @@ namespace {
 // Puts the complete file `work` in the place of `output` with one rename, so
 // the output is at every moment either the old file or the new one. When the
 // rename fails (another file system), the work file is first copied beside
-// the output. `work` is gone afterwards, whatever the outcome.
-Status ReplaceWithWorkFile(const std::string& work, const std::string& output) {
+// the output, as the claim's `copy`. `work` is gone afterwards, whatever the
+// outcome.
+Status ReplaceWithWorkFile(const Path& work, const Path& output, const WorkFileClaim& claim) {
   Status s = ReplaceFile(work, output);
   if (!s.ok() && Files()->Exists(work)) {
-    std::string temp;
-    Status copied = TempPathBeside(output, &temp);
-    if (copied.ok()) copied = CopyToNewFile(work, temp);
-    if (copied.ok()) copied = ReplaceFile(temp, output);
-    if (!temp.empty() && !copied.ok()) RemoveQuietly(temp);
+    const Path copy = claim.WorkPath(".copy");
+    Status copied = CopyToNewFile(work, copy);
+    if (copied.ok()) copied = ReplaceFile(copy, output);
+    if (!copied.ok()) RemoveQuietly(copy);
     if (copied.ok()) s = Status::OK();
   }
   RemoveQuietly(work);
   return s;
-}
-
-// Picks a work file name beside `output` that no file has: the name is taken
-// by an exclusive create and given up again just before the compaction makes
-// the file, itself exclusively (so a file that appears meanwhile is never
-// overwritten; the compaction fails instead).
-Status ReserveWorkFileBeside(const std::string& output, std::string* work) {
-  fs::path out(output);
-  fs::path folder = out.has_parent_path() ? out.parent_path() : fs::path(".");
-  std::string pattern = (folder / ("." + out.filename().string() + ".XXXXXX")).string();
-  int fd = ::mkstemp(pattern.data());
-  if (fd < 0) return Status::IOError("create a work file in " + folder.string() + ": " + std::strerror(errno));
-  ::close(fd);
-  ::unlink(pattern.c_str());
-  *work = pattern;
-  return Status::OK();
 }
 
 }  // namespace
@@ -58,15 +40,16 @@ ExportCommand::ExportCommand(std::string program_folder, EngineFactory factory)
     : program_folder_(std::move(program_folder)), factory_(std::move(factory)) {}
 
 std::string ExportCommand::TemplatePath() const {
-  fs::path beside = fs::path(program_folder_) / kTemplateFileName;
+  const fs::path folder = PathFromUtf8(program_folder_);
+  fs::path beside = folder / kTemplateFileName;
   std::error_code ec;
-  if (fs::exists(beside, ec)) return beside.string();
-  fs::path installed = fs::path(program_folder_) / kInstalledDataFolder / kTemplateFileName;
-  return fs::exists(installed, ec) ? installed.lexically_normal().string() : beside.string();
+  if (fs::exists(beside, ec)) return PathToUtf8(beside);
+  fs::path installed = folder / kInstalledDataFolder / kTemplateFileName;
+  return PathToUtf8(fs::exists(installed, ec) ? installed.lexically_normal() : beside);
 }
 
 std::string ExportCommand::WorkPath() const {
-  return (fs::path(program_folder_) / kWorkFileName).string();
+  return PathToUtf8(PathFromUtf8(program_folder_) / kWorkFileName);
 }
 
 ExportResult ExportCommand::Run(const ControlDocument& doc, ExportUi* ui,
@@ -74,12 +57,15 @@ ExportResult ExportCommand::Run(const ControlDocument& doc, ExportUi* ui,
   ExportResult result;
   Status s;
   std::string path;
+  // Held from the copy of the template to the end of the compaction: the
+  // work files beside the output are named after it.
+  std::unique_ptr<WorkFileClaim> claim;
   // Steps 1-3.
   if (!ui->AskSavePath(kSaveDialogFilter, &path) || path.empty()) {
     s = Status::InvalidArgument("no output file chosen");
   } else {
     result.output_path = path;
-    s = Save(doc, ui, path);  // steps 4-11
+    s = Save(doc, ui, PathFromUtf8(path), &claim);  // steps 4-11
   }
   if (options.document_done) options.document_done();
 
@@ -101,7 +87,7 @@ ExportResult ExportCommand::Run(const ControlDocument& doc, ExportUi* ui,
   }
 
   // Steps 14-18, failure path B.
-  s = Compact(path, options.work_file);
+  s = Compact(PathFromUtf8(path), options.work_file, *claim);
   if (!s.ok()) {
     ui->ShowMessage(kCompactFailedMessage);
     result.outcome = ExportOutcome::kSavedNotCompacted;
@@ -113,20 +99,23 @@ ExportResult ExportCommand::Run(const ControlDocument& doc, ExportUi* ui,
   return result;
 }
 
-Status ExportCommand::Save(const ControlDocument& doc, ExportUi* ui,
-                           const std::string& output_path) {
+Status ExportCommand::Save(const ControlDocument& doc, ExportUi* ui, const Path& output_path,
+                           std::unique_ptr<WorkFileClaim>* claim) {
   // Step 4. The template is copied beside the output and written there; the
-  // output changes only when the finished file is renamed over it.
-  std::string temp;
-  KP_RETURN_IF_ERROR(TempPathBeside(output_path, &temp));
-  KP_RETURN_IF_ERROR(CopyToNewFile(TemplatePath(), temp, SyncMode::kNoSync)
-                         .WithContext("copy " + TemplatePath() + " to " + temp));
+  // output changes only when the finished file is renamed over it. Work
+  // files that earlier conversions of this output left go first.
+  RemoveStaleWorkFiles(output_path);
+  KP_RETURN_IF_ERROR(WorkFileClaim::Take(output_path, claim));
+  const Path temp = (*claim)->WorkPath(".db");
+  const std::string template_path = TemplatePath();
+  KP_RETURN_IF_ERROR(CopyToNewFile(PathFromUtf8(template_path), temp, SyncMode::kNoSync)
+                         .WithContext("copy " + template_path + " to " + PathToUtf8(temp)));
   bool whole = false;
-  Status s = WriteDocument(doc, ui, temp, &whole);
+  Status s = WriteDocument(doc, ui, PathToUtf8(temp), &whole);
   // A database closed without a fault takes the output's place, also after
   // a row the table refused (it then holds the rows committed before).
   if (whole) {
-    Status replaced = ReplaceFile(temp, output_path).WithContext("save " + output_path);
+    Status replaced = ReplaceFile(temp, output_path).WithContext("save " + PathToUtf8(output_path));
     if (s.ok()) s = replaced;
   }
   RemoveQuietly(temp);
@@ -165,26 +154,23 @@ Status ExportCommand::WriteDocument(const ControlDocument& doc, ExportUi* ui, co
   return s.ok() ? closed : s;
 }
 
-Status ExportCommand::Compact(const std::string& output_path, WorkFilePlace place) {
+Status ExportCommand::Compact(const Path& output_path, WorkFilePlace place, const WorkFileClaim& claim) {
   if (!engine_) return Status::NotSupported("no database engine");
-  std::string work;
-  const bool in_program_folder = place == WorkFilePlace::kProgramFolderIfWritable &&
-                                 ::access(program_folder_.c_str(), W_OK) == 0;
-  if (in_program_folder) {
-    work = WorkPath();
-  } else {
-    KP_RETURN_IF_ERROR(ReserveWorkFileBeside(output_path, &work));
-  }
+  const bool in_program_folder =
+      place == WorkFilePlace::kProgramFolderIfWritable && IsWritableFolder(PathFromUtf8(program_folder_));
+  // Beside the output (same file system: the rename below stays atomic),
+  // named after the claim; the compaction makes it new.
+  const Path work = in_program_folder ? PathFromUtf8(WorkPath()) : claim.WorkPath(".compact");
   // Step 14. A WorkDB.tmp that is already there makes this fail and stays;
-  // a unique work file of our own is removed.
-  Status s = engine_->CompactDatabase(output_path, work)
-                 .WithContext("compact " + output_path + " into " + work);
+  // a work file of the claim is removed.
+  Status s = engine_->CompactDatabase(PathToUtf8(output_path), PathToUtf8(work))
+                 .WithContext("compact " + PathToUtf8(output_path) + " into " + PathToUtf8(work));
   if (!s.ok()) {
     if (!in_program_folder) RemoveQuietly(work);
     return s;
   }
   // Steps 16-17 as one rename.
-  return ReplaceWithWorkFile(work, output_path);
+  return ReplaceWithWorkFile(work, output_path, claim);
 }
 
 }  // namespace kp

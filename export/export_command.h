@@ -42,11 +42,14 @@
 #include <memory>
 #include <string>
 
+#include "base/path.h"
 #include "base/status.h"
 #include "jet/jet.h"
 #include "model/control_document.h"
 
 namespace kp {
+
+class WorkFileClaim;
 
 inline constexpr char16_t kSaveSucceededMessage[] = u"保存に成功しました。";
 inline constexpr char16_t kSaveFailedMessage[] = u"保存に失敗しました。";
@@ -136,11 +139,12 @@ class ExportCommand {
   jet::DBEngine* engine() const { return engine_.get(); }
 
  private:
-  Status Save(const ControlDocument& doc, ExportUi* ui, const std::string& output_path);
+  Status Save(const ControlDocument& doc, ExportUi* ui, const Path& output_path,
+              std::unique_ptr<WorkFileClaim>* claim);
   // Steps 5-11 on the database file `path`; *whole says whether it was
   // closed complete and synced.
   Status WriteDocument(const ControlDocument& doc, ExportUi* ui, const std::string& path, bool* whole);
-  Status Compact(const std::string& output_path, WorkFilePlace place);
+  Status Compact(const Path& output_path, WorkFilePlace place, const WorkFileClaim& claim);
 
   std::string program_folder_;
   EngineFactory factory_;
@@ -148,8 +152,8 @@ class ExportCommand {
   std::unique_ptr<jet::DBEngine> engine_;
 };
 
-// The folder that holds the running executable (from /proc/self/exe), or
-// "." when the platform does not say.
+// The folder that holds the running executable, or "." when the system does
+// not say (as UTF-8 on Windows).
 std::string ProgramFolder();
 
 // The command as the window and the command line run it (export_default.cpp):

@@ -1,18 +1,16 @@
 // The export command of the running program: template and work file in the
 // executable's folder, the engine of this project's Jet layer.
-#include <filesystem>
-#include <system_error>
-
+#include "base/path.h"
+#include "base/system.h"
 #include "export/export_command.h"
 #include "export/template_check.h"
 
 namespace kp {
 
 std::string ProgramFolder() {
-  std::error_code ec;
-  std::filesystem::path exe = std::filesystem::read_symlink("/proc/self/exe", ec);
-  if (ec || exe.empty()) return ".";
-  return exe.parent_path().string();
+  const Path exe = ExecutablePath();
+  if (exe.empty()) return ".";
+  return PathToUtf8(exe.parent_path());
 }
 
 ExportCommand& DefaultExportCommand() {

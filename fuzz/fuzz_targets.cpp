@@ -17,7 +17,7 @@ namespace {
 // Every image file exists; its size follows from its name.
 class AnySizer : public ImageSizer {
  public:
-  bool Measure(const std::string&, const std::u16string& name, int64_t* size, std::string*) override {
+  bool Measure(const Path&, const std::u16string& name, int64_t* size, std::string*) override {
     *size = int64_t(name.size()) * 1000;
     return true;
   }

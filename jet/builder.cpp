@@ -474,10 +474,11 @@ Status BuildDatabase(const DatabaseSpec& layout, Bytes* file) { return Builder(l
 Status WriteDatabase(const DatabaseSpec& layout, const std::string& path) {
   Bytes file;
   KP_RETURN_IF_ERROR(BuildDatabase(layout, &file));
-  std::string temp;
-  KP_RETURN_IF_ERROR(TempPathBeside(path, &temp));
+  const Path target = PathFromUtf8(path);
+  Path temp;
+  KP_RETURN_IF_ERROR(TempPathBeside(target, &temp));
   KP_RETURN_IF_ERROR(WriteNewFile(temp, file.data(), file.size()));
-  Status s = ReplaceFile(temp, path);
+  Status s = ReplaceFile(temp, target);
   if (!s.ok()) RemoveQuietly(temp);
   return s;
 }

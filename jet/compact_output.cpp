@@ -3,14 +3,15 @@
 #include <cstring>
 
 #include "base/durable_file.h"
+#include "base/path.h"
 #include "jet/compact_internal.h"
 
 namespace kp::jet::compaction {
 
 Status OutputFile::Create(const std::string& path) {
-  if (Files()->Exists(path))
+  if (Files()->Exists(PathFromUtf8(path)))
     return Status::InvalidArgument("cannot compact into " + path + ": it already exists");
-  KP_RETURN_IF_ERROR(Files()->Open(path, OpenMode::kCreateNew, &file_));
+  KP_RETURN_IF_ERROR(Files()->Open(PathFromUtf8(path), OpenMode::kCreateNew, &file_));
   path_ = path;
   return Status::OK();
 }
@@ -68,7 +69,7 @@ Status OutputFile::Finish() {
 void OutputFile::Abort() {
   if (!file_) return;
   file_.reset();
-  RemoveQuietly(path_);
+  RemoveQuietly(PathFromUtf8(path_));
 }
 
 }  // namespace kp::jet::compaction

@@ -1,14 +1,8 @@
 #include "jet/page_file.h"
 
-#include <fcntl.h>
-#include <sys/mman.h>
-#include <sys/stat.h>
-#include <unistd.h>
-
-#include <cerrno>
-#include <cstring>
-
 #include "base/file_io.h"
+#include "base/path.h"
+#include "base/mapped_file.h"
 
 namespace kp::jet {
 
@@ -41,7 +35,7 @@ Status PageFile::FromBytes(Bytes data, std::unique_ptr<PageFile>* out) {
 
 Status PageFile::Open(const std::string& path, std::unique_ptr<PageFile>* out) {
   std::unique_ptr<File> file;
-  KP_RETURN_IF_ERROR(Files()->Open(path, OpenMode::kRead, &file));
+  KP_RETURN_IF_ERROR(Files()->Open(PathFromUtf8(path), OpenMode::kRead, &file));
   uint64_t size = 0;
   KP_RETURN_IF_ERROR(file->Size(&size));
   // Checked before anything is allocated: a file that cannot be a Jet file
@@ -62,45 +56,28 @@ Status PageFile::Open(const std::string& path, std::unique_ptr<PageFile>* out) {
 }
 
 Status PageFile::OpenMapped(const std::string& path, std::unique_ptr<PageFile>* out) {
-  const int fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC);
-  if (fd < 0) return Status::IOError("cannot open " + path + ": " + std::strerror(errno));
-  struct stat st {};
-  if (::fstat(fd, &st) != 0) {
-    ::close(fd);
-    return Status::IOError("cannot read " + path + ": " + std::strerror(errno));
-  }
-  const uint64_t size = uint64_t(st.st_size);
+  std::unique_ptr<MappedFile> file;
+  KP_RETURN_IF_ERROR(MappedFile::Open(PathFromUtf8(path), &file));
+  const uint64_t size = file->size();
   Status s;
   if (size == 0) s = Status::Corruption("empty file");
   else if (size % kPageSize != 0) s = Status::Corruption("file size " + std::to_string(size) + " is not a multiple of " + std::to_string(kPageSize) + " (truncated?)");
   else if (size / kPageSize > 0xFFFFFF) s = Status::NotSupported("file has more pages than a pointer can name");
-  if (!s.ok()) {
-    ::close(fd);
-    return s.WithContext(path);
-  }
-  void* map = ::mmap(nullptr, size_t(size), PROT_READ, MAP_PRIVATE, fd, 0);
-  if (map == MAP_FAILED) {
-    const int e = errno;
-    ::close(fd);
-    return Status::IOError("cannot map " + path + ": " + std::strerror(e));
-  }
+  if (!s.ok()) return s.WithContext(path);
+  KP_RETURN_IF_ERROR(file->Map());
   std::unique_ptr<PageFile> f(new PageFile());
-  f->mapping_ = map;
-  f->fd_ = fd;
-  f->base_ = static_cast<const uint8_t*>(map);
+  f->base_ = file->data();
+  f->mapped_ = std::move(file);
   f->page_count_ = uint32_t(size / kPageSize);
   f->path_ = path;
   *out = std::move(f);
   return Status::OK();
 }
 
-PageFile::~PageFile() {
-  if (mapping_ != nullptr) ::munmap(mapping_, size());
-  if (fd_ >= 0) ::close(fd_);
-}
+PageFile::~PageFile() = default;
 
 void PageFile::DropResident() const {
-  if (mapping_ != nullptr) ::madvise(mapping_, size(), MADV_DONTNEED);
+  if (mapped_) mapped_->DropResident();
 }
 
 Status PageFile::ReadPage(uint32_t n, Bytes* page) const {
@@ -109,20 +86,13 @@ Status PageFile::ReadPage(uint32_t n, Bytes* page) const {
     return Status::Corruption("page " + std::to_string(n) + " is past the end of the file (" +
                               std::to_string(page_count_) + " pages)");
   }
-  if (fd_ < 0) {
+  if (!mapped_) {
     page->assign(p, p + kPageSize);
     return Status::OK();
   }
   page->resize(kPageSize);
-  for (size_t done = 0; done < kPageSize;) {
-    const ssize_t r = ::pread(fd_, page->data() + done, kPageSize - done, off_t(uint64_t(n) * kPageSize + done));
-    if (r < 0 && errno == EINTR) continue;
-    if (r <= 0) {
-      return Status::IOError("cannot read page " + std::to_string(n) + " of " + path_ + ": " +
-                             (r < 0 ? std::strerror(errno) : "the file is shorter than when it was opened"));
-    }
-    done += size_t(r);
-  }
+  Status s = mapped_->ReadAt(uint64_t(n) * kPageSize, page->data(), kPageSize);
+  if (!s.ok()) return Status::IOError("cannot read page " + std::to_string(n) + " of " + s.message());
   return Status::OK();
 }
 

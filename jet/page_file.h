@@ -17,6 +17,10 @@
 #include "jet/bytes.h"
 #include "jet/format.h"
 
+namespace kp {
+class MappedFile;
+}  // namespace kp
+
 namespace kp::jet {
 
 class PageFile {
@@ -62,8 +66,7 @@ class PageFile {
   std::string path_;
   Bytes data_;                     // the image, when read into memory
   const uint8_t* base_ = nullptr;  // the image: data_ or the mapping
-  void* mapping_ = nullptr;
-  int fd_ = -1;                    // the mapped file, for ReadPage
+  std::unique_ptr<MappedFile> mapped_;  // the mapped file, for ReadPage
   uint32_t page_count_ = 0;
 };
 

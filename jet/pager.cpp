@@ -23,7 +23,7 @@ Pager::~Pager() = default;
 
 Status Pager::Open(const std::string& path, std::unique_ptr<Pager>* result) {
   std::unique_ptr<File> file;
-  KP_RETURN_IF_ERROR(Files()->Open(path, OpenMode::kReadWrite, &file));
+  KP_RETURN_IF_ERROR(Files()->Open(PathFromUtf8(path), OpenMode::kReadWrite, &file));
   uint64_t size = 0;
   KP_RETURN_IF_ERROR(file->Size(&size));
   if (size % kPageSize != 0 || size < 2 * kPageSize || size / kPageSize > 0xFFFFFF) {

@@ -20,10 +20,10 @@ using testing::SimplePage;
 // Every image exists and is 2048 bytes, except names listed as missing.
 class FakeSizer : public ImageSizer {
  public:
-  bool Measure(const std::string& folder, const std::u16string& name, int64_t* size,
+  bool Measure(const Path& folder, const std::u16string& name, int64_t* size,
                std::string* cause) override {
     ++calls;
-    const std::u16string path = Utf8ToUtf16(folder) + name;
+    const std::u16string path = Utf8ToUtf16(PathToUtf8(folder)) + name;
     if (path.find(u"MISSING") != std::u16string::npos) {
       *cause = "image file not found";
       return false;
@@ -279,7 +279,7 @@ TEST(ControlReaderTest, LeadByteAtTheEndOfANameShiftsLaterFields) {
 TEST(ControlReaderTest, ImagesOfABigFileAreMeasuredBesideTheParse) {
   class SizedByNumber : public ImageSizer {  // \P<n>.TIF is n bytes
    public:
-    bool Measure(const std::string&, const std::u16string& name, int64_t* size, std::string* cause) override {
+    bool Measure(const Path&, const std::u16string& name, int64_t* size, std::string* cause) override {
       if (name.find(u"MISSING") != std::u16string::npos) return (*cause = "image file not found", false);
       *size = name.find(u"HUGE") != std::u16string::npos ? int64_t(1) << 31 : std::stoll(Utf16ToUtf8(name.substr(2)));
       return true;

@@ -47,20 +47,20 @@ class FaultyFiles : public FileSystem {
   }
   Status Failure(const std::string& what) { return ErrnoStatus(what, fault_.error); }
 
-  Status Open(const std::string& path, OpenMode mode, std::unique_ptr<File>* file) override;
-  Status Rename(const std::string& from, const std::string& to) override {
-    if (Hit(FileOp::kRename)) return Failure("rename " + from);
-    return PosixFiles()->Rename(from, to);
+  Status Open(const Path& path, OpenMode mode, std::unique_ptr<File>* file) override;
+  Status Rename(const Path& from, const Path& to) override {
+    if (Hit(FileOp::kRename)) return Failure("rename " + PathToUtf8(from));
+    return SystemFiles()->Rename(from, to);
   }
-  Status Remove(const std::string& path) override {
-    if (Hit(FileOp::kRemove)) return Failure("remove " + path);
-    return PosixFiles()->Remove(path);
+  Status Remove(const Path& path) override {
+    if (Hit(FileOp::kRemove)) return Failure("remove " + PathToUtf8(path));
+    return SystemFiles()->Remove(path);
   }
-  Status SyncFolder(const std::string& folder) override {
-    if (Hit(FileOp::kSync)) return Failure("fsync " + folder);
-    return PosixFiles()->SyncFolder(folder);
+  Status SyncFolder(const Path& folder) override {
+    if (Hit(FileOp::kSync)) return Failure("fsync " + PathToUtf8(folder));
+    return SystemFiles()->SyncFolder(folder);
   }
-  bool Exists(const std::string& path) override { return PosixFiles()->Exists(path); }
+  bool Exists(const Path& path) override { return SystemFiles()->Exists(path); }
 
   const Fault& fault() const { return fault_; }
 
@@ -108,11 +108,11 @@ class FaultyFile : public File {
   std::string path_;
 };
 
-inline Status FaultyFiles::Open(const std::string& path, OpenMode mode, std::unique_ptr<File>* file) {
-  if (Hit(FileOp::kOpen)) return Failure("open " + path);
+inline Status FaultyFiles::Open(const Path& path, OpenMode mode, std::unique_ptr<File>* file) {
+  if (Hit(FileOp::kOpen)) return Failure("open " + PathToUtf8(path));
   std::unique_ptr<File> real;
-  KP_RETURN_IF_ERROR(PosixFiles()->Open(path, mode, &real));
-  *file = std::make_unique<FaultyFile>(this, std::move(real), path);
+  KP_RETURN_IF_ERROR(SystemFiles()->Open(path, mode, &real));
+  *file = std::make_unique<FaultyFile>(this, std::move(real), PathToUtf8(path));
   return Status::OK();
 }
 

@@ -1,10 +1,5 @@
 #include "tools/ctl2mdb/batch.h"
 
-#include <fcntl.h>
-#include <spawn.h>
-#include <sys/wait.h>
-#include <unistd.h>
-
 #include <algorithm>
 #include <atomic>
 #include <cerrno>
@@ -16,9 +11,9 @@
 #include <system_error>
 #include <thread>
 
+#include "base/path.h"
+#include "base/system.h"
 #include "tools/ctl2mdb/cli_common.h"
-
-extern char** environ;
 
 namespace kp::cli {
 
@@ -38,7 +33,7 @@ std::string RootName(const fs::path& root) {
   std::error_code ec;
   fs::path p = fs::absolute(root, ec).lexically_normal();
   if (p.filename().empty()) p = p.parent_path();
-  std::string name = p.filename().string();
+  std::string name = PathToUtf8(p.filename());
   return name.empty() ? "DEFAULT" : name;
 }
 
@@ -51,11 +46,11 @@ bool FindDocuments(const fs::path& root, const fs::path& outdir, std::vector<Job
     std::error_code type_ec;
     if (it->path().filename() != "DEFAULT.CTL" || !it->is_regular_file(type_ec)) continue;
     fs::path rel = it->path().parent_path().lexically_relative(root);
-    std::string name = rel.empty() || rel == "." ? RootName(root) : rel.string();
-    jobs->push_back({it->path(), outdir / (name + ".mdb"), name});
+    std::string name = rel.empty() || rel == "." ? RootName(root) : PathToUtf8(rel);
+    jobs->push_back({it->path(), outdir / PathFromUtf8(name + ".mdb"), name});
   }
   if (ec) {
-    *error = "cannot read " + root.string() + ": " + ec.message();
+    *error = "cannot read " + PathToUtf8(root) + ": " + ec.message();
     return false;
   }
   std::sort(jobs->begin(), jobs->end(), [](const Job& a, const Job& b) { return a.name < b.name; });
@@ -63,7 +58,7 @@ bool FindDocuments(const fs::path& root, const fs::path& outdir, std::vector<Job
   // too: the later one would overwrite the earlier one's database.
   std::map<fs::path, std::string> first;
   for (Job& job : *jobs) {
-    auto [it, fresh] = first.emplace(job.output, job.control.string());
+    auto [it, fresh] = first.emplace(job.output, PathToUtf8(job.control));
     if (!fresh) job.clash = it->second;
   }
   return true;
@@ -93,63 +88,38 @@ std::string FailureDetail(const std::string& err) {
   return detail;
 }
 
-// Runs `exe PATH OUTPUT` with stderr into a pipe and no stdin or stdout.
-JobResult RunOne(const std::string& exe, const Job& job) {
+// Runs `exe PATH OUTPUT` with stderr caught and no stdin or stdout: a
+// converter process of its own, so that a document that brings its converter
+// down takes no other with it, and each document's memory goes with its
+// process.
+JobResult RunOne(const fs::path& exe, const Job& job) {
   JobResult r;
   if (!job.clash.empty()) {
-    r.detail = job.output.string() + " is already the output of " + job.clash + "; not converted";
+    r.detail = PathToUtf8(job.output) + " is already the output of " + job.clash + "; not converted";
     return r;
   }
   std::error_code ec;
   fs::create_directories(job.output.parent_path(), ec);
   if (ec) {
-    r.detail = "cannot create " + job.output.parent_path().string() + ": " + ec.message();
+    r.detail = "cannot create " + PathToUtf8(job.output.parent_path()) + ": " + ec.message();
     return r;
   }
-  int fds[2];
-  if (::pipe2(fds, O_CLOEXEC) != 0) {
-    r.detail = std::string("pipe: ") + std::strerror(errno);
+  ProcessOutcome outcome;
+  Status started = RunProcess(exe, {job.control, job.output}, 1u << 16, &outcome);
+  if (!started.ok()) {
+    r.detail = started.message();
     return r;
   }
-  posix_spawn_file_actions_t actions;
-  posix_spawn_file_actions_init(&actions);
-  posix_spawn_file_actions_addopen(&actions, 0, "/dev/null", O_RDONLY, 0);
-  posix_spawn_file_actions_addopen(&actions, 1, "/dev/null", O_WRONLY, 0);
-  posix_spawn_file_actions_adddup2(&actions, fds[1], 2);
-  std::string control = job.control.string(), output = job.output.string();
-  char* argv[] = {const_cast<char*>(exe.c_str()), const_cast<char*>(control.c_str()),
-                  const_cast<char*>(output.c_str()), nullptr};
-  pid_t pid = -1;
-  int spawn_error = posix_spawn(&pid, exe.c_str(), &actions, nullptr, argv, environ);
-  posix_spawn_file_actions_destroy(&actions);
-  ::close(fds[1]);
-  if (spawn_error != 0) {
-    ::close(fds[0]);
-    r.detail = "cannot start " + exe + ": " + std::strerror(spawn_error);
-    return r;
-  }
-  std::string err;
-  char buffer[4096];
-  for (;;) {
-    ssize_t got = ::read(fds[0], buffer, sizeof(buffer));
-    if (got < 0 && errno == EINTR) continue;
-    if (got <= 0) break;
-    if (err.size() < (1u << 16)) err.append(buffer, size_t(got));  // keep the start only
-  }
-  ::close(fds[0]);
-  int status = 0;
-  while (::waitpid(pid, &status, 0) < 0 && errno == EINTR) {
-  }
-  if (WIFEXITED(status) && WEXITSTATUS(status) == kExitOk) {
+  if (outcome.exited && outcome.exit_code == kExitOk) {
     r.ok = true;
     return r;
   }
-  r.detail = FailureDetail(err);
-  if (WIFSIGNALED(status)) {
+  r.detail = FailureDetail(outcome.errors);
+  if (!outcome.exited) {
     if (!r.detail.empty()) r.detail += ": ";
-    r.detail += "the converter ended by signal " + std::to_string(WTERMSIG(status));
+    r.detail += "the converter ended by " + outcome.ended_by;
   } else if (r.detail.empty()) {
-    r.detail = "exit status " + std::to_string(WEXITSTATUS(status));
+    r.detail = "exit status " + std::to_string(outcome.exit_code);
   }
   return r;
 }
@@ -157,7 +127,7 @@ JobResult RunOne(const std::string& exe, const Job& job) {
 // The lines on stdout and, on a terminal, the bar on stderr below them.
 class Report {
  public:
-  explicit Report(size_t total) : total_(total), bar_(isatty(2) == 1) {}
+  explicit Report(size_t total) : total_(total), bar_(StderrIsTerminal()) {}
 
   void Done(const Job& job, const JobResult& r) {
     std::lock_guard<std::mutex> lock(mutex_);
@@ -226,11 +196,11 @@ int RunBatch(const std::vector<std::string>& args, const char* argv0) {
     }
   }
   if (places.size() != 2) return PrintUsage(stderr, kExitUsage);
-  const fs::path root(places[0]), outdir(places[1]);
+  const fs::path root = PathFromUtf8(places[0]), outdir = PathFromUtf8(places[1]);
 
   std::error_code ec;
   if (!fs::is_directory(root, ec)) {
-    std::fprintf(stderr, "ctl2mdb: %s is not a folder\n", root.c_str());
+    std::fprintf(stderr, "ctl2mdb: %s is not a folder\n", PathToUtf8(root).c_str());
     return kExitFailure;
   }
   std::vector<Job> documents;
@@ -240,17 +210,17 @@ int RunBatch(const std::vector<std::string>& args, const char* argv0) {
     return kExitFailure;
   }
   if (documents.empty()) {
-    std::fprintf(stderr, "ctl2mdb: no DEFAULT.CTL under %s\n", root.c_str());
+    std::fprintf(stderr, "ctl2mdb: no DEFAULT.CTL under %s\n", PathToUtf8(root).c_str());
     return kExitFailure;
   }
   fs::create_directories(outdir, ec);
   if (!fs::is_directory(outdir, ec)) {
-    std::fprintf(stderr, "ctl2mdb: cannot create %s\n", outdir.c_str());
+    std::fprintf(stderr, "ctl2mdb: cannot create %s\n", PathToUtf8(outdir).c_str());
     return kExitFailure;
   }
 
-  fs::path self = fs::read_symlink("/proc/self/exe", ec);
-  const std::string exe = ec || self.empty() ? std::string(argv0) : self.string();
+  const fs::path self = ExecutablePath();
+  const fs::path exe = self.empty() ? PathFromUtf8(argv0) : self;
   Report report(documents.size());
   std::atomic<size_t> next{0};
   auto worker = [&] {

@@ -1,7 +1,5 @@
 #include "tools/ctl2mdb/convert.h"
 
-#include <unistd.h>
-
 #include <chrono>
 #include <cstdio>
 #include <memory>
@@ -9,6 +7,7 @@
 #include <system_error>
 #include <thread>
 
+#include "base/system.h"
 #include "base/text_util.h"
 #include "ctl/load_command.h"
 #include "export/export_command.h"
@@ -24,7 +23,7 @@ namespace {
 // terminal, at most every 100 ms and at the end of each table).
 class CliExportUi : public ExportUi {
  public:
-  explicit CliExportUi(std::string output) : output_(std::move(output)), tty_(isatty(2) == 1) {}
+  explicit CliExportUi(std::string output) : output_(std::move(output)), tty_(StderrIsTerminal()) {}
 
   bool AskSavePath(const std::u16string&, std::string* path) override {
     *path = output_;

@@ -1,9 +1,9 @@
 // ctl2mdb --list PATH: the page list and the eight totals as the window shows them.
-#include <sys/stat.h>
-
 #include <cstdio>
 #include <string>
+#include <system_error>
 
+#include "base/path.h"
 #include "base/text_util.h"
 #include "cli_common.h"
 #include "ctl/load_command.h"
@@ -12,15 +12,15 @@
 namespace kp::cli {
 
 std::string ControlFilePath(const std::string& arg) {
-  struct stat st;
-  if (stat(arg.c_str(), &st) == 0 && S_ISDIR(st.st_mode)) {
+  std::error_code ec;
+  if (std::filesystem::is_directory(PathFromUtf8(arg), ec)) {
     std::string folder = arg;
     while (folder.size() > 1 && folder.back() == '/') folder.pop_back();
     return folder + "/DEFAULT.CTL";
   }
   // A bare file name is in the current folder; keep a folder in front of
   // DEFAULT.CTL so that the page images are looked up beside it.
-  return arg.find('/') == std::string::npos ? "./" + arg : arg;
+  return PathFromUtf8(arg).has_parent_path() ? arg : "./" + arg;
 }
 
 void PrintFailure(const std::u16string& message, const std::string& cause) {
