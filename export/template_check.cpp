@@ -37,6 +37,9 @@ bool Fits(const jet::ColumnDef& have, const jet::ColumnDef& want) {
 Status CheckTemplate(const std::string& path) {
   std::vector<jet::TableDef> wanted;
   KP_RETURN_IF_ERROR(OutputTableDefs(&wanted));
+  // Its structures first: a damaged template is refused before anything
+  // is read from it, let alone written to it.
+  KP_RETURN_IF_ERROR(jet::CheckUsable(path).WithContext("template"));
   std::unique_ptr<jet::DatabaseReader> reader;
   KP_RETURN_IF_ERROR(jet::DatabaseReader::Open(path, &reader).WithContext("template"));
   for (const jet::TableDef& want : wanted) {

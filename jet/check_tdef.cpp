@@ -6,6 +6,45 @@
 
 namespace kp::jet::check {
 
+namespace {
+
+// The values every writer puts in the same place of a definition's
+// sections: 1625 and four zero bytes in each column descriptor, 1923 at
+// the start of each physical-index block, 1625 at the start of each
+// logical-index block. Other bytes there are damage.
+void CheckFixedValues(CheckContext* cx, const std::string& name, const TableDef& def,
+                      const TdefLayout& layout) {
+  const uint32_t tp = layout.pages.front();
+  const Bytes& t = layout.logical;
+  const uint16_t columns = GetU16(t.data() + kTdefColumnCountOffset);
+  const size_t first_column =
+      kTdefHeaderBytes + kTdefIndexCountBlockBytes * def.physical_indexes.size();
+  for (size_t k = 0; k < columns; ++k) {
+    const size_t at = first_column + kTdefColumnBytes * k;
+    if (at + kTdefColumnBytes > t.size()) break;  // reported by the reader
+    if (GetU32(t.data() + at + kColumnConstantOffset) != kTdefConstant ||
+        GetU32(t.data() + at + kColumnZeroOffset) != 0) {
+      cx->Problem(tp, "TDEF of " + name + ": column descriptor " + std::to_string(k) + " (at " +
+                          std::to_string(at) + ") lacks 1625 at its byte 1 or zeros at its byte 17");
+    }
+  }
+  for (size_t i = 0; i < def.physical_indexes.size(); ++i) {
+    const Bytes& raw = def.physical_indexes[i].raw;
+    if (raw.size() >= 4 && GetU32(raw.data()) != kTdefPhysicalIndexConstant) {
+      cx->Problem(tp, "TDEF of " + name + ": physical index " + std::to_string(i) +
+                          " does not start with 1923");
+    }
+  }
+  for (const LogicalIndex& li : def.logical_indexes) {
+    if (li.raw.size() >= 4 && GetU32(li.raw.data()) != kTdefConstant) {
+      cx->Problem(tp, "TDEF of " + name + ": logical index " + std::to_string(li.number) +
+                          " does not start with 1625");
+    }
+  }
+}
+
+}  // namespace
+
 void CheckTdef(CheckContext* cx, const std::string& name, const TableDef& def,
                const TdefLayout& layout) {
   const uint32_t tp = layout.pages.front();
@@ -18,6 +57,7 @@ void CheckTdef(CheckContext* cx, const std::string& name, const TableDef& def,
   if (GetU32(first + kTdefConstantOffset) != kTdefConstant) {
     cx->Problem(tp, "TDEF of " + name + ": no 1625 at offset 12");
   }
+  CheckFixedValues(cx, name, def, layout);
   if (layout.pages.size() == 1) {
     const uint16_t free_space = GetU16(first + kTdefFreeSpaceOffset);
     if (layout.tdef_len + kTdefPageHeaderBytes > kPageSize ||

@@ -135,27 +135,56 @@ class Checker {
 
 }  // namespace
 
+namespace {
+
+Status CheckFile(const PageFile& file, const CheckOptions& options, CheckReport* report) {
+  *report = CheckReport();
+  report->strict = options.strict;
+  HeaderInfo h;
+  KP_RETURN_IF_ERROR(DecodeHeader(file.Page(0), &h));
+  // A password (or a password area that does not match the date) is a
+  // problem to report; only other versions and encrypted pages stop the check.
+  h.password.clear();
+  KP_RETURN_IF_ERROR(CheckHeaderSupported(h));
+  Checker(file, report).Run();
+  return Status::OK();
+}
+
+}  // namespace
+
 Status CheckDatabaseImage(Bytes image, const CheckOptions& options, CheckReport* report) {
   *report = CheckReport();
   report->strict = options.strict;
   std::unique_ptr<PageFile> file;
   KP_RETURN_IF_ERROR(PageFile::FromBytes(std::move(image), &file));
-  HeaderInfo h;
-  KP_RETURN_IF_ERROR(DecodeHeader(file->Page(0), &h));
-  // A password (or a password area that does not match the date) is a
-  // problem to report; only other versions and encrypted pages stop the check.
-  h.password.clear();
-  KP_RETURN_IF_ERROR(CheckHeaderSupported(h));
-  Checker(*file, report).Run();
-  return Status::OK();
+  return CheckFile(*file, options, report);
 }
 
 Status CheckDatabase(const std::string& path, const CheckOptions& options, CheckReport* report) {
+  *report = CheckReport();
+  report->strict = options.strict;
   std::unique_ptr<PageFile> file;
   KP_RETURN_IF_ERROR(PageFile::Open(path, &file));
-  Bytes image(file->bytes(), file->bytes() + file->size());
-  Status s = CheckDatabaseImage(std::move(image), options, report);
+  Status s = CheckFile(*file, options, report);
   return s.ok() ? s : s.WithContext(path);
+}
+
+Status CheckUsable(const std::string& path) {
+  CheckReport report;
+  KP_RETURN_IF_ERROR(CheckDatabase(path, CheckOptions(), &report));
+  const CheckProblem* first = nullptr;
+  size_t more = 0;
+  for (const CheckProblem& p : report.problems) {
+    if (p.tolerated) continue;
+    if (first == nullptr) {
+      first = &p;
+    } else {
+      ++more;
+    }
+  }
+  if (first == nullptr) return Status::OK();
+  return Status::Corruption(first->ToString() +
+                            (more == 0 ? "" : " (and " + std::to_string(more) + " more)"));
 }
 
 }  // namespace kp::jet

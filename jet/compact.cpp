@@ -7,6 +7,10 @@
 #include <vector>
 
 #include "base/text_util.h"
+<<<<<<< HEAD
+=======
+#include "jet/checker.h"
+>>>>>>> jetsplit
 #include "jet/collation.h"
 #include "jet/compact_internal.h"
 #include "jet/row_read.h"
@@ -337,7 +341,11 @@ class Compactor {
 
 }  // namespace
 
-Status CompactDatabase(const std::string& source, const std::string& destination) {
+Status CompactDatabase(const std::string& source, const std::string& destination,
+                       const CompactOptions& options) {
+  if (options.check_source) {
+    KP_RETURN_IF_ERROR(CheckUsable(source).WithContext("cannot compact " + source));
+  }
   std::unique_ptr<DatabaseReader> reader;
   KP_RETURN_IF_ERROR(DatabaseReader::OpenMapped(source, &reader));
   OutputFile out;

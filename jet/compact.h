@@ -34,9 +34,20 @@
 
 namespace kp::jet {
 
+struct CompactOptions {
+  // The source is checked first (CheckUsable in checker.h) and refused, with
+  // the page named, when the check fails: a damaged file is never carried
+  // over into one that looks whole. Off only for a file this layer has just
+  // written into a database that passed the check (the export's output: its
+  // template is checked before the first row), where a second check would
+  // cost as much as the writing.
+  bool check_source = true;
+};
+
 // Writes the compacted copy of `source` to `destination`, which must not
 // exist. On failure `destination` is not left behind (when this call made
 // it) and the source is untouched.
-Status CompactDatabase(const std::string& source, const std::string& destination);
+Status CompactDatabase(const std::string& source, const std::string& destination,
+                       const CompactOptions& options = CompactOptions());
 
 }  // namespace kp::jet

@@ -77,7 +77,9 @@ class DBEngine {
   virtual Status OpenDatabase(const std::string& path, std::unique_ptr<Database>* result) = 0;
   // Writes a compacted copy of the closed database `source` to `destination`,
   // which must not exist. On failure nothing is left at `destination` and the
-  // source is untouched.
+  // source is untouched. The source is taken as sound (a database this
+  // engine wrote into a checked template); `jet::CompactDatabase` checks
+  // any other file first.
   virtual Status CompactDatabase(const std::string& source, const std::string& destination) = 0;
 };
 

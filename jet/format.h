@@ -105,11 +105,13 @@ constexpr size_t kTdefIndexCountUniqueOffset = 4;
 // Section 2: one 25-byte descriptor per column.
 constexpr size_t kTdefColumnBytes = 25;
 constexpr size_t kColumnTypeOffset = 0;
+constexpr size_t kColumnConstantOffset = 1;    // u32 1625
 constexpr size_t kColumnNumberOffset = 5;
 constexpr size_t kColumnVarIndexOffset = 7;
 constexpr size_t kColumnMiscOffset = 11;       // 4 bytes: sort order / precision, scale
 constexpr size_t kColumnFlagsOffset = 15;
 constexpr size_t kColumnExtFlagsOffset = 16;
+constexpr size_t kColumnZeroOffset = 17;       // 4 zero bytes
 constexpr size_t kColumnFixedOffsetOffset = 21;
 constexpr size_t kColumnLengthOffset = 23;
 

@@ -11,6 +11,8 @@
 
 #include "export/export_command.h"
 #include "jet/builder.h"
+#include "jet/format.h"
+#include "jet/reader.h"
 #include "jet/tdef_write.h"
 #include "export/output_schema.h"
 #include "tests/export/recording_ui.h"
@@ -32,6 +34,63 @@ void WriteTemplate(const std::string& path, const std::function<void(jet::Databa
   change(&layout);
   ASSERT_TRUE(jet::WriteDatabase(layout, path).ok());
 }
+
+// The program's own template at `path`, then damaged where `place` says
+// (given the template's reader and its bytes): one byte or two changed.
+void WriteDamagedTemplate(const std::string& path,
+                          const std::function<void(const jet::DatabaseReader&, std::string*)>& damage) {
+  WriteTemplate(path, [](jet::DatabaseSpec*) {});
+  std::string bytes = testing::ReadFile(path);
+  {
+    std::unique_ptr<jet::DatabaseReader> reader;
+    ASSERT_TRUE(jet::DatabaseReader::Open(path, &reader).ok());
+    damage(*reader, &bytes);
+  }
+  testing::WriteFile(path, bytes);
+}
+
+uint16_t U16At(const std::string& b, size_t at) { return uint16_t(uint8_t(b[at]) | uint8_t(b[at + 1]) << 8); }
+
+// Where the definition of the pages table starts in the file.
+size_t PagesTdef(const jet::DatabaseReader& r) { return size_t(r.FindTable(u"一覧_ページ")->tdef_page()) * jet::kPageSize; }
+
+// The damages a template picked up elsewhere has shown, each made once.
+const std::pair<const char*, std::function<void(const jet::DatabaseReader&, std::string*)>> kDamages[] = {
+    {"a catalog index entry that no longer matches its row",
+     [](const jet::DatabaseReader& r, std::string* b) {
+       const size_t leaf = size_t(r.catalog_def().physical_indexes[0].root_page) * jet::kPageSize;
+       (*b)[leaf + jet::kIndexEntriesOffset + 2] ^= 0x10;
+     }},
+    {"a table definition whose length disagrees with its sections",
+     [](const jet::DatabaseReader& r, std::string* b) { (*b)[PagesTdef(r) + jet::kTdefLengthOffset] += 2; }},
+    {"variable-column offsets out of order",
+     [](const jet::DatabaseReader& r, std::string* b) {
+       // The first catalog row with two variable columns of different starts.
+       std::vector<uint32_t> pages;
+       ASSERT_TRUE(r.OwnedPages(r.catalog_def(), &pages).ok());
+       const size_t page = size_t(pages.at(0)) * jet::kPageSize;
+       size_t end = jet::kPageSize;
+       for (size_t row = 0; row < U16At(*b, page + jet::kDataRowCountOffset); ++row) {
+         const size_t start = U16At(*b, page + jet::kDataRowOffsetsOffset + 2 * row) & jet::kRowOffsetMask;
+         const size_t mask = (U16At(*b, page + start) + 7) / 8, first = page + end - mask - 4;
+         if (U16At(*b, page + end - mask - 2) >= 2 && U16At(*b, first) != U16At(*b, first - 2)) {
+           std::swap((*b)[first], (*b)[first - 2]);
+           std::swap((*b)[first + 1], (*b)[first - 1]);
+           return;
+         }
+         end = start;
+       }
+       FAIL() << "no catalog row with two variable columns";
+     }},
+    {"a column descriptor's fixed zeros changed",
+     [](const jet::DatabaseReader& r, std::string* b) {
+       jet::TableDef def;
+       ASSERT_TRUE(r.ReadTableDef(u"一覧_ページ", &def).ok());
+       const size_t first_column =
+           PagesTdef(r) + jet::kTdefHeaderBytes + jet::kTdefIndexCountBlockBytes * def.physical_indexes.size();
+       (*b)[first_column + jet::kColumnZeroOffset] = 1;
+     }},
+};
 
 TEST(TemplateCheckTest, TemplatesFromElsewhere) {
   const std::string root = testing::MakeTempFolder("kp-template");
@@ -95,6 +154,10 @@ TEST(TemplateCheckTest, TemplatesFromElsewhere) {
       {"not a database", [&] { testing::WriteFile(dbd, "just some text, not a database"); }, "template"},
       {"an Access database without the tables",
        [&] { fs::copy_file(std::string(KP_REFERENCE_DIR) + "/empty.mdb", dbd); }, "is missing"},
+      {kDamages[0].first, [&] { WriteDamagedTemplate(dbd, kDamages[0].second); }, "template: page "},
+      {kDamages[1].first, [&] { WriteDamagedTemplate(dbd, kDamages[1].second); }, "template: page "},
+      {kDamages[2].first, [&] { WriteDamagedTemplate(dbd, kDamages[2].second); }, "template: page "},
+      {kDamages[3].first, [&] { WriteDamagedTemplate(dbd, kDamages[3].second); }, "template: page "},
   };
   for (const Case& c : cases) {
     SCOPED_TRACE(c.name);
@@ -119,6 +182,15 @@ TEST(TemplateCheckTest, TemplatesFromElsewhere) {
       EXPECT_EQ(ui.Messages(), std::vector<std::string>{testing::Utf8(kSaveFailedMessage)});
       EXPECT_FALSE(ui.Saw("show"));
       EXPECT_EQ(testing::ReadFile(output), "earlier");
+    }
+    if (std::string(c.cause) == "template: page ") {
+      // The compaction refuses the same file, naming the page, and leaves
+      // nothing behind.
+      const std::string copy = root + "/compacted.mdb";
+      Status s = jet::CompactDatabase(dbd, copy);
+      EXPECT_TRUE(s.IsCorruption()) << s.ToString();
+      EXPECT_NE(s.message().find(": page "), std::string::npos) << s.ToString();
+      EXPECT_FALSE(fs::exists(copy));
     }
     EXPECT_EQ(testing::ReadFile(dbd), template_bytes);
     EXPECT_EQ(std::distance(fs::directory_iterator(out), fs::directory_iterator()), 1);

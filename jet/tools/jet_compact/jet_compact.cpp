@@ -26,7 +26,8 @@ int main(int argc, char** argv) {
   for (const std::string& a : kp::CommandLineArguments(argc, argv)) {
     if (a == "--help" || a == "-h") {
       PrintText(stdout, "%s\nWrites a compacted copy of the Jet 4 database SOURCE to DESTINATION,\n"
-                "which must not exist. Exit status 0 on success, 1 when it fails.\n", kUsage);
+                "which must not exist. A SOURCE that jet-check rejects is refused, with\n"
+                "the page of its first problem. Exit status 0 on success, 1 when it fails.\n", kUsage);
       return 0;
     }
     if (a == "--version") {
