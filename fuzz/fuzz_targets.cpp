@@ -149,18 +149,12 @@ int Compact(const uint8_t* data, size_t size) {
   const std::string source = ScratchFolder() + "/source.mdb";
   const std::string destination = ScratchFolder() + "/compacted.mdb";
   if (!WriteScratch(source, data, size)) return 0;
-<<<<<<< HEAD
   std::remove(destination.c_str());
-  if (jet::CompactDatabase(source, destination).ok()) Check(destination);
-  std::remove(destination.c_str());
-  std::remove(source.c_str());
-=======
-  ::unlink(destination.c_str());
   // The copy itself, on whatever the source holds.
   jet::CompactOptions unchecked;
   unchecked.check_source = false;
   if (jet::CompactDatabase(source, destination, unchecked).ok()) Check(destination);
-  ::unlink(destination.c_str());
+  std::remove(destination.c_str());
   // Checked first, as the tool does: a copy made is never one the check
   // rejects.
   if (jet::CompactDatabase(source, destination).ok()) {
@@ -170,9 +164,8 @@ int Compact(const uint8_t* data, size_t size) {
       std::abort();
     }
   }
-  ::unlink(destination.c_str());
-  ::unlink(source.c_str());
->>>>>>> jetsplit
+  std::remove(destination.c_str());
+  std::remove(source.c_str());
   return 0;
 }
 

@@ -7,10 +7,7 @@
 #include <vector>
 
 #include "base/text_util.h"
-<<<<<<< HEAD
-=======
 #include "jet/checker.h"
->>>>>>> jetsplit
 #include "jet/collation.h"
 #include "jet/compact_internal.h"
 #include "jet/row_read.h"
