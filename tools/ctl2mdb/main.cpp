@@ -11,6 +11,7 @@
 #include <vector>
 
 #include "base/heap.h"
+#include "base/system.h"
 #include "batch.h"
 #include "cli_common.h"
 #include "convert.h"
@@ -35,7 +36,7 @@ int PrintUsage(FILE* to, int status) {
 int main(int argc, char** argv) {
   // A large document fills hundreds of megabytes of heap.
   kp::ReserveHugePageHeap(size_t(512) << 20);
-  std::vector<std::string> args(argv + 1, argv + argc);
+  std::vector<std::string> args = kp::CommandLineArguments(argc, argv);
   if (args.size() == 1 && (args[0] == "--help" || args[0] == "-h")) {
     return kp::cli::PrintUsage(stdout, kp::cli::kExitOk);
   }
