@@ -1,6 +1,7 @@
 // The whole job, measured in one run against baselines of the same machine:
-// load, export, compaction, the default conversion, the growth of the cost
-// with the row count, the peak memory of a conversion, and the window's lists
+// load, export, compaction, the default conversion, reading its output back
+// (`ctl2mdb --verify`), the growth of the cost with the row count, the peak
+// memory of a conversion, and the window's lists
 // (when their benchmark was built). Each step runs several times; the table
 // shows medians and ratios.
 //
@@ -329,6 +330,15 @@ int main(int argc, char** argv) {
       final_bytes = int64_t(std::filesystem::file_size(out));
       conv_raw.push_back(RawWrite(final_bytes, root + "/raw.bin"));
     }
+    // 7. checking the compacted output, reading it back and comparing it
+    // with the document (`ctl2mdb --verify`), against the whole conversion
+    std::vector<double> verify, verify_cpu;
+    for (int i = 0; i < run.reps; ++i) {
+      Child c = RunChild({bin + "/ctl2mdb", "--verify", ctl, out});
+      if (c.status != 0) Fail("ctl2mdb --verify failed with status " + std::to_string(c.status));
+      verify.push_back(c.seconds);
+      verify_cpu.push_back(c.cpu_seconds);
+    }
     // The peak memory through a fresh process (see RunFresh).
     std::filesystem::remove(out);
     Child fresh = RunFresh({bin + "/ctl2mdb", ctl, out});
@@ -340,6 +350,8 @@ int main(int argc, char** argv) {
     rss_nc = fresh.max_rss_kb;
     Add(std::string(d.name) + ": whole conversion", Ms(Median(conv)) + " (CPU " + Ms(Median(conv_cpu)) + ")",
         Ms(Median(conv_raw)) + " raw " + Mb(double(final_bytes)), Median(conv) / Median(conv_raw), 4, true);
+    Add(std::string(d.name) + ": verify vs conversion", Ms(Median(verify)) + " (CPU " + Ms(Median(verify_cpu)) + ")",
+        Ms(Median(conv)) + " conversion", Median(verify) / Median(conv), 4, true);
     const double inputs = double(ctl_bytes + final_bytes);
     Add(std::string(d.name) + ": peak memory", Mb(rss * 1024.0) + Fmt(" (no-compact %.1f MB)", rss_nc * 1024.0 / 1e6),
         Mb(inputs) + " ctl+output", rss * 1024.0 / inputs, 1.5, true);

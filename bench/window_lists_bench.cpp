@@ -11,7 +11,9 @@
 #include <cstdlib>
 #include <vector>
 
-#include "app/list_models.h"
+#include "app/qt/list_model.h"
+#include "inspect/page_details.h"
+#include "inspect/page_list.h"
 #include "tests/export/test_docs.h"
 
 using namespace kp;
@@ -61,28 +63,34 @@ int main(int argc, char** argv) {
     big.Pages[size_t(i)].IsTag = 2;
     big.Pages[size_t(i)].Name = u"見出しの名前";
   }
-  ControlDocument empty;
+  // The window's models, their cells read as the window's presenter reads them.
   ControlDocument shown;
-  PageListModel page_model(&shown);
+  FormListModel page_model(ControlId::kImageListView, [&](int row, int column) {
+    return PageRowCell(shown.Pages[size_t(row)], int64_t(row) + 1, column);
+  });
   QTreeView pages_view;
   ShowView(&pages_view, &page_model, 578, 348);
-  double page_empty = Measure(&pages_view, reps, [&] { page_model.Replace([&] { shown = empty; }); });
+  double page_empty = Measure(&pages_view, reps, [&] { page_model.SetRows(0); });
   // The load moves its fresh document into place; each run here swaps one in
   // (the old one is freed outside the measurement: that is the document's
   // cost, not the list's).
   std::vector<ControlDocument> fresh(size_t(reps), big);
   size_t next = 0;
-  double page_full =
-      Measure(&pages_view, reps, [&] { page_model.Replace([&] { std::swap(shown, fresh[next++]); }); });
+  double page_full = Measure(&pages_view, reps, [&] {
+    page_model.SetRows(0);
+    std::swap(shown, fresh[next++]);
+    page_model.SetRows(int(shown.Pages.size()));
+  });
 
   ControlDocument keywords = testing::PlainDocument(1);
   for (int i = 0; i < 32767; ++i) testing::AddKeyWord(&keywords.Pages[0], 1, 2, 3, 4, u"ｷｰﾜｰﾄﾞ", u"項目");
-  DetailListModel detail_model(DetailList::kKeyWord);
+  auto tables = PageDetails(keywords, u"     1");
+  FormListModel detail_model(ControlId::kKeyWordListView,
+                             [&](int row, int column) { return tables[1].Cell(row, column); });
   QTreeView detail_view;
   ShowView(&detail_view, &detail_model, 570, 212);
-  auto tables = PageDetails(keywords, u"     1");
-  double detail_empty = Measure(&detail_view, reps, [&] { detail_model.SetTable(DetailTable(nullptr, -1, DetailList::kKeyWord)); });
-  double detail_full = Measure(&detail_view, reps, [&] { detail_model.SetTable(tables[1]); });
+  double detail_empty = Measure(&detail_view, reps, [&] { detail_model.SetRows(0); });
+  double detail_full = Measure(&detail_view, reps, [&] { detail_model.SetRows(tables[1].Rows()); });
 
   std::printf("median of %d runs, offscreen, fill + paint\n", reps);
   Report(("page list, " + std::to_string(pages) + " pages").c_str(), page_full, page_empty);

@@ -3,9 +3,10 @@
 //
 // A map row sits on a data page whose owner field is 0 (pointer = page << 8 |
 // row); its two layouts and the bitmap pages are described in usage_map.h.
-// A page outside an inline row's window first moves the window (when every
-// listed page still fits it); otherwise a 69-byte inline row becomes a
-// reference row in place, its bitmap pages appended as they are needed.
+// An inline row's window may start at any page. A page outside it first
+// moves the window to a multiple of 8 (when every listed page still fits
+// it); otherwise a 69-byte inline row becomes a reference row in place, its
+// bitmap pages appended as they are needed.
 #pragma once
 
 #include <cstdint>

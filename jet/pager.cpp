@@ -136,9 +136,7 @@ Status Pager::LoadGlobalMap() {
   global_row_length_ = uint16_t(kPageSize - offset);
   const uint8_t type = p[offset];
   if (type == 0) {
-    if (GetU32(p + offset + 1) != 0) {
-      return Status::NotSupported("page 1: the global usage map does not start at page 0");
-    }
+    global_start_ = GetU32(p + offset + 1);
     global_reference_ = false;
   } else if (type == 1) {
     global_reference_ = true;
@@ -150,6 +148,10 @@ Status Pager::LoadGlobalMap() {
 
 Status Pager::MarkUsedInGlobalMap(uint32_t n) {
   uint8_t* p = nullptr;
+  if (!global_reference_ && global_start_ != 0) {
+    KP_RETURN_IF_ERROR(RebaseGlobalMap(n));
+    return MarkUsedInGlobalMap(n);
+  }
   if (!global_reference_) {
     const size_t bits = 8 * (size_t(global_row_length_) - kUsageMapInlineHeaderBytes);
     if (n < bits) {
@@ -168,6 +170,43 @@ Status Pager::MarkUsedInGlobalMap(uint32_t n) {
   }
   KP_RETURN_IF_ERROR(CoverWithGlobalBitmaps({}));
   return ClearGlobalBitmapBit(n);
+}
+
+// Rewrites an inline global map whose window starts past page 0 (another
+// writer moves the window along as its file grows, leaving the pages before
+// it out of the map) as one from page 0: the free pages the window listed
+// below `end` stay free, every other page before `end` is in use, the pages
+// from `end` on are free. The row grows to cover the file, or becomes a
+// reference map when page 1 has no room for that.
+Status Pager::RebaseGlobalMap(uint32_t end) {
+  uint8_t* p = nullptr;
+  KP_RETURN_IF_ERROR(Get(kGlobalMapPageNumber, &p));
+  uint8_t* row = p + global_row_offset_;
+  uint8_t* bitmap = row + kUsageMapInlineHeaderBytes;
+  size_t bits = 8 * (size_t(global_row_length_) - kUsageMapInlineHeaderBytes);
+  std::set<uint32_t> free_pages;
+  for (size_t i = 0; i < bits; ++i) {
+    const uint64_t page = uint64_t(global_start_) + i;
+    if (page < end && (bitmap[i / 8] >> (i % 8)) & 1) free_pages.insert(uint32_t(page));
+  }
+  std::memset(row + 1, 0, global_row_length_ - 1u);  // start page 0, every page in use
+  for (size_t page = end; page < bits; ++page) bitmap[page / 8] |= uint8_t(1u << (page % 8));
+  global_start_ = 0;
+  MarkDirty(kGlobalMapPageNumber, WriteClass::kMaps);
+  if (end > bits) {
+    Status grown = size_t(end) <= 8 * kGlobalMapMaxInlineBitmapBytes
+                       ? GrowGlobalMap(end)
+                       : Status::NotSupported("the global usage map cannot stay inline");
+    if (grown.IsNotSupported()) return ConvertGlobalMapToReference(free_pages);
+    KP_RETURN_IF_ERROR(grown);
+    KP_RETURN_IF_ERROR(Get(kGlobalMapPageNumber, &p));
+    bitmap = p + global_row_offset_ + kUsageMapInlineHeaderBytes;
+    bits = 8 * (size_t(global_row_length_) - kUsageMapInlineHeaderBytes);
+  }
+  for (uint32_t page : free_pages) {
+    if (page < bits) bitmap[page / 8] |= uint8_t(1u << (page % 8));
+  }
+  return Status::OK();
 }
 
 // Clears page `n`'s bit (in use) on the bitmap page of its slot.
@@ -223,12 +262,11 @@ Status Pager::CoverWithGlobalBitmaps(const std::set<uint32_t>& free_pages) {
 
 // Rewrites the inline global map of page 1 as a 69-byte reference row (the
 // other rows move up into the room it leaves) and appends its bitmap pages.
-// The pages the inline map had free stay free; every page of the file up to
-// the one just allocated is in use.
-Status Pager::ConvertGlobalMapToReference() {
+// The pages the inline map had free, and `free_pages`, stay free; every
+// other page of the file up to the one just allocated is in use.
+Status Pager::ConvertGlobalMapToReference(std::set<uint32_t> free_pages) {
   uint8_t* p = nullptr;
   KP_RETURN_IF_ERROR(Get(kGlobalMapPageNumber, &p));
-  std::set<uint32_t> free_pages;
   const size_t bits = 8 * (size_t(global_row_length_) - kUsageMapInlineHeaderBytes);
   const uint8_t* bitmap = p + global_row_offset_ + kUsageMapInlineHeaderBytes;
   for (size_t page = 0; page < bits && page + 1 < page_count_; ++page) {

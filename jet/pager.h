@@ -17,9 +17,11 @@
 // Flush() tries again.
 //
 // The global map (page 1, row 0) is a usage map (usage_map.h) in which a SET
-// bit means the page is free. Inline, its window must start at page 0, and
+// bit means the page is free. Inline, its window starts at page 0, and
 // every page from the end of the file to the end of the window is marked
-// free. When page 1 has no room left to lengthen it (past 32,032 pages, about
+// free. (Other writers move the window along as their file grows; such a
+// map is rewritten from page 0 before its first change, the pages before
+// its window in use.) When page 1 has no room left to lengthen it (past 32,032 pages, about
 // 125 MiB), it becomes a reference map: a 69-byte row whose bitmap pages are
 // appended to the file as it grows, one per 32,736 pages.
 //
@@ -88,7 +90,8 @@ class Pager {
   Status LoadGlobalMap();
   Status MarkUsedInGlobalMap(uint32_t n);
   Status GrowGlobalMap(uint32_t pages_needed);
-  Status ConvertGlobalMapToReference();
+  Status RebaseGlobalMap(uint32_t end);
+  Status ConvertGlobalMapToReference(std::set<uint32_t> free_pages = {});
   Status CoverWithGlobalBitmaps(const std::set<uint32_t>& free_pages);
   Status ClearGlobalBitmapBit(uint32_t n);
   Status WritePage(uint32_t n, const uint8_t* data, size_t count);
@@ -107,6 +110,7 @@ class Pager {
   uint16_t global_row_offset_ = 0;
   uint16_t global_row_length_ = 0;
   bool global_reference_ = false;
+  uint32_t global_start_ = 0;  // inline: the window's first page
 };
 
 }  // namespace kp::jet

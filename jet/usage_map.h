@@ -2,10 +2,13 @@
 // has free space on), and, for the global map on page 1, which pages are free.
 //
 // A map is one row of a data page (see format.h):
-//   type 0, inline:    u8 0, u32 start page (a multiple of 8), bitmap; bit n
-//                      (LSB first) stands for page start + n. Rows are 69
-//                      bytes (64-byte bitmap, 512 pages), longer for a grown
-//                      global map.
+//   type 0, inline:    u8 0, u32 start page, bitmap; bit n (LSB first)
+//                      stands for page start + n. Rows are 69 bytes (64-byte
+//                      bitmap, 512 pages), longer for a grown global map.
+//                      Access starts a window at a multiple of 8 and so does
+//                      this layer; other writers start an index's map at its
+//                      root page, whatever its number, and every reader
+//                      accepts that.
 //   type 1, reference: u8 1, 17 x u32 bitmap page (0 = none). Bitmap page k
 //                      is `05 01 00 00` + 4092 bytes and stands for pages
 //                      [k * 32736, (k + 1) * 32736), bit n = page k*32736 + n.

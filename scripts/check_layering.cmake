@@ -9,13 +9,15 @@
 #                 any Jet header but the public jet/jet.h (the layer's own
 #                 tools in jet/tools/, the tests, benchmarks and fuzz targets
 #                 may reach inside)
-#   model/, ctl/, export/, inspect/   Qt
+#   model/, ctl/, export/, inspect/   Qt, form/, app/
+#   form/         any toolkit (Qt, or the Windows headers), app/
 #   every folder but base/ (and the fuzz targets, tests, benchmarks)
 #                 a header of the operating system: <unistd.h>, <fcntl.h>,
 #                 <sys/...>, <dirent.h>, <malloc.h>, <spawn.h>; and <windows.h>
 #                 outside base/ and the Windows window in app/win32/
 #
-# Qt is any <Q...> or <qt...> header, or a "Q..." one.
+# Qt is any <Q...> or <qt...> header, or a "Q..." one; the Windows toolkit is
+# <windows.h>, <commctrl.h>, <commdlg.h> and the like.
 if(NOT SOURCE_DIR)
   message(FATAL_ERROR "usage: cmake -DSOURCE_DIR=<repo> -P check_layering.cmake")
 endif()
@@ -41,17 +43,23 @@ function(check folder regex why)
   set(violations ${violations} PARENT_SCOPE)
 endfunction()
 
-check(base "^#[ \t]*include[ \t]*\"(model|ctl|export|inspect|app|tools|tests)/"
+check(base "^#[ \t]*include[ \t]*\"(model|ctl|export|inspect|form|app|tools|tests)/"
       "base/ depends on nothing above it")
 check(jet "^#[ \t]*include[ \t]*\"(model|ctl|inspect|export|app|form|tools|tests)/"
       "the Jet layer stands on base/ alone")
-foreach(folder model ctl export inspect app tools)
+foreach(folder model ctl export inspect form app tools)
   check(${folder} "^#[ \t]*include[ \t]*\"jet/[^j/][^/]*\\.h\""
         "above the Jet layer only jet/jet.h is included")
 endforeach()
-foreach(folder base model ctl export inspect jet)
+foreach(folder base model ctl export inspect jet form)
   check(${folder} "${qt_regex}" "no Qt outside app/")
 endforeach()
+foreach(folder model ctl export inspect)
+  check(${folder} "^#[ \t]*include[ \t]*\"(form|app)/" "the window's design and views sit above")
+endforeach()
+check(form "^#[ \t]*include[ \t]*[<\"]([Ww]indows|[Cc]ommctrl|[Cc]ommdlg|[Ss]hellapi|[Ww]invs)\\.h"
+      "the window's design and presenter know no toolkit")
+check(form "^#[ \t]*include[ \t]*\"app/" "the design knows no view")
 
 set(posix_regex "^#[ \t]*include[ \t]*<(unistd|fcntl|dirent|malloc|spawn)\\.h>|^#[ \t]*include[ \t]*<sys/")
 set(windows_regex "^#[ \t]*include[ \t]*<(windows|winbase|winnt|io)\\.h>")

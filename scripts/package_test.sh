@@ -34,11 +34,16 @@ for f in /usr/bin/zirirav-convert /usr/bin/ctl2mdb /usr/bin/jet-check \
          /usr/share/icons/hicolor/scalable/apps/zirirav-convert.svg \
          /usr/share/man/man1/ctl2mdb.1.gz /usr/share/man/man1/jet-check.1.gz \
          /usr/bin/jet-compact /usr/share/man/man1/jet-compact.1.gz \
-         /usr/share/man/man1/zirirav-convert.1.gz; do
+         /usr/share/man/man1/zirirav-convert.1.gz \
+         /usr/share/metainfo/invalid.zirirav_convert.zirirav_convert.metainfo.xml; do
   [ -f "$f" ] || fail "$f not installed"
 done
 if command -v desktop-file-validate >/dev/null; then
   desktop-file-validate /usr/share/applications/zirirav-convert.desktop || fail "desktop entry"
+fi
+if command -v appstreamcli >/dev/null; then
+  appstreamcli validate --no-net /usr/share/metainfo/invalid.zirirav_convert.zirirav_convert.metainfo.xml \
+    >/dev/null || fail "AppStream metadata"
 fi
 ctl2mdb --version | grep -q "ZIriRAV Convert" || fail "ctl2mdb --version"
 

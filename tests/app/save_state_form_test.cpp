@@ -1,4 +1,4 @@
-#include "app/save_state_form.h"
+#include "app/qt/save_state_form.h"
 
 #include <gtest/gtest.h>
 
@@ -9,7 +9,7 @@
 #include <filesystem>
 #include <fstream>
 
-#include "app/qt_export_ui.h"
+#include "app/qt/qt_export_ui.h"
 #include "tests/export/fake_engine.h"
 #include "tests/export/test_docs.h"
 #include "tests/support/ctl_writer.h"

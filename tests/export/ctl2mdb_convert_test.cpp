@@ -69,6 +69,12 @@ TEST_F(Ctl2mdbConvertTest, ConvertsAndPrintsTheWindowsMessages) {
   r = Convert("'" + root_ + "/doc/DEFAULT.CTL' '" + out_ + "' --no-compact");
   EXPECT_EQ(r.status, 0);
   EXPECT_EQ(r.err, "読込に成功しました。\n保存に成功しました。\n");
+
+  // --verify reads it back: three pages and one comment.
+  testing::ShellRun v = testing::Shell("'" + (bin_ / "ctl2mdb").string() + "' --verify '" + root_ +
+                                       "/doc' '" + out_ + "'");
+  EXPECT_EQ(v.status, 0);
+  EXPECT_EQ(v.out, "verified: 4 rows\n");
 }
 
 TEST_F(Ctl2mdbConvertTest, WorksBesideTheOutputAndLeavesNothingThere) {

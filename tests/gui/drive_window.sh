@@ -3,7 +3,8 @@
 # window manager: mouse clicks at the controls' places, keys in the real
 # file dialogs and message boxes. Loads a document, looks at a second page
 # and every tab, exports it and closes the window; the database it wrote
-# must read back equal to what the command-line converter writes.
+# must read back equal to what the command-line converter writes. A press on
+# one page row released on another shows the page of the row then selected.
 #
 #   drive_window.sh BUILD_DIR DOCUMENT/DEFAULT.CTL OUT_DIR [SCREENSHOT.png]
 #
@@ -72,9 +73,25 @@ sleep 0.3
 import -window root "$out/2-loaded.png"
 [ -n "$shot" ] && import -window "$main" "$shot"
 
-# The second page's row, then each tab in turn.
+# Whether the comment list's first row holds text: a dark pixel in its band.
+first_comment_shown() {
+  local min
+  min=$(import -window "$main" -crop 500x10+200+398 +repage -colorspace Gray \
+        -format "%[fx:int(255*minima)]" info: 2>/dev/null)
+  [ "${min:-255}" -lt 128 ]
+}
+
+# The second page's row (two comments), then each tab in turn.
 click 300 43
 import -window root "$out/3-page2.png"
+first_comment_shown || fail "page 2's comments are not shown"
+# Pressed on the fourth row and released on the third: no click, but the
+# selection moved, and the lists show the third page (no comments).
+xdotool mousemove --window "$main" 300 71 mousedown 1 sleep 0.2 mousemove --window "$main" 300 64 \
+  sleep 0.2 mousemove --window "$main" 300 57 sleep 0.2 mouseup 1
+sleep 0.4
+import -window root "$out/3-dragged-to-page3.png"
+first_comment_shown && fail "after a drag to page 3 the lists still show another page"
 for t in 1 2 3 0; do
   click $((188 + 72 + 144 * t)) 364
   import -window root "$out/4-tab$t.png"

@@ -161,6 +161,58 @@ TEST(CheckerTest, FindsBrokenRelationships) {
   }
 }
 
+// Other writers leave a catalog row they lengthened on another slot of its
+// page (the old slot an overflow pointer, the new one flagged deleted): the
+// table it names is still checked, so its pages are in use and its faults
+// found.
+TEST(CheckerTest, FollowsAnOverflowedCatalogRow) {
+  KP_SKIP_WITHOUT_REFERENCE();
+  Bytes image = Load("empty.mdb");
+  uint8_t* p = Page(&image, 14);
+  const uint16_t rows = GetU16(p + kDataRowCountOffset);
+  uint16_t lowest = kPageSize, aces = rows;
+  for (uint16_t r = 0; r < rows; ++r) {
+    const uint16_t start = GetU16(p + kDataRowOffsetsOffset + 2 * r) & kRowOffsetMask;
+    const uint16_t end = r == 0 ? kPageSize : GetU16(p + kDataRowOffsetsOffset + 2 * (r - 1)) & kRowOffsetMask;
+    if (GetU32(p + start + 2) == 3 && end - start > 4) aces = r;  // Id 3: MSysACEs
+    lowest = std::min(lowest, start);
+  }
+  ASSERT_LT(aces, rows);
+  const uint16_t start = GetU16(p + kDataRowOffsetsOffset + 2 * aces);
+  const uint16_t end = aces == 0 ? kPageSize : GetU16(p + kDataRowOffsetsOffset + 2 * (aces - 1));
+  const uint16_t moved = uint16_t(lowest - (end - start));
+  std::copy(p + start, p + end, p + moved);
+  PutU16(p + kDataRowOffsetsOffset + 2 * rows, uint16_t(moved | 0x8000));  // deleted: reached by the pointer only
+  PutU16(p + kDataRowCountOffset, uint16_t(rows + 1));
+  PutU16(p + kDataFreeSpaceOffset, uint16_t(GetU16(p + kDataFreeSpaceOffset) - (end - start) - 2));
+  PutU16(p + kDataRowOffsetsOffset + 2 * aces, uint16_t(start | 0x4000));
+  p[start] = uint8_t(rows);
+  p[start + 1] = 14;
+  p[start + 2] = p[start + 3] = 0;
+  CheckReport report;
+  ASSERT_TRUE(CheckDatabaseImage(image, CheckOptions{true}, &report).ok());
+  EXPECT_TRUE(report.ok()) << report.ToString();
+  PutU16(Page(&image, 3) + kTdefFreeSpaceOffset, 100);
+  EXPECT_TRUE(Reports(image, "page 3: TDEF of MSysACEs: free space 100"));
+}
+
+// Other writers free an emptied index page by clearing its type byte and
+// leave it on the index's usage map: tolerated; any other page there is not.
+TEST(CheckerTest, FreedPagesOnAnIndexMapAreTolerated) {
+  KP_SKIP_WITHOUT_REFERENCE();
+  Bytes image = Load("empty.mdb");
+  image.resize(image.size() + kPageSize, 0);  // page 24, free in the global map
+  uint8_t* p6 = Page(&image, 6);
+  uint8_t* index_map = p6 + (GetU16(p6 + kDataRowOffsetsOffset + 2 * 0x10) & kRowOffsetMask);  // lists page 7
+  index_map[kUsageMapInlineHeaderBytes + 24 / 8] |= uint8_t(1u << (24 % 8));
+  CheckReport lenient;
+  ASSERT_TRUE(CheckDatabaseImage(image, CheckOptions(), &lenient).ok());
+  EXPECT_TRUE(lenient.ok()) << lenient.ToString();
+  EXPECT_TRUE(Reports(image, "lists freed pages: 24"));
+  Page(&image, 24)[0] = kPageTypeIndexLeaf;
+  EXPECT_TRUE(Reports(image, "lists pages outside its tree: 24", false));
+}
+
 TEST(CheckerTest, ToleratedProblemsFailOnlyWhenStrict) {
   KP_SKIP_WITHOUT_REFERENCE();
   Bytes image = Load("empty.mdb");

@@ -7,6 +7,7 @@
 #include <unistd.h>
 
 #include <cstdio>
+#include <filesystem>
 #include <fstream>
 
 #include "jet/builder.h"
@@ -149,6 +150,63 @@ TEST(EnginePager, GlobalMapBecomesAReferenceMapAsTheFileGrows) {
   }
   pager.reset();
   std::remove(path.c_str());
+}
+
+// Another writer moves the inline global map's window along as its file
+// grows (the pages before it out of the map). Grown to `pages` pages (blank
+// ones appended) with its window moved to `start`, a file gets a global map
+// from page 0 again at its first new page: inline when page 1 has room for
+// the row, a reference map past that; the window's free page stays free,
+// every page before the window is in use.
+TEST(EnginePager, GlobalMapMovedByAnotherWriterStartsAtPageZeroAgain) {
+  const uint32_t inline_pages = 8 * kGlobalMapMaxInlineBitmapBytes;
+  struct Case {
+    uint32_t pages, start, free_page, grow_to;
+    uint8_t type;
+  };
+  for (const Case& c : {Case{40, 17, 20, 700, kUsageMapTypeInline},
+                        Case{inline_pages + 100, inline_pages - 200, inline_pages - 100, inline_pages + 101,
+                             kUsageMapTypeReference}}) {
+    SCOPED_TRACE(c.pages);
+    const std::string path = MakeFile("pager_moved_global.mdb");
+    std::filesystem::resize_file(path, uint64_t(c.pages) * kPageSize);
+    {
+      std::fstream f(path, std::ios::in | std::ios::out | std::ios::binary);
+      uint8_t p1[kPageSize];
+      f.seekg(kPageSize);
+      f.read(reinterpret_cast<char*>(p1), kPageSize);
+      uint8_t* row = p1 + (GetU16(p1 + kDataRowOffsetsOffset) & kRowOffsetMask);
+      const size_t bits = 8 * size_t(p1 + kPageSize - row - kUsageMapInlineHeaderBytes);
+      std::fill(row + 1, p1 + kPageSize, 0);
+      PutU32(row + 1, c.start);
+      for (size_t i = 0; i < bits; ++i) {
+        if (c.start + i >= c.pages || c.start + i == c.free_page) row[5 + i / 8] |= uint8_t(1u << (i % 8));
+      }
+      f.seekp(kPageSize);
+      f.write(reinterpret_cast<const char*>(p1), kPageSize);
+    }
+    std::unique_ptr<Pager> pager;
+    ASSERT_TRUE(Pager::Open(path, &pager).ok());
+    uint32_t n = 0;
+    while (pager->page_count() < c.grow_to) ASSERT_TRUE(pager->Allocate(WriteClass::kRows, &n).ok());
+    ASSERT_TRUE(pager->Flush().ok());
+    pager.reset();
+
+    std::unique_ptr<PageFile> file;
+    ASSERT_TRUE(PageFile::Open(path, &file).ok());
+    UsageMapLayout layout;
+    const std::set<uint32_t> free_pages = MapPages(*file, MakePointer(kGlobalMapPageNumber, 0), &layout);
+    EXPECT_EQ(layout.type, c.type);
+    EXPECT_EQ(layout.start_page, 0u);
+    ASSERT_GE(free_pages.size(), 2u);
+    EXPECT_EQ(*free_pages.begin(), c.free_page);
+    EXPECT_EQ(*std::next(free_pages.begin()), file->page_count());
+    ExpectFreeSpaceConsistent(file->Page(kGlobalMapPageNumber));
+    CheckReport report;  // the blank pages are tolerated: nothing refers to them
+    ASSERT_TRUE(CheckDatabase(path, {}, &report).ok());
+    EXPECT_TRUE(report.ok()) << report.ToString();
+    std::remove(path.c_str());
+  }
 }
 
 // A database of more pages than an inline global map holds, compacted: the

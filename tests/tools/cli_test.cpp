@@ -42,6 +42,8 @@ TEST(CliTest, HelpVersionAndUsageErrors) {
       {"ctl2mdb", "--batch a b -j x", 2, "usage: ctl2mdb"},
       {"ctl2mdb", "--batch a b -j", 2, "usage: ctl2mdb"},
       {"ctl2mdb", "--batch a b --fast", 2, "usage: ctl2mdb"},
+      {"ctl2mdb", "--help", 0, "ctl2mdb --verify PATH OUTPUT.mdb"},
+      {"ctl2mdb", "--verify only-one", 2, "usage: ctl2mdb"},
       {"jet-check", "--help", 0, "usage: jet-check [--strict] FILE..."},
       {"jet-check", "--version", 0, "jet-check (ZIriRAV Convert) 1.0\n"},
       {"jet-check", "", 2, "usage: jet-check"},

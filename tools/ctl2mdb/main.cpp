@@ -3,6 +3,7 @@
 //   ctl2mdb --list PATH                       print the page list and the totals
 //   ctl2mdb PATH OUTPUT.mdb [--no-compact]    convert
 //   ctl2mdb --batch ROOT OUTDIR [-j N]        convert every DEFAULT.CTL under ROOT
+//   ctl2mdb --verify PATH OUTPUT.mdb          compare a database with the document
 //
 // PATH is a DEFAULT.CTL or the folder that holds one. Exit status: 0 success,
 // 1 failure, 2 usage error, 3 saved but not compacted.
@@ -15,6 +16,7 @@
 #include "batch.h"
 #include "cli_common.h"
 #include "convert.h"
+#include "verify_command.h"
 
 namespace kp::cli {
 
@@ -23,10 +25,14 @@ int PrintUsage(FILE* to, int status) {
                "usage: ctl2mdb PATH OUTPUT.mdb [--no-compact]\n"
                "       ctl2mdb --list PATH\n"
                "       ctl2mdb --batch ROOT OUTDIR [-j N]\n"
+               "       ctl2mdb --verify PATH OUTPUT.mdb\n"
                "       ctl2mdb --help | --version\n"
                "PATH is a DEFAULT.CTL or the folder that holds one. --batch converts every\n"
                "DEFAULT.CTL under ROOT into OUTDIR/<its folder under ROOT>.mdb, N at a time\n"
-               "(default: the number of cores).\n"
+               "(default: the number of cores). --verify checks OUTPUT.mdb as jet-check does,\n"
+               "reads it back and compares every row of its six tables with the document; it\n"
+               "prints \"verified: N rows\", or the first problem or difference (table, row,\n"
+               "column, expected and found) and exits 1.\n"
                "Exit status: 0 success, 1 failure, 2 usage error, 3 saved but not compacted.\n");
   return status;
 }
@@ -48,6 +54,7 @@ int main(int argc, char** argv) {
     return kp::cli::RunBatch(std::vector<std::string>(args.begin() + 1, args.end()), argv[0]);
   }
   if (args.size() == 2 && args[0] == "--list") return kp::cli::RunList(args[1]);
-  if (args.size() >= 2 && args[0] != "--list") return kp::cli::RunConvert(args);
+  if (args.size() == 3 && args[0] == "--verify") return kp::cli::RunVerify(args[1], args[2]);
+  if (args.size() >= 2 && args[0] != "--list" && args[0] != "--verify") return kp::cli::RunConvert(args);
   return kp::cli::PrintUsage(stderr, kp::cli::kExitUsage);
 }

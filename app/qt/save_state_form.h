@@ -16,6 +16,8 @@
 
 #include <QWidget>
 
+#include "form/form_design.h"
+
 class QProgressBar;
 
 namespace kp {
@@ -24,9 +26,9 @@ class SaveStateForm : public QWidget {
   Q_OBJECT
 
  public:
-  // Client area: 4635 x 255 twips at 15 twips per pixel.
-  static constexpr int kClientWidth = 309;
-  static constexpr int kClientHeight = 17;
+  // The client area at design, in pixels.
+  static constexpr int kClientWidth = TwipsToPixels(kProgressClientWidthTwips);
+  static constexpr int kClientHeight = TwipsToPixels(kProgressClientHeightTwips);
 
   // The one window; created (hidden, with its design properties) when
   // `create` is true and it does not exist yet, otherwise nullptr.

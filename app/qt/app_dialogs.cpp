@@ -1,8 +1,8 @@
-#include "app/app_dialogs.h"
+#include "app/qt/app_dialogs.h"
 
 #include <QFileDialog>
 
-#include "app/qt_export_ui.h"
+#include "app/qt/qt_export_ui.h"
 
 namespace kp {
 

@@ -1,10 +1,11 @@
-#include "app/qt_export_ui.h"
+#include "app/qt/qt_export_ui.h"
 
 #include <QFile>
 #include <QMessageBox>
 #include <QStringList>
 
-#include "app/save_state_form.h"
+#include "app/qt/save_state_form.h"
+#include "form/form_design.h"
 
 namespace kp {
 
@@ -25,7 +26,7 @@ QString QtNameFilter(const std::u16string& filter) {
 }
 
 void ShowAppMessage(QWidget* parent, const QString& text) {
-  QMessageBox box(QMessageBox::NoIcon, QStringLiteral("ZIriRAV Convert"), text, QMessageBox::Ok,
+  QMessageBox box(QMessageBox::NoIcon, QString::fromUtf16(kMessageBoxTitle), text, QMessageBox::Ok,
                   parent);
   box.setWindowModality(Qt::ApplicationModal);
   // Wide enough for the whole title in the window manager's frame.

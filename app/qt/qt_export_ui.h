@@ -9,14 +9,14 @@
 #include <QWidget>
 #include <functional>
 
-#include "app/app_dialogs.h"
+#include "app/qt/app_dialogs.h"
 #include "export/export_command.h"
 
 namespace kp {
 
 // "MDBファイル|*.MDB" (name|pattern pairs) as a Qt name filter,
 // "MDBファイル (*.MDB)"; several pairs are joined with ";;". A name that
-// already ends with its patterns in brackets ("KPファイル (*.CTL)") is kept
+// already ends with its patterns in brackets ("Name (*.EXT)") is kept
 // as it is.
 QString QtNameFilter(const std::u16string& filter);
 

@@ -1,4 +1,4 @@
-#include "app/save_state_form.h"
+#include "app/qt/save_state_form.h"
 
 #include <QCloseEvent>
 #include <QCoreApplication>
@@ -9,6 +9,8 @@
 
 #include <algorithm>
 #include <cmath>
+
+#include "export/export_command.h"
 
 namespace kp {
 
@@ -36,11 +38,11 @@ void SaveStateForm::Unload() {
 SaveStateForm::SaveStateForm()
     : QWidget(nullptr, Qt::Tool | Qt::CustomizeWindowHint | Qt::WindowTitleHint |
                            Qt::MSWindowsFixedSizeDialogHint) {
-  setObjectName(QStringLiteral("SaveStateForm"));
-  setWindowTitle(QStringLiteral("変換状況"));
+  setObjectName(QString::fromLatin1(kProgressFormName));
+  setWindowTitle(QString::fromUtf16(kProgressIdleCaption));
   setFixedSize(kClientWidth, kClientHeight);
   bar_ = new QProgressBar(this);
-  bar_->setObjectName(QStringLiteral("ProgressSave"));
+  bar_->setObjectName(QString::fromLatin1(kProgressBarName));
   bar_->setOrientation(Qt::Horizontal);
   bar_->setTextVisible(false);
   bar_->setGeometry(0, 0, kClientWidth, kClientHeight);

@@ -10,6 +10,8 @@
 #include <QWidget>
 #include <vector>
 
+#include "form/form_design.h"
+
 class QFrame;
 class QTabBar;
 
@@ -17,7 +19,7 @@ namespace kp {
 
 class TabControl final : public QWidget {
  public:
-  static constexpr int kTabHeight = 20;  // 295 twips
+  static constexpr int kTabHeight = TwipsToPixels(kTabRowHeightTwips);
 
   explicit TabControl(QWidget* parent = nullptr);
 

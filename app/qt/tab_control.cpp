@@ -1,4 +1,4 @@
-#include "app/tab_control.h"
+#include "app/qt/tab_control.h"
 
 #include <QFrame>
 #include <QResizeEvent>

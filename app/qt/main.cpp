@@ -8,7 +8,7 @@
 #include <QTimer>
 #include <string>
 
-#include "app/main_form.h"
+#include "app/qt/main_form.h"
 #include "base/heap.h"
 
 int main(int argc, char** argv) {
@@ -30,7 +30,7 @@ int main(int argc, char** argv) {
   // A DEFAULT.CTL named on the command line (Qt has taken its own options
   // out of argv) is loaded once the window is up, with the load's message.
   if (argc > 1) {
-    QTimer::singleShot(0, &window, [&window, path = std::string(argv[1])] { window.LoadFile(path); });
+    QTimer::singleShot(0, &window, [&window, path = std::string(argv[1])] { window.Presenter().LoadFile(path); });
   }
   return app.exec();
 }

@@ -1,4 +1,4 @@
-#include "app/form_layout.h"
+#include "form/form_layout.h"
 
 namespace kp {
 
