@@ -8,7 +8,6 @@
 #include <fcntl.h>
 #include <io.h>
 #include <windows.h>
-#include <shellapi.h>
 #endif
 
 namespace kp {
@@ -39,21 +38,6 @@ void PrepareConsole() {
     }
   }
 #endif
-}
-
-std::vector<std::string> CommandLineArguments(int argc, char** argv) {
-#ifdef _WIN32
-  int count = 0;
-  if (LPWSTR* wide = CommandLineToArgvW(GetCommandLineW(), &count)) {
-    std::vector<std::string> args;
-    for (int i = 1; i < count; ++i) {
-      args.push_back(Utf16ToUtf8(reinterpret_cast<const char16_t*>(wide[i])));
-    }
-    LocalFree(wide);
-    return args;
-  }
-#endif
-  return std::vector<std::string>(argv + (argc > 0 ? 1 : 0), argv + argc);
 }
 
 void WriteText(FILE* stream, std::string_view utf8) {

@@ -11,13 +11,12 @@
 #include <string_view>
 #include <vector>
 
+#include "base/system.h"  // CommandLineArguments
+
 namespace kp {
 
 // Sets up stdout and stderr as described above. Call once, first thing in main.
 void PrepareConsole();
-
-// The arguments after the program's name, as UTF-8.
-std::vector<std::string> CommandLineArguments(int argc, char** argv);
 
 // Writes UTF-8 text to `stream` (stdout or stderr).
 void WriteText(FILE* stream, std::string_view utf8);

@@ -49,7 +49,7 @@ Status CopyToNewFile(const Path& from, const Path& to, SyncMode sync) {
   return Finish(std::move(out), to, sync, s);
 }
 
-Status ReplaceFile(const Path& from, const Path& to) {
+Status ReplaceDurably(const Path& from, const Path& to) {
   KP_RETURN_IF_ERROR(Files()->Rename(from, to));
   const Path folder = FolderOf(to);
   KP_RETURN_IF_ERROR(Files()->SyncFolder(folder));

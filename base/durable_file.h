@@ -9,7 +9,7 @@
 //              the destination's folder synced, so that the new name lasts
 //
 // The usual sequence: write or copy to TempPathBeside(destination), change
-// it, sync it, ReplaceFile(temp, destination); on failure RemoveQuietly(temp).
+// it, sync it, ReplaceDurably(temp, destination); on failure RemoveQuietly(temp).
 #pragma once
 
 #include <cstddef>
@@ -29,7 +29,7 @@ Status CopyToNewFile(const Path& from, const Path& to, SyncMode sync = SyncMode:
 // Renames the complete file `from` over `to` and syncs the folder of `to`
 // (and that of `from` when it differs). A failed folder sync is reported;
 // the rename has then been made.
-Status ReplaceFile(const Path& from, const Path& to);
+Status ReplaceDurably(const Path& from, const Path& to);
 // A name beside `path` that is free at the moment: "<path>.~kp<n>".
 Status TempPathBeside(const Path& path, Path* temp);
 // Removes `path` if it is there; a failure is not reported.

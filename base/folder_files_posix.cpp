@@ -6,6 +6,7 @@
 
 #include <algorithm>
 #include <memory>
+#include <unordered_map>
 
 #include "base/folder_files.h"
 #include "base/text_util.h"
@@ -14,48 +15,11 @@ namespace kp {
 
 namespace {
 
-bool EqualsIgnoringAsciiCase(const std::string& a, const std::string& b) {
-  if (a.size() != b.size()) return false;
-  for (size_t i = 0; i < a.size(); ++i) {
-    char x = a[i], y = b[i];
-    if (x >= 'a' && x <= 'z') x = char(x - 32);
-    if (y >= 'a' && y <= 'z') y = char(y - 32);
-    if (x != y) return false;
+std::string AsciiUpper(std::string s) {
+  for (char& c : s) {
+    if (c >= 'a' && c <= 'z') c = char(c - 32);
   }
-  return true;
-}
-
-// Finds `folder` + `path` component by component of `path`, taking the entry
-// whose name matches without regard to ASCII case where the exact name is
-// missing. The folder itself is taken as it is.
-bool ResolveIgnoringCase(const std::string& folder, const std::string& path, std::string* resolved) {
-  size_t i = 0;
-  std::string built = folder.empty() && (path.empty() || path[0] != '/') ? "." : folder;
-  while (i < path.size()) {
-    size_t j = path.find('/', i);
-    if (j == std::string::npos) j = path.size();
-    std::string part = path.substr(i, j - i);
-    i = j + 1;
-    if (part.empty()) continue;
-    std::string candidate = built + "/" + part;
-    struct stat st;
-    if (stat(candidate.c_str(), &st) != 0) {
-      std::unique_ptr<DIR, int (*)(DIR*)> dir(opendir(built.empty() ? "/" : built.c_str()), closedir);
-      if (!dir) return false;
-      bool found = false;
-      while (dirent* e = readdir(dir.get())) {
-        if (EqualsIgnoringAsciiCase(e->d_name, part)) {
-          candidate = built + "/" + e->d_name;
-          found = true;
-          break;
-        }
-      }
-      if (!found) return false;
-    }
-    built = candidate;
-  }
-  *resolved = built;
-  return true;
+  return s;
 }
 
 }  // namespace
@@ -66,8 +30,55 @@ struct FolderFiles::Held {
   int fd = -1;            // -1: not open (or it could not be opened)
   bool opened = false;
 
+  // Per folder read: each name in ASCII upper case -> the first entry of
+  // that name. A folder is read once per load, however many names miss.
+  std::unordered_map<std::string, std::unordered_map<std::string, std::string>> listings;
+
   ~Held() {
     if (fd >= 0) ::close(fd);
+  }
+
+  // The entry of folder `in` whose name matches `part` without regard to
+  // ASCII case (the first one the folder lists), or false.
+  bool FindIgnoringCase(const std::string& in, const std::string& part, std::string* entry) {
+    auto [it, fresh] = listings.try_emplace(in);
+    if (fresh) {
+      std::unique_ptr<DIR, int (*)(DIR*)> dir(opendir(in.empty() ? "/" : in.c_str()), closedir);
+      if (!dir) {
+        listings.erase(it);
+        return false;
+      }
+      while (dirent* e = readdir(dir.get())) it->second.try_emplace(AsciiUpper(e->d_name), e->d_name);
+    }
+    auto found = it->second.find(AsciiUpper(part));
+    if (found == it->second.end()) return false;
+    *entry = found->second;
+    return true;
+  }
+
+  // Finds `folder` + `path` component by component of `path`, taking the
+  // entry whose name matches without regard to ASCII case where the exact
+  // name is missing. The folder itself is taken as it is.
+  bool ResolveIgnoringCase(const std::string& folder, const std::string& path, std::string* resolved) {
+    size_t i = 0;
+    std::string built = folder.empty() && (path.empty() || path[0] != '/') ? "." : folder;
+    while (i < path.size()) {
+      size_t j = path.find('/', i);
+      if (j == std::string::npos) j = path.size();
+      std::string part = path.substr(i, j - i);
+      i = j + 1;
+      if (part.empty()) continue;
+      std::string candidate = built + "/" + part;
+      struct stat st;
+      if (stat(candidate.c_str(), &st) != 0) {
+        std::string entry;
+        if (!FindIgnoringCase(built, part, &entry)) return false;
+        candidate = built + "/" + entry;
+      }
+      built = candidate;
+    }
+    *resolved = built;
+    return true;
   }
 
   // stat() of folder + name when name starts with "/" and is a path inside
@@ -114,7 +125,7 @@ FolderFiles::Found FolderFiles::SizeOf(const Path& folder_path, const std::u16st
     const std::string p = folder + name;
     if (stat(p.c_str(), &st) != 0) {
       std::string resolved;
-      if (!ResolveIgnoringCase(folder, name, &resolved) || stat(resolved.c_str(), &st) != 0) {
+      if (!held_->ResolveIgnoringCase(folder, name, &resolved) || stat(resolved.c_str(), &st) != 0) {
         *shown = p;
         return Found::kMissing;
       }

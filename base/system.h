@@ -17,6 +17,12 @@ namespace kp {
 // Windows); empty when the system does not say.
 Path ExecutablePath();
 
+// The program's arguments (without its own name) as UTF-8 texts that
+// PathFromUtf8 takes back: on Linux argv's bytes as they are, on Windows the
+// UTF-16 command line converted (argv there is in the ANSI code page, which
+// cannot hold every name).
+std::vector<std::string> CommandLineArguments(int argc, char** argv);
+
 // Whether the standard error stream is a terminal (a console on Windows).
 bool StderrIsTerminal();
 

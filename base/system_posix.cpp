@@ -19,6 +19,10 @@ Path ExecutablePath() {
   return ec ? Path() : exe;
 }
 
+std::vector<std::string> CommandLineArguments(int argc, char** argv) {
+  return argc > 1 ? std::vector<std::string>(argv + 1, argv + argc) : std::vector<std::string>();
+}
+
 bool StderrIsTerminal() { return ::isatty(2) == 1; }
 
 bool IsWritableFolder(const Path& folder) { return ::access(folder.c_str(), W_OK) == 0; }

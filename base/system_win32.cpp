@@ -4,6 +4,8 @@
 #include "base/system.h"
 #include "base/win32.h"
 
+#include <shellapi.h>
+
 namespace kp {
 
 namespace {
@@ -49,6 +51,16 @@ Path ExecutablePath() {
     if (buffer.size() >= 32768) return Path();
     buffer.resize(buffer.size() * 2);
   }
+}
+
+std::vector<std::string> CommandLineArguments(int argc, char** argv) {
+  int count = 0;
+  wchar_t** wide = ::CommandLineToArgvW(::GetCommandLineW(), &count);
+  if (wide == nullptr) return argc > 1 ? std::vector<std::string>(argv + 1, argv + argc) : std::vector<std::string>();
+  std::vector<std::string> args;
+  for (int i = 1; i < count; ++i) args.push_back(PathToUtf8(Path(wide[i])));
+  ::LocalFree(wide);
+  return args;
 }
 
 bool StderrIsTerminal() {

@@ -22,11 +22,11 @@ namespace {
 // the output, as the claim's `copy`. `work` is gone afterwards, whatever the
 // outcome.
 Status ReplaceWithWorkFile(const Path& work, const Path& output, const WorkFileClaim& claim) {
-  Status s = ReplaceFile(work, output);
+  Status s = ReplaceDurably(work, output);
   if (!s.ok() && Files()->Exists(work)) {
     const Path copy = claim.WorkPath(".copy");
     Status copied = CopyToNewFile(work, copy);
-    if (copied.ok()) copied = ReplaceFile(copy, output);
+    if (copied.ok()) copied = ReplaceDurably(copy, output);
     if (!copied.ok()) RemoveQuietly(copy);
     if (copied.ok()) s = Status::OK();
   }
@@ -115,7 +115,7 @@ Status ExportCommand::Save(const ControlDocument& doc, ExportUi* ui, const Path&
   // A database closed without a fault takes the output's place, also after
   // a row the table refused (it then holds the rows committed before).
   if (whole) {
-    Status replaced = ReplaceFile(temp, output_path).WithContext("save " + PathToUtf8(output_path));
+    Status replaced = ReplaceDurably(temp, output_path).WithContext("save " + PathToUtf8(output_path));
     if (s.ok()) s = replaced;
   }
   RemoveQuietly(temp);

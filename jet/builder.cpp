@@ -478,7 +478,7 @@ Status WriteDatabase(const DatabaseSpec& layout, const std::string& path) {
   Path temp;
   KP_RETURN_IF_ERROR(TempPathBeside(target, &temp));
   KP_RETURN_IF_ERROR(WriteNewFile(temp, file.data(), file.size()));
-  Status s = ReplaceFile(temp, target);
+  Status s = ReplaceDurably(temp, target);
   if (!s.ok()) RemoveQuietly(temp);
   return s;
 }

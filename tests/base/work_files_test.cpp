@@ -8,7 +8,7 @@
 #include <string>
 
 #include "base/path.h"
-#include "tests/support/ctl_writer.h"
+#include "tests/base/temp_folder.h"
 
 namespace kp {
 namespace {
@@ -25,30 +25,31 @@ std::set<std::string> Names(const fs::path& folder) {
 // unlocked (the system drops a lock with its process); a running
 // conversion's claim is locked, here through a second open of its own.
 TEST(WorkFilesTest, LeftoversOfDeadConversionsGoAndALiveOnesStay) {
-  const std::string folder = testing::MakeTempFolder("kp-work-files");
-  const Path out = PathFromUtf8(folder + "/出力 1.mdb");
-  auto beside = [&](const std::string& suffix) { return PathToUtf8(out) + suffix; };
-  testing::WriteFile(PathToUtf8(out), "the earlier output");
-  testing::WriteFile(beside(".~kp0"), "");            // a dead claim
-  testing::WriteFile(beside(".~kp0.db"), "half a database");
-  testing::WriteFile(beside(".~kp0.compact"), "half a compaction");
-  testing::WriteFile(beside(".~kp3"), "an older version's temporary copy");
-  testing::WriteFile(beside(".~kp9.db"), "its claim already gone");
+  testing::TempFolder temp("kp-work-files");
+  const Path& folder = temp.path();
+  const Path out = temp / "出力 1.mdb";
+  auto beside = [&](const std::string& suffix) { return PathFromUtf8(PathToUtf8(out) + suffix); };
+  testing::Put(out, "the earlier output");
+  testing::Put(beside(".~kp0"), "");            // a dead claim
+  testing::Put(beside(".~kp0.db"), "half a database");
+  testing::Put(beside(".~kp0.compact"), "half a compaction");
+  testing::Put(beside(".~kp3"), "an older version's temporary copy");
+  testing::Put(beside(".~kp9.db"), "its claim already gone");
 
   std::unique_ptr<WorkFileClaim> live;
   ASSERT_TRUE(WorkFileClaim::Take(out, &live).ok());
-  EXPECT_EQ(PathToUtf8(live->path()), beside(".~kp1"));  // the lowest free number
+  EXPECT_EQ(live->path().native(), beside(".~kp1").native());  // the lowest free number
   const Path live_db = live->WorkPath(".db");
-  testing::WriteFile(PathToUtf8(live_db), "being written");
+  testing::Put(live_db, "being written");
   // Not ours: another output's, names that only look alike.
-  for (const char* other : {".~kpx", ".~kp", "~kp0"}) testing::WriteFile(beside(other), "other");
-  testing::WriteFile(folder + "/other.mdb.~kp0", "");
+  for (const char* other : {".~kpx", ".~kp", "~kp0"}) testing::Put(beside(other), "other");
+  testing::Put(temp / "other.mdb.~kp0", "");
 
   const std::set<std::string> kept = {"出力 1.mdb", "出力 1.mdb.~kp1", "出力 1.mdb.~kp1.db", "出力 1.mdb.~kpx",
                                       "出力 1.mdb.~kp", "出力 1.mdb~kp0", "other.mdb.~kp0"};
   RemoveStaleWorkFiles(out);
   EXPECT_EQ(Names(folder), kept);
-  EXPECT_EQ(testing::ReadFile(PathToUtf8(live_db)), "being written");
+  EXPECT_EQ(testing::Get(live_db), "being written");
   RemoveStaleWorkFiles(out);  // twice changes nothing
   EXPECT_EQ(Names(folder), kept);
 
@@ -56,7 +57,7 @@ TEST(WorkFilesTest, LeftoversOfDeadConversionsGoAndALiveOnesStay) {
   // sweep leaves the first alone, and the first's leaves it alone.
   std::unique_ptr<WorkFileClaim> second;
   ASSERT_TRUE(WorkFileClaim::Take(out, &second).ok());
-  EXPECT_EQ(PathToUtf8(second->path()), beside(".~kp0"));
+  EXPECT_EQ(second->path().native(), beside(".~kp0").native());
   RemoveStaleWorkFiles(out);
   EXPECT_TRUE(fs::exists(second->path()));
   EXPECT_TRUE(fs::exists(live->path()));
@@ -68,8 +69,7 @@ TEST(WorkFilesTest, LeftoversOfDeadConversionsGoAndALiveOnesStay) {
   EXPECT_FALSE(fs::exists(beside(".~kp1")));
   RemoveStaleWorkFiles(out);
   EXPECT_FALSE(fs::exists(live_db));
-  EXPECT_EQ(testing::ReadFile(PathToUtf8(out)), "the earlier output");
-  fs::remove_all(folder);
+  EXPECT_EQ(testing::Get(out), "the earlier output");
 }
 
 }  // namespace

@@ -79,10 +79,14 @@ TEST_F(Ctl2mdbConvertTest, ConvertsAndPrintsTheWindowsMessages) {
 
 TEST_F(Ctl2mdbConvertTest, WorksBesideTheOutputAndLeavesNothingThere) {
   // A WorkDB.tmp in the program's folder is not its work file: that one has a
-  // unique name beside the output and is gone afterwards.
+  // unique name beside the output and is gone afterwards, with what a killed
+  // conversion of the same output had left there (its claim unlocked).
   std::ofstream(bin_ / "WorkDB.tmp") << "x";
   const fs::path outdir = fs::path(root_) / "out";
   fs::create_directories(outdir);
+  for (const char* left : {"a.mdb.~kp0", "a.mdb.~kp0.db", "a.mdb.~kp0.compact", "a.mdb.~kp2"}) {
+    std::ofstream(outdir / left) << "left by a killed conversion";
+  }
   ToolRun r = Convert("'" + root_ + "/doc' '" + (outdir / "a.mdb").string() + "'");
   EXPECT_EQ(r.status, 0) << r.err;
   EXPECT_THAT(r.err, HasSubstr("最適化に成功しました。\n"));

@@ -13,6 +13,7 @@
 
 #include "base/console.h"
 #include "base/heap.h"
+#include "base/system.h"
 #include "batch.h"
 #include "cli_common.h"
 #include "convert.h"
