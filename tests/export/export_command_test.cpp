@@ -36,7 +36,7 @@ class ExportCommandTest : public ::testing::Test {
     program_ = root_ / "bin";
     fs::create_directories(program_);
     testing::WriteFile((program_ / "KP.dbd").string(), kTemplateBytes);
-    output_ = (root_ / "出力.mdb").string();
+    output_ = PathToUtf8(root_ / "出力.mdb");
     log_ = std::make_shared<FakeLog>();
     command_ = MakeCommand(program_);
   }
@@ -206,7 +206,7 @@ TEST_F(ExportCommandTest, EveryPathLeavesOnlyTheOutput) {
     }
     std::vector<std::string> beside_output;
     for (const auto& e : fs::directory_iterator(root_))
-      if (e.is_regular_file()) beside_output.push_back(e.path().filename().string());
+      if (e.is_regular_file()) beside_output.push_back(PathToUtf8(e.path().filename()));
     EXPECT_EQ(beside_output,
               c.output ? std::vector<std::string>{"出力.mdb"} : std::vector<std::string>{});
     if (c.work_file) {
