@@ -129,7 +129,7 @@ class FakeEngine : public jet::DBEngine {
     if (log_->fail_open_database && (*log_->fail_open_database == -1 || *log_->fail_open_database == n)) {
       return Status::Corruption("injected: not a database");
     }
-    if (!std::filesystem::exists(path)) return Status::NotFound("no file " + path);
+    if (!std::filesystem::exists(PathFromUtf8(path))) return Status::NotFound("no file " + path);
     *db = std::make_unique<FakeDatabase>(log_);
     return Status::OK();
   }
