@@ -145,10 +145,10 @@ else
   cmp -s "$work/installed.mdb" "$work/sample-linux.mdb" || fail "the installed ctl2mdb.exe wrote another database"
   "$run" "$(winpath "$appdir/uninstall.exe")" /S </dev/null || fail "the silent uninstall failed"
   "$run" --server -w
-  # The uninstaller runs from a copy in the temporary folder, which Windows
-  # removes at the next start; that folder is not compared.
-  listing | grep -v '/AppData/Local/Temp/' >"$work/prefix.after"
-  grep -v '/AppData/Local/Temp/' "$work/prefix.before" >"$work/prefix.before.cmp" || true
+  # The uninstaller runs from a copy of itself in the temporary folder
+  # (~nsu*.tmp), which Windows removes at the next start; it is not compared.
+  listing | grep -v '/Temp/~nsu' >"$work/prefix.after"
+  grep -v '/Temp/~nsu' "$work/prefix.before" >"$work/prefix.before.cmp" || true
   diff "$work/prefix.before.cmp" "$work/prefix.after" >"$work/prefix.diff" ||
     fail "the uninstaller left something behind: $(cat "$work/prefix.diff")"
 fi

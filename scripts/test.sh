@@ -1,7 +1,8 @@
 #!/usr/bin/env bash
 # Builds everything and runs every test: first a normal build (build/), then
 # the non-GUI code again with AddressSanitizer and UBSan (build-asan/), then a
-# short run of each fuzz target (build-fuzz/). As root it also builds, installs,
+# short run of each fuzz target (build-fuzz/), then the Windows programs under
+# Wine (build-windows/). As root it also builds, installs,
 # tries and removes the Debian package.
 set -euo pipefail
 cd "$(dirname "$0")/.."
@@ -22,3 +23,7 @@ ASAN_OPTIONS=detect_leaks=1 UBSAN_OPTIONS=print_stacktrace=1 \
 
 # A short run of every fuzz target (clang, libFuzzer): about a minute in all.
 bash scripts/fuzz.sh 15
+
+# The Windows programs: cross-built with mingw-w64 (build-windows/) and tested
+# under Wine against the Linux build's output.
+bash scripts/test-windows.sh build-windows build

@@ -121,6 +121,10 @@ Section "Uninstall"
   Delete "$INSTDIR\WorkDB.tmp"
   Delete "$INSTDIR\uninstall.exe"
   RMDir "$INSTDIR"
+  ; %LOCALAPPDATA%\Programs, made by the install when it was the first there.
+  ${If} $MultiUser.InstallMode == "CurrentUser"
+    RMDir "$INSTDIR\.."
+  ${EndIf}
 
   Delete "$SMPROGRAMS\${PRODUCT}.lnk"
   DeleteRegKey SHCTX "Software\Classes\${PROGID}"

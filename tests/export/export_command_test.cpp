@@ -36,7 +36,7 @@ class ExportCommandTest : public ::testing::Test {
     program_ = root_ / "bin";
     fs::create_directories(program_);
     testing::WriteFile((program_ / "KP.dbd").string(), kTemplateBytes);
-    output_ = (root_ / "出力.mdb").string();
+    output_ = PathToUtf8(root_ / "出力.mdb");
     log_ = std::make_shared<FakeLog>();
     command_ = MakeCommand(program_);
   }
@@ -176,7 +176,7 @@ TEST_F(ExportCommandTest, EveryPathLeavesOnlyTheOutput) {
     engines_made_ = 0;
     command_ = MakeCommand(program_);
     testing::WriteFile((program_ / "KP.dbd").string(), kTemplateBytes);
-    fs::remove(output_);
+    fs::remove(PathFromUtf8(output_));
     fs::remove(program_ / "WorkDB.tmp");
     cancel = false;
     if (c.arrange) c.arrange();
@@ -202,11 +202,11 @@ TEST_F(ExportCommandTest, EveryPathLeavesOnlyTheOutput) {
     if (c.output) {
       EXPECT_EQ(testing::ReadFile(output_), *c.output);
     } else {
-      EXPECT_FALSE(fs::exists(output_));  // nothing half made is left
+      EXPECT_FALSE(fs::exists(PathFromUtf8(output_)));  // nothing half made is left
     }
     std::vector<std::string> beside_output;
     for (const auto& e : fs::directory_iterator(root_))
-      if (e.is_regular_file()) beside_output.push_back(e.path().filename().string());
+      if (e.is_regular_file()) beside_output.push_back(PathToUtf8(e.path().filename()));
     EXPECT_EQ(beside_output,
               c.output ? std::vector<std::string>{"出力.mdb"} : std::vector<std::string>{});
     if (c.work_file) {
@@ -235,7 +235,7 @@ TEST_F(ExportCommandTest, FailureInTheFourthTableKeepsWhatWasWritten) {
   EXPECT_TRUE(log_->database_closed);
   // The update failed as a write does: the file is not trusted and is not
   // put in place (a refused row keeps it: the end-to-end tests).
-  EXPECT_FALSE(fs::exists(output_));
+  EXPECT_FALSE(fs::exists(PathFromUtf8(output_)));
   EXPECT_EQ(log_->compactions, 0);
   // The display is put back before the one failure message.
   std::vector<std::string> tail(ui.events.end() - 6, ui.events.end());

@@ -14,6 +14,7 @@
 #include <utility>
 #include <vector>
 
+#include "base/path.h"
 #include "jet/engine.h"
 
 namespace kp::testing {
@@ -128,7 +129,7 @@ class FakeEngine : public jet::DBEngine {
     if (log_->fail_open_database && (*log_->fail_open_database == -1 || *log_->fail_open_database == n)) {
       return Status::Corruption("injected: not a database");
     }
-    if (!std::filesystem::exists(path)) return Status::NotFound("no file " + path);
+    if (!std::filesystem::exists(PathFromUtf8(path))) return Status::NotFound("no file " + path);
     *db = std::make_unique<FakeDatabase>(log_);
     return Status::OK();
   }
@@ -136,11 +137,11 @@ class FakeEngine : public jet::DBEngine {
     ++log_->compactions;
     if (log_->compact) return log_->compact(destination);
     if (log_->fail_compact) return Status::IOError("injected: compaction failed");
-    if (std::filesystem::exists(destination)) return Status::IOError("destination exists");
-    std::ifstream in(source, std::ios::binary);
+    if (std::filesystem::exists(PathFromUtf8(destination))) return Status::IOError("destination exists");
+    std::ifstream in(PathFromUtf8(source), std::ios::binary);
     if (!in) return Status::IOError("cannot read " + source);
     std::string bytes((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
-    std::ofstream out(destination, std::ios::binary);
+    std::ofstream out(PathFromUtf8(destination), std::ios::binary);
     out << bytes << kCompactedMarker;
     return out ? Status::OK() : Status::IOError("cannot write " + destination);
   }

@@ -12,6 +12,7 @@
 #include <stdexcept>
 #include <unordered_map>
 
+#include "base/path.h"
 #include "base/text_util.h"
 #include "ctl/function.h"
 
@@ -155,26 +156,25 @@ std::string EncodeControlFile(const ControlDocument& doc, const ControlWriteOpti
 }
 
 void WriteFile(const std::string& path, const std::string& bytes) {
-  FILE* f = std::fopen(path.c_str(), "wb");
-  if (!f) throw std::runtime_error("cannot write " + path);
-  std::fwrite(bytes.data(), 1, bytes.size(), f);
-  std::fclose(f);
+  std::ofstream out(PathFromUtf8(path), std::ios::binary);
+  out.write(bytes.data(), std::streamsize(bytes.size()));
+  if (!out.flush()) throw std::runtime_error("cannot write " + path);
 }
 
 std::string ReadFile(const std::string& path) {
-  std::ifstream in(path, std::ios::binary);
+  std::ifstream in(PathFromUtf8(path), std::ios::binary);
   return std::string((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
 }
 
 std::string WriteDocumentFolder(const std::string& folder, const ControlDocument& doc,
                                 const ControlWriteOptions& options, int64_t image_size) {
-  std::filesystem::create_directories(folder);
+  std::filesystem::create_directories(PathFromUtf8(folder));
   for (const PageRecord& p : doc.Pages) {
     std::string name = Utf16ToUtf8(p.FileName);
     for (char& c : name) if (c == '\\') c = '/';
-    std::filesystem::path path = folder + "/" + name;
+    const std::filesystem::path path = PathFromUtf8(folder + "/" + name);
     std::filesystem::create_directories(path.parent_path());
-    WriteFile(path.string(), "");
+    WriteFile(PathToUtf8(path), "");
     std::filesystem::resize_file(path, uintmax_t(p.ImageLen ? p.ImageLen : image_size));
   }
   std::string ctl = folder + "/DEFAULT.CTL";
@@ -192,7 +192,7 @@ std::string MakeTempFolder(const std::string& prefix) {
     std::snprintf(suffix, sizeof suffix, "%016llx", (unsigned long long)(seed + counter++ * 0x9E3779B97F4A7C15ull));
     const std::filesystem::path folder = std::filesystem::temp_directory_path() / (prefix + "-" + suffix);
     std::error_code ec;
-    if (std::filesystem::create_directory(folder, ec)) return folder.generic_string();
+    if (std::filesystem::create_directory(folder, ec)) return PathToUtf8(folder);
   }
   throw std::runtime_error("cannot make a temporary folder");
 }

@@ -14,6 +14,7 @@
 #include <utility>
 #include <vector>
 
+#include "base/path.h"
 #include "base/text_util.h"
 #include "jet/bytes.h"
 #include "jet/format.h"
@@ -29,13 +30,13 @@ namespace kp::jet::testing {
 inline std::string Utf8(const std::u16string& s) { return kp::Utf16ToUtf8(s); }
 
 inline Bytes ReadWholeFile(const std::string& path) {
-  std::ifstream in(path, std::ios::binary);
+  std::ifstream in(kp::PathFromUtf8(path), std::ios::binary);
   if (!in) return {};
   return Bytes((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
 }
 
 inline void WriteWholeFile(const std::string& path, const Bytes& bytes) {
-  std::ofstream(path, std::ios::binary).write(reinterpret_cast<const char*>(bytes.data()), std::streamsize(bytes.size()));
+  std::ofstream(kp::PathFromUtf8(path), std::ios::binary).write(reinterpret_cast<const char*>(bytes.data()), std::streamsize(bytes.size()));
 }
 
 inline std::string ReferencePath(const std::string& name) {

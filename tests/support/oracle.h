@@ -35,6 +35,10 @@ Status RunCapture(const std::string& command, std::string* out);
 // Whether the tools are installed (tests skip otherwise).
 bool HaveMdbtools();
 bool HaveMdbReader();
+// Skips the test where either reader is missing (on Windows, both).
+#define KP_SKIP_WITHOUT_ORACLES()                                                \
+  if (!::kp::testing::HaveMdbtools() || !::kp::testing::HaveMdbReader())          \
+  GTEST_SKIP() << "mdbtools or mdb-reader (node) is missing"
 
 // mdb-tables -1 (with -S: system tables too). Names are UTF-8.
 Status MdbtoolsTableNames(const std::string& file, bool system, std::vector<std::string>* names);
