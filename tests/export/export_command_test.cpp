@@ -111,14 +111,14 @@ TEST_F(ExportCommandTest, EveryPathLeavesOnlyTheOutput) {
   // The work file is replaced by a folder after the compaction: renaming a
   // folder onto a file fails, as a rename can on a real system.
   auto block_rename = [](const std::string& d) {
-    fs::create_directory(d);
+    fs::create_directory(PathFromUtf8(d));
     return Status::OK();
   };
   // A compaction that fails after it began writing its copy.
   std::string half_written_at;
   auto write_half = [&](const std::string& d) {
     half_written_at = d;
-    if (fs::exists(d)) return Status::InvalidArgument("exists");
+    if (fs::exists(PathFromUtf8(d))) return Status::InvalidArgument("exists");
     testing::WriteFile(d, "half");
     return Status::IOError("injected: disk full");
   };
@@ -215,7 +215,7 @@ TEST_F(ExportCommandTest, EveryPathLeavesOnlyTheOutput) {
       EXPECT_FALSE(fs::exists(program_ / "WorkDB.tmp"));
     }
   }
-  EXPECT_EQ(fs::path(half_written_at).parent_path(), root_);
+  EXPECT_EQ(PathFromUtf8(half_written_at).parent_path(), root_);
 }
 
 TEST_F(ExportCommandTest, FailureInTheFourthTableKeepsWhatWasWritten) {
