@@ -10,7 +10,7 @@ if [ "$(id -u)" -ne 0 ]; then SUDO="sudo"; fi
 packages=(build-essential cmake ninja-build pkg-config qt6-base-dev libgtest-dev libgmock-dev
           libbenchmark-dev libsqlite3-dev mdbtools xvfb xauth imagemagick
           fonts-ipafont-gothic qt6-translations-l10n openbox xdotool desktop-file-utils
-          clang-14 libclang-rt-14-dev)
+          clang-14 libclang-rt-14-dev ccache)
 if ! command -v node >/dev/null 2>&1 || ! command -v npm >/dev/null 2>&1; then
   packages+=(nodejs npm)
 fi
