@@ -2,6 +2,7 @@
 
 #include <algorithm>
 
+#include "base/path.h"
 #include "ctl/control_reader.h"
 #include "ctl/load_command.h"
 #include "export/export_command.h"
@@ -59,7 +60,7 @@ void MainPresenter::KPFileLoadButton_Click() {
 
 void MainPresenter::LoadFile(const Path& path) {
   ControlDocument fresh;
-  LoadResult result = LoadControlFile(path.string(), sizer_, &fresh);
+  LoadResult result = LoadControlFile(PathToUtf8(path), sizer_, &fresh);
   if (!result.ok()) {
     view_->ShowMessage(result.message());
     return;

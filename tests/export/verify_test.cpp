@@ -52,7 +52,9 @@ constexpr int64_t kRows = 4 + 2 + 2 + 3 + 1 + 1;
 // as the export does.
 void Write(const ControlDocument& doc, const std::string& path,
            const std::string& template_path = kTemplate) {
-  fs::copy_file(template_path, path, fs::copy_options::overwrite_existing);
+  // Removed first: the Windows C++ library refuses to copy over a file.
+  fs::remove(path);
+  fs::copy_file(template_path, path);
   auto engine = jet::CreateJetEngine();
   std::unique_ptr<jet::Database> db;
   ASSERT_TRUE(engine->OpenDatabase(path, &db).ok());
