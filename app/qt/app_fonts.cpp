@@ -25,17 +25,17 @@ QString Resolve(const QString& face, const QStringList& installed) {
 }  // namespace
 
 QFont FormFont(FontRole role) {
-  const FontSpec& spec = Font(role);
+  const FontSpec& design = Font(role);
   const QStringList installed = QFontDatabase::families();
   auto q = [](std::u16string_view s) { return QString::fromUtf16(s.data(), qsizetype(s.size())); };
   QString family;
-  if (const char16_t* face = PickFace(spec.faces, [&](std::u16string_view f) {
+  if (const char16_t* face = PickFace(design.faces, [&](std::u16string_view f) {
         return !Resolve(q(f), installed).isEmpty();
       })) {
     family = Resolve(q(face), installed);
   } else {
     for (const QString& f : QFontDatabase::families(QFontDatabase::Japanese)) {
-      if (QFontDatabase::isFixedPitch(f) == spec.fixed_pitch) {
+      if (QFontDatabase::isFixedPitch(f) == design.fixed_pitch) {
         family = f;
         break;
       }
@@ -43,8 +43,8 @@ QFont FormFont(FontRole role) {
   }
   QFont font;
   if (!family.isEmpty()) font.setFamilies({family});
-  font.setStyleHint(spec.fixed_pitch ? QFont::Monospace : QFont::SansSerif);
-  font.setPixelSize(spec.pixels);
+  font.setStyleHint(design.fixed_pitch ? QFont::Monospace : QFont::SansSerif);
+  font.setPixelSize(design.pixels);
   font.setWeight(QFont::Normal);
   return font;
 }

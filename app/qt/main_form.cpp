@@ -141,11 +141,11 @@ MainForm::MainForm(AppDialogs* dialogs, QWidget* parent)
 
 MainForm::~MainForm() = default;
 
-QTreeView* MainForm::CreateList(const ControlSpec& spec, QWidget* parent) {
+QTreeView* MainForm::CreateList(const ControlSpec& design, QWidget* parent) {
   auto* model = new FormListModel(
-      spec.id, [this, id = spec.id](int row, int column) { return presenter_->CellText(id, row, column); },
+      design.id, [this, id = design.id](int row, int column) { return presenter_->CellText(id, row, column); },
       this);
-  models_[size_t(spec.id)] = model;
+  models_[size_t(design.id)] = model;
   auto* view = new QTreeView(parent);
   view->setModel(model);
   view->setRootIsDecorated(false);
@@ -156,28 +156,28 @@ QTreeView* MainForm::CreateList(const ControlSpec& spec, QWidget* parent) {
   view->setSelectionBehavior(QAbstractItemView::SelectRows);
   view->setEditTriggers(QAbstractItemView::NoEditTriggers);
   view->setSortingEnabled(false);
-  view->setFont(FormFont(spec.font));
+  view->setFont(FormFont(design.font));
   QHeaderView* header = view->header();
   header->setStretchLastSection(false);
   header->setSectionsMovable(false);
   header->setSectionsClickable(false);
   header->setSectionResizeMode(QHeaderView::Fixed);
-  header->setFont(FormFont(spec.font));
-  auto columns = ListColumns(spec.id);
+  header->setFont(FormFont(design.font));
+  auto columns = ListColumns(design.id);
   for (size_t c = 0; c < columns.size(); ++c) header->resizeSection(int(c), TwipsToPixels(columns[c].width_twips));
-  if (spec.colour) SetPaletteColour(view, QPalette::Base, Colour(*spec.colour));
+  if (design.colour) SetPaletteColour(view, QPalette::Base, Colour(*design.colour));
   return view;
 }
 
 void MainForm::CreateControls() {
   // Created in tab order, which is also the focus order.
   std::vector<QWidget*> focus_order;
-  for (const ControlSpec& spec : Controls()) {
-    QWidget* parent = spec.container == ControlId::kMainForm ? this : Widget(spec.container);
+  for (const ControlSpec& design : Controls()) {
+    QWidget* parent = design.container == ControlId::kMainForm ? this : Widget(design.container);
     QWidget* w = nullptr;
-    switch (spec.kind) {
+    switch (design.kind) {
       case ControlKind::kFrame: {
-        auto* box = new QGroupBox(Q(spec.caption), parent);
+        auto* box = new QGroupBox(Q(design.caption), parent);
         // The frame's line runs through the middle of its caption, as on the
         // desktop the design was drawn for, so the first row of controls (16
         // px down) sits inside it.
@@ -189,12 +189,12 @@ void MainForm::CreateControls() {
         break;
       }
       case ControlKind::kButton: {
-        auto* button = new QPushButton(Q(spec.caption), parent);
-        if (spec.colour) {
-          SetPaletteColour(button, QPalette::Button, Colour(*spec.colour));
+        auto* button = new QPushButton(Q(design.caption), parent);
+        if (design.colour) {
+          SetPaletteColour(button, QPalette::Button, Colour(*design.colour));
           button->setAutoFillBackground(true);
         }
-        connect(button, &QPushButton::clicked, this, [this, id = spec.id] {
+        connect(button, &QPushButton::clicked, this, [this, id = design.id] {
           if (id == ControlId::kKPFileLoadButton) presenter_->KPFileLoadButton_Click();
           if (id == ControlId::kOutputMDB) presenter_->OutputMDB_Click();
         });
@@ -211,18 +211,18 @@ void MainForm::CreateControls() {
         break;
       }
       case ControlKind::kLabel: {
-        auto* label = new QLabel(Q(spec.caption), parent);
-        label->setAlignment(spec.align == TextAlign::kRight ? Qt::AlignRight | Qt::AlignVCenter
+        auto* label = new QLabel(Q(design.caption), parent);
+        label->setAlignment(design.align == TextAlign::kRight ? Qt::AlignRight | Qt::AlignVCenter
                                                             : Qt::AlignCenter);
-        if (spec.font != FontRole::kWindow) label->setFont(FormFont(spec.font));
+        if (design.font != FontRole::kWindow) label->setFont(FormFont(design.font));
         w = label;
         break;
       }
       case ControlKind::kListView: {
-        QTreeView* view = CreateList(spec, parent);
+        QTreeView* view = CreateList(design, parent);
         if (auto* tabs = dynamic_cast<TabControl*>(parent)) {
           for (const TabSpec& tab : Tabs()) {
-            if (tab.list == spec.id) tabs->AddTab(Q(tab.caption), view);
+            if (tab.list == design.id) tabs->AddTab(Q(tab.caption), view);
           }
         }
         w = view;
@@ -236,16 +236,16 @@ void MainForm::CreateControls() {
         break;
       }
     }
-    w->setObjectName(QString::fromLatin1(spec.name));
-    w->setGeometry(PxRect(spec.rect));
-    if (spec.auto_size) {
+    w->setObjectName(QString::fromLatin1(design.name));
+    w->setGeometry(PxRect(design.rect));
+    if (design.auto_size) {
       // Sized to its text, on the frame's centre line.
-      int width = w->fontMetrics().horizontalAdvance(Q(spec.caption));
-      w->setGeometry(TwipsToPixels(kFrame3CentreLine) - width / 2, TwipsToPixels(spec.rect.top), width,
-                     TwipsToPixels(spec.rect.height));
+      int width = w->fontMetrics().horizontalAdvance(Q(design.caption));
+      w->setGeometry(TwipsToPixels(kFrame3CentreLine) - width / 2, TwipsToPixels(design.rect.top), width,
+                     TwipsToPixels(design.rect.height));
     }
-    w->setEnabled(spec.enabled);
-    widgets_[size_t(spec.id)] = w;
+    w->setEnabled(design.enabled);
+    widgets_[size_t(design.id)] = w;
   }
   static_cast<TabControl*>(Widget(ControlId::kSSTab1))->SetCurrentIndex(0);
   for (size_t i = 0; i + 1 < focus_order.size(); ++i) setTabOrder(focus_order[i], focus_order[i + 1]);

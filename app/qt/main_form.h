@@ -60,7 +60,7 @@ class MainForm final : public QWidget, public FormView {
   class Surface;
 
   void CreateControls();
-  QTreeView* CreateList(const ControlSpec& spec, QWidget* parent);
+  QTreeView* CreateList(const ControlSpec& design, QWidget* parent);
   QWidget* Widget(ControlId id) const { return widgets_[size_t(id)]; }
   QTreeView* List(ControlId id) const;
   FormListModel* Model(ControlId list) const;

@@ -571,15 +571,15 @@ LRESULT MainForm::Notify(NMHDR* header) {
 // pressed), the caption greyed when disabled, the focus rectangle.
 void MainForm::DrawButton(const DRAWITEMSTRUCT& item) {
   const ControlId id = IdOf(item.hwndItem);
-  const ControlSpec& spec = Control(id == ControlId::kMainForm ? ControlId::kKPFileLoadButton : id);
+  const ControlSpec& design = Control(id == ControlId::kMainForm ? ControlId::kKPFileLoadButton : id);
   RECT r = item.rcItem;
-  HBRUSH face = CreateSolidBrush(spec.colour ? Ref(*spec.colour) : GetSysColor(COLOR_BTNFACE));
+  HBRUSH face = CreateSolidBrush(design.colour ? Ref(*design.colour) : GetSysColor(COLOR_BTNFACE));
   FillRect(item.hDC, &r, face);
   DeleteObject(face);
   const bool pressed = item.itemState & ODS_SELECTED;
   DrawEdge(item.hDC, &r, pressed ? EDGE_SUNKEN : EDGE_RAISED, BF_RECT);
   const std::wstring text = TextOf(item.hwndItem);
-  HGDIOBJ old = SelectObject(item.hDC, FontFor(spec.id));
+  HGDIOBJ old = SelectObject(item.hDC, FontFor(design.id));
   SetBkMode(item.hDC, TRANSPARENT);
   SetTextColor(item.hDC, GetSysColor(item.itemState & ODS_DISABLED ? COLOR_GRAYTEXT : COLOR_BTNTEXT));
   RECT text_rect = r;
@@ -599,14 +599,14 @@ void MainForm::DrawButton(const DRAWITEMSTRUCT& item) {
 void MainForm::DrawLabel(const DRAWITEMSTRUCT& item) {
   const ControlId id = IdOf(item.hwndItem);
   if (id == ControlId::kMainForm) return;
-  const ControlSpec& spec = Control(id);
+  const ControlSpec& design = Control(id);
   RECT r = item.rcItem;
   FillRect(item.hDC, &r, GetSysColorBrush(COLOR_BTNFACE));
   const std::wstring text = TextOf(item.hwndItem);
   HGDIOBJ old = SelectObject(item.hDC, FontFor(id));
   SetBkMode(item.hDC, TRANSPARENT);
   SetTextColor(item.hDC, GetSysColor(COLOR_BTNTEXT));
-  UINT align = spec.align == TextAlign::kRight ? DT_RIGHT : spec.align == TextAlign::kCentre ? DT_CENTER : DT_LEFT;
+  UINT align = design.align == TextAlign::kRight ? DT_RIGHT : design.align == TextAlign::kCentre ? DT_CENTER : DT_LEFT;
   DrawTextW(item.hDC, text.c_str(), int(text.size()), &r, align | DT_VCENTER | DT_SINGLELINE | DT_NOPREFIX);
   SelectObject(item.hDC, old);
 }

@@ -33,9 +33,9 @@ bool Installed(std::u16string_view face) {
 
 // The chosen face, or empty for the system's message font.
 std::wstring ChooseFace(FontRole role) {
-  const FontSpec& spec = Font(role);
-  if (const char16_t* face = PickFace(spec.faces, Installed)) return W(face);
-  std::span<const char16_t* const> own(spec.fixed_pitch ? std::span<const char16_t* const>(kWindowsFixed)
+  const FontSpec& design = Font(role);
+  if (const char16_t* face = PickFace(design.faces, Installed)) return W(face);
+  std::span<const char16_t* const> own(design.fixed_pitch ? std::span<const char16_t* const>(kWindowsFixed)
                                                          : std::span<const char16_t* const>(kWindowsProportional));
   if (const char16_t* face = PickFace(own, Installed)) return W(face);
   return {};
@@ -65,7 +65,7 @@ UINT DpiOf(HWND hwnd) {
 }
 
 HFONT CreateRoleFont(FontRole role, UINT dpi) {
-  const FontSpec& spec = Font(role);
+  const FontSpec& design = Font(role);
   LOGFONTW lf{};
   const std::wstring& face = CachedFace(role);
   if (face.empty()) {
@@ -79,9 +79,9 @@ HFONT CreateRoleFont(FontRole role, UINT dpi) {
   } else {
     face.copy(lf.lfFaceName, LF_FACESIZE - 1);
     lf.lfCharSet = SHIFTJIS_CHARSET;
-    lf.lfPitchAndFamily = BYTE((spec.fixed_pitch ? FIXED_PITCH : VARIABLE_PITCH) | FF_MODERN);
+    lf.lfPitchAndFamily = BYTE((design.fixed_pitch ? FIXED_PITCH : VARIABLE_PITCH) | FF_MODERN);
   }
-  lf.lfHeight = -int(std::lround(double(spec.points) * dpi / 72.0));
+  lf.lfHeight = -int(std::lround(double(design.points) * dpi / 72.0));
   lf.lfWidth = 0;
   lf.lfWeight = FW_NORMAL;
   lf.lfItalic = lf.lfUnderline = lf.lfStrikeOut = FALSE;

@@ -95,11 +95,11 @@ TEST(VerifyTest, NamesTheFirstDifferenceOrCountsTheRows) {
   const ControlDocument doc = Document();
   // The same tables without primary keys, so that a key can be there twice.
   const std::string keyless = (root / "keyless.dbd").string();
-  jet::DatabaseSpec spec;
+  jet::DatabaseSpec database;
   std::vector<jet::TableDef> defs;
   ASSERT_TRUE(OutputTableDefs(&defs).ok());
-  for (jet::TableDef& def : defs) spec.tables.push_back({std::move(def), {}});
-  ASSERT_TRUE(jet::WriteDatabase(spec, keyless).ok());
+  for (jet::TableDef& def : defs) database.tables.push_back({std::move(def), {}});
+  ASSERT_TRUE(jet::WriteDatabase(database, keyless).ok());
   const KeyWordRecord other{0, 0, 0, 0, u"他所の行", u""};
 
   struct Case {
